@@ -1,0 +1,74 @@
+# Native build: the portable core, the simulation library, the host simulator, tests, benchmarks.
+find_package(pugixml REQUIRED)
+find_package(GTest REQUIRED)
+find_package(benchmark REQUIRED)
+enable_testing()
+include(GoogleTest)
+
+add_library(pendant_core STATIC ${PENDANT_CORE_SOURCES})
+target_include_directories(pendant_core PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/include)
+target_compile_options(pendant_core PRIVATE ${PENDANT_WARNINGS})
+target_link_libraries(pendant_core PUBLIC pugixml::pugixml)
+
+# The simulation platform without its exports, so tests can link it directly.
+file(GLOB PENDANT_SIM_SOURCES CONFIGURE_DEPENDS src/platform/sim/*.cpp)
+set(PENDANT_SIM_EXPORT_SOURCES ${PENDANT_SIM_SOURCES})
+list(FILTER PENDANT_SIM_SOURCES EXCLUDE REGEX ".*exports.*\\.cpp$")
+list(FILTER PENDANT_SIM_EXPORT_SOURCES INCLUDE REGEX ".*exports.*\\.cpp$")
+add_library(pendant_sim_platform STATIC ${PENDANT_SIM_SOURCES})
+target_compile_options(pendant_sim_platform PRIVATE ${PENDANT_WARNINGS})
+target_link_libraries(pendant_sim_platform PUBLIC pendant_core)
+
+add_library(pendant_sim SHARED src/host/exports.cpp ${PENDANT_SIM_EXPORT_SOURCES})
+target_compile_options(pendant_sim PRIVATE ${PENDANT_WARNINGS})
+target_link_libraries(pendant_sim PRIVATE pendant_sim_platform pendant_core ${CMAKE_DL_LIBS})
+target_link_options(pendant_sim PRIVATE -Wl,--no-undefined)
+
+file(GLOB PENDANT_SIM_TOOL_SOURCES CONFIGURE_DEPENDS tools/pendant-sim/*.cpp)
+if(PENDANT_SIM_TOOL_SOURCES)
+  add_executable(pendant-sim ${PENDANT_SIM_TOOL_SOURCES})
+  target_include_directories(pendant-sim PRIVATE ${CMAKE_SOURCE_DIR}/include)
+  target_compile_options(pendant-sim PRIVATE ${PENDANT_WARNINGS})
+  target_link_libraries(pendant-sim PRIVATE ${CMAKE_DL_LIBS})
+  add_dependencies(pendant-sim pendant_sim)
+endif()
+
+# Shared test support: recording host, fake platform and bus.
+file(GLOB PENDANT_TEST_SUPPORT CONFIGURE_DEPENDS tests/support/*.cpp)
+add_library(pendant_test_support STATIC ${PENDANT_TEST_SUPPORT})
+target_include_directories(pendant_test_support PUBLIC ${CMAKE_SOURCE_DIR}/tests)
+target_compile_options(pendant_test_support PRIVATE ${PENDANT_WARNINGS})
+target_link_libraries(pendant_test_support PUBLIC pendant_sim_platform pendant_core GTest::gtest)
+
+# One executable per unit test file, so a file under work never blocks the others.
+file(GLOB PENDANT_UNIT_TESTS CONFIGURE_DEPENDS tests/unit/*_test.cpp)
+foreach(test_source ${PENDANT_UNIT_TESTS})
+  get_filename_component(test_name ${test_source} NAME_WE)
+  add_executable(${test_name} ${test_source})
+  target_compile_options(${test_name} PRIVATE ${PENDANT_WARNINGS})
+  target_link_libraries(${test_name} PRIVATE pendant_test_support GTest::gtest_main ${CMAKE_DL_LIBS})
+  gtest_discover_tests(${test_name} DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "PENDANT_SIM_LIB=$<TARGET_FILE:pendant_sim>")
+  add_dependencies(${test_name} pendant_sim)
+endforeach()
+
+# Session files through the host simulator, each compared with its expected trace.
+if(TARGET pendant-sim)
+  file(GLOB PENDANT_SESSIONS CONFIGURE_DEPENDS tests/sessions/*.session examples/*.session)
+  foreach(session ${PENDANT_SESSIONS})
+    get_filename_component(session_name ${session} NAME_WE)
+    get_filename_component(session_dir ${session} DIRECTORY)
+    get_filename_component(session_dir_name ${session_dir} NAME)
+    add_test(NAME session.${session_dir_name}.${session_name}
+      COMMAND pendant-sim --lib $<TARGET_FILE:pendant_sim> --expect ${session_dir}/${session_name}.expected ${session})
+  endforeach()
+endif()
+
+# Benchmarks are built by the test command but not run as tests.
+file(GLOB PENDANT_BENCHMARKS CONFIGURE_DEPENDS tests/bench/*_bench.cpp)
+foreach(bench_source ${PENDANT_BENCHMARKS})
+  get_filename_component(bench_name ${bench_source} NAME_WE)
+  add_executable(${bench_name} ${bench_source})
+  target_compile_options(${bench_name} PRIVATE ${PENDANT_WARNINGS})
+  target_link_libraries(${bench_name} PRIVATE pendant_test_support benchmark::benchmark ${CMAKE_DL_LIBS})
+endforeach()

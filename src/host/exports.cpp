@@ -1,0 +1,122 @@
+// The host entry points. No exception crosses this boundary: every export catches everything.
+#include "host/exports.h"
+
+#include <cstdint>
+#include <memory>
+
+#include "host/module.h"
+#include "link/shuttle_win.h"
+#include "settings/config_dialog.h"
+#include "settings/pendant_settings_io.h"
+#include "settings/profile_store.h"
+
+namespace {
+
+constexpr const char* kNameSuffix = " Pendant --Norvale Ver 3.4.0";
+
+std::unique_ptr<Module>& ModuleSlot() {
+  static std::unique_ptr<Module> module;
+  return module;
+}
+
+template <class F>
+void Guarded(F&& f) noexcept {
+  try {
+    f();
+  } catch (...) {
+    // Failures are silent towards the host.
+  }
+}
+
+}  // namespace
+
+Module& TheModule() {
+  auto& slot = ModuleSlot();
+  if (!slot) slot = std::make_unique<Module>(ThePlatform());
+  return *slot;
+}
+
+void ResetModule() {
+  auto& slot = ModuleSlot();
+  slot.reset();
+  slot = std::make_unique<Module>(ThePlatform());
+}
+
+const char* SetProNameFromPath(const std::string& profilePath) {
+  Module& module = TheModule();
+  Guarded([&] {
+    module.profilePath = profilePath;
+    { ProfileStore store(module.profilePath, module.platform.Files()); }
+    module.proName = module.platform.ModuleBaseName() + kNameSuffix;
+  });
+  return module.proName.c_str();
+}
+
+PENDANT_EXPORT void SetDoButton(DoButtonFn f) {
+  TheModule().host.callbacks.DoButton = f;
+}
+PENDANT_EXPORT void SetSetDRO(SetDROFn f) {
+  TheModule().host.callbacks.SetDRO = f;
+}
+PENDANT_EXPORT void SetGetDRO(GetDROFn f) {
+  TheModule().host.callbacks.GetDRO = f;
+}
+PENDANT_EXPORT void SetGetLED(GetLEDFn f) {
+  TheModule().host.callbacks.GetLED = f;
+}
+PENDANT_EXPORT void SetSetLED(SetLEDFn f) {
+  TheModule().host.callbacks.SetLED = f;
+}
+PENDANT_EXPORT void SetCode(CodeFn f) {
+  TheModule().host.callbacks.Code = f;
+}
+
+PENDANT_EXPORT std::uint8_t InitControl(void* hostState, void* hostConfig, void* hostMotion,
+                                        void* hostParentWindow) {
+  Guarded([&] {
+    Module& module = TheModule();
+    module.host.HostState = hostState;
+    module.host.HostConfig = hostConfig;
+    module.host.HostMotion = hostMotion;
+    module.host.hostParentWindow = hostParentWindow;
+    // A second InitControl replaces the window; the old one closes its handles first.
+    module.shuttleWin.reset();
+    module.shuttleWin =
+        std::make_unique<ShuttleWin>(module, module.platform.CreateDeviceBus(hostParentWindow));
+  });
+  return 1;
+}
+
+PENDANT_EXPORT void PostInitControl() {
+  Guarded([] {
+    Module& module = TheModule();
+    ProfileStore store(module.profilePath, module.platform.Files());
+    LoadSettings(store, module.settings, 0, [&module] {
+      if (module.shuttleWin) module.shuttleWin->FindPendant();
+    });
+  });
+}
+
+PENDANT_EXPORT void Config() {
+  Guarded([] {
+    Module& module = TheModule();
+    ProfileStore store(module.profilePath, module.platform.Files());
+    ShowConfigDialog(module, store);
+  });
+}
+
+PENDANT_EXPORT void Update() {
+  TheModule().ticks.Update();
+}
+
+PENDANT_EXPORT void StopPlug() {
+  Guarded([] { TheModule().shuttleWin.reset(); });
+}
+
+PENDANT_EXPORT void DoDwell() {}
+PENDANT_EXPORT void Reset() {}
+PENDANT_EXPORT void JogOn() {}
+PENDANT_EXPORT void JogOff() {}
+PENDANT_EXPORT void Purge() {}
+PENDANT_EXPORT void Probe() {}
+PENDANT_EXPORT void Home() {}

@@ -1,0 +1,84 @@
+// The small device-bus interface that the pendant link is written over: HID interface enumeration,
+// opening, attributes, one overlapped read at a time with a bounded wait, writes, device-change
+// notifications and the poll timer of the hidden window. Win32 and the simulation implement it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+using DeviceHandle = std::intptr_t;
+inline constexpr DeviceHandle kInvalidDeviceHandle = -1;
+
+enum class OpenMode {
+  Probe,           // no access rights, share read/write: only for the attributes
+  OverlappedRead,  // generic read, share read/write, overlapped
+  Write,           // generic write, share read/write
+};
+
+struct HidAttributes {
+  std::uint16_t vendorId = 0;
+  std::uint16_t productId = 0;
+  std::uint16_t versionNumber = 0;
+};
+
+enum class IoStatus {
+  Done,     // the read completed; `transferred` holds its byte count
+  Pending,  // still outstanding: buffer and read state must not be touched
+  Failed,   // no read is outstanding any more and nothing valid arrived
+};
+
+// Device-change message types.
+inline constexpr std::uint32_t kDeviceArrival = 0x8000;
+inline constexpr std::uint32_t kDeviceRemoveComplete = 0x8004;
+
+// What the platform's broadcast header carried: device type 5 (device interface) with its name.
+struct DeviceBroadcast {
+  std::uint32_t deviceType = 0;
+  std::string_view name;
+};
+inline constexpr std::uint32_t kDeviceTypeInterface = 5;
+
+// Receives the hidden window's messages.
+class BusListener {
+ public:
+  virtual void OnTimer() = 0;
+  virtual bool OnDeviceChange(std::uint32_t eventType, const DeviceBroadcast* broadcast) = 0;
+
+ protected:
+  ~BusListener() = default;
+};
+
+class DeviceBus {
+ public:
+  virtual ~DeviceBus() = default;
+
+  virtual void SetListener(BusListener* listener) = 0;
+
+  // Enumeration of the present HID device interfaces, in the platform's order.
+  virtual bool BeginEnumeration() = 0;
+  // False when there is no interface at `index` (the search ends there).
+  virtual bool InterfacePath(std::uint32_t index, std::string& path) = 0;
+  virtual void EndEnumeration() = 0;
+
+  // kInvalidDeviceHandle when the path cannot be opened.
+  virtual DeviceHandle Open(const std::string& path, OpenMode mode) = 0;
+  virtual bool GetAttributes(DeviceHandle handle, HidAttributes& attributes) = 0;
+  virtual void Close(DeviceHandle handle) = 0;
+
+  // At most one read per handle is outstanding. The buffer must stay valid until the read is
+  // Done, Failed or cancelled.
+  virtual IoStatus StartRead(DeviceHandle handle, std::uint8_t* buffer, std::uint32_t size,
+                             std::uint32_t& transferred) = 0;
+  virtual IoStatus WaitRead(DeviceHandle handle, std::uint32_t timeoutMs,
+                            std::uint32_t& transferred) = 0;
+  // Cancels an outstanding read and waits until the system no longer writes into its buffer.
+  virtual void CancelRead(DeviceHandle handle) = 0;
+
+  virtual bool Write(DeviceHandle handle, const std::uint8_t* data, std::uint32_t size) = 0;
+
+  virtual bool RegisterNotifications() = 0;
+  virtual void UnregisterNotifications() = 0;
+
+  virtual void StartTimer(std::uint32_t id, std::uint32_t periodMs) = 0;
+};

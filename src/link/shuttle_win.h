@@ -1,0 +1,101 @@
+// The hidden window object that owns the pendant link and every per-pendant state.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "link/device_bus.h"
+
+struct Module;
+
+inline constexpr std::uint16_t kPendantVendorId = 0x04D8;
+inline constexpr std::uint16_t kPendantProductId = 0xFCE4;
+inline constexpr std::uint32_t kPollTimerId = 1;
+inline constexpr std::uint32_t kPollPeriodMs = 25;
+inline constexpr std::uint32_t kReadWaitMs = 5;
+inline constexpr std::uint32_t kInputReportSize = 8;
+inline constexpr std::uint32_t kOutputReportSize = 5;
+
+class ShuttleWin final : public BusListener {
+ public:
+  ShuttleWin(Module& module, std::unique_ptr<DeviceBus> bus);
+  ~ShuttleWin();
+  ShuttleWin(const ShuttleWin&) = delete;
+  ShuttleWin& operator=(const ShuttleWin&) = delete;
+
+  bool FindPendant();
+  bool OnDeviceChange(std::uint32_t eventType, const DeviceBroadcast* broadcast) override;
+  void OnTimer() override { Poll(); }
+  void Poll();
+  void DecodeInput();
+
+  Module& module;
+  std::unique_ptr<DeviceBus> bus;
+
+  // Link
+  std::string devicePath;
+  DeviceHandle probeHandle = kInvalidDeviceHandle;
+  DeviceHandle readHandle = kInvalidDeviceHandle;
+  DeviceHandle writeHandle = kInvalidDeviceHandle;
+  bool connected = false;
+  bool notificationsRegistered = false;
+  bool timerStarted = false;
+  bool readPending = false;
+  std::uint8_t ioBuffer[kInputReportSize] = {};  // the system reads into this one
+
+  // Poll
+  std::uint8_t readBuffer[kInputReportSize] = {};  // the report decoded this poll
+  std::uint8_t previousReport[kInputReportSize] = {};
+  std::uint32_t reportWord0 = 0;
+  std::uint32_t reportWord1 = 0;
+  std::uint8_t outputReport[kOutputReportSize] = {};
+  std::int32_t endJogCountdown = 0;
+  bool restoreAbsolute = true;
+
+  // Chords and screen key
+  std::int32_t screenCode[3] = {0, 0, 0};
+  std::int32_t screenSlot = 1;
+
+  // Buttons
+  std::int32_t wheelFunction = 1;
+  std::int32_t previousWheelFunction = 1;
+  std::int32_t enableHeld = 0;
+  std::int32_t modeButtons = 0;
+
+  // Axis selection
+  std::int32_t selectedAxis = 0;
+  std::int32_t previousAxis = 1;
+
+  // Wheel
+  std::int32_t lastWheelCount = 0;
+  std::int32_t wheelDelta = 0;
+  std::int32_t wheelDirection = 0;
+  double savedFeedRate = 0.0;
+  double savedFeedOverride = 0.0;
+  std::uint8_t savedValid = 0;
+  std::int32_t pendingSteps = 0;
+
+  // Continuous jogging
+  std::int32_t wheelSpeed = 0;
+  std::int32_t lastJogDirection = 0;
+  double deltaHistory[2] = {0.0, 0.0};
+  std::int32_t deltaHistoryIndex = 0;
+  double speedHistory[10] = {};
+  double velocityRatio = 0.0;
+  std::int32_t cModeCount = 0;
+  std::uint8_t jogStarted = 0;
+  std::uint8_t hostJogModeSwitched = 0;
+  std::uint8_t leavingContinuous = 0;
+
+  // Presets
+  std::int32_t stepPresetIndex = 1;
+  std::int32_t slowJogPresetIndex = 1;
+  std::int32_t feedOverridePresetIndex = 1;
+  std::int32_t feedRatePresetIndex = 1;
+  std::int32_t spindlePresetIndex = 1;
+  std::uint8_t wheelMoving = 0;
+  std::uint8_t wheelMovingBefore = 0;
+  float stepPresetValues[9] = {};
+  float feedRatePresetValues[9] = {};
+};

@@ -1,0 +1,66 @@
+// A platform for unit tests: status texts go to the recording host's trace, files live in memory,
+// the device bus does nothing unless a test supplies one, and the dialog runs a test-given
+// function.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "host/platform.h"
+#include "link/device_bus.h"
+#include "settings/profile_files.h"
+
+class MemoryProfileFiles final : public ProfileFiles {
+ public:
+  std::map<std::string, std::string> files;
+  bool failReplace = false;
+  int replaceCount = 0;
+
+  ReadResult ReadAll(const std::string& path, std::string& bytes) override;
+  bool ReplaceAll(const std::string& path, const std::string& bytes) override;
+  std::string ToDocument(const std::string& text) override { return text; }
+  std::string FromDocument(const std::string& text) override { return text; }
+};
+
+// A bus with no devices whose timer and notifications only record that they were asked for.
+class NullBus final : public DeviceBus {
+ public:
+  void SetListener(BusListener* l) override { listener = l; }
+  bool BeginEnumeration() override { return true; }
+  bool InterfacePath(std::uint32_t, std::string&) override { return false; }
+  void EndEnumeration() override {}
+  DeviceHandle Open(const std::string&, OpenMode) override { return kInvalidDeviceHandle; }
+  bool GetAttributes(DeviceHandle, HidAttributes&) override { return false; }
+  void Close(DeviceHandle) override {}
+  IoStatus StartRead(DeviceHandle, std::uint8_t*, std::uint32_t, std::uint32_t&) override {
+    return IoStatus::Failed;
+  }
+  IoStatus WaitRead(DeviceHandle, std::uint32_t, std::uint32_t&) override {
+    return IoStatus::Failed;
+  }
+  void CancelRead(DeviceHandle) override {}
+  bool Write(DeviceHandle, const std::uint8_t*, std::uint32_t) override { return false; }
+  bool RegisterNotifications() override { return true; }
+  void UnregisterNotifications() override {}
+  void StartTimer(std::uint32_t, std::uint32_t) override { timerStarted = true; }
+
+  BusListener* listener = nullptr;
+  bool timerStarted = false;
+};
+
+class FakePlatform final : public Platform {
+ public:
+  std::unique_ptr<DeviceBus> CreateDeviceBus(void* hostParentWindow) override;
+  void ShowStatus(const HostBridge& host, const char* text) override;
+  std::string ModuleBaseName() override { return moduleBaseName; }
+  ProfileFiles& Files() override { return files; }
+  void RunConfigDialog(ConfigDialog& dialog) override;
+
+  std::string moduleBaseName = "Pendant";
+  MemoryProfileFiles files;
+  // Makes the next buses; NullBus when empty.
+  std::function<std::unique_ptr<DeviceBus>()> busFactory;
+  std::function<void(ConfigDialog&)> dialogScript;
+};

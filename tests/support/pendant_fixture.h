@@ -1,0 +1,35 @@
+// One module, one window over a NullBus, and a recording host, fresh for each test.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include "host/module.h"
+#include "link/shuttle_win.h"
+#include "support/fake_platform.h"
+#include "support/recording_host.h"
+
+struct PendantFixture {
+  FakePlatform platform;
+  RecordingHost host;
+  Module module{platform};
+  ShuttleWin* win = nullptr;
+
+  PendantFixture() {
+    host.Install(module.host);
+    module.shuttleWin = std::make_unique<ShuttleWin>(module, std::make_unique<NullBus>());
+    win = module.shuttleWin.get();
+  }
+
+  // Decodes one input report as a poll would, without the link.
+  void Decode(const std::array<std::uint8_t, 8>& report) {
+    std::memcpy(win->readBuffer, report.data(), report.size());
+    win->DecodeInput();
+  }
+
+  void Update(int times = 1) {
+    for (int i = 0; i < times; ++i) module.ticks.Update();
+  }
+};
