@@ -48,7 +48,7 @@ foreach(test_source ${PENDANT_UNIT_TESTS})
   target_compile_options(${test_name} PRIVATE ${PENDANT_WARNINGS})
   target_link_libraries(${test_name} PRIVATE pendant_test_support GTest::gtest_main ${CMAKE_DL_LIBS})
   gtest_discover_tests(${test_name} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "PENDANT_SIM_LIB=$<TARGET_FILE:pendant_sim>")
+    PROPERTIES ENVIRONMENT "PENDANT_SIM_LIB=${CMAKE_BINARY_DIR}/libpendant_sim.so")
   # Only the tests that load the simulation library wait for it to link.
   if(test_name MATCHES "^sim_")
     add_dependencies(${test_name} pendant_sim)
