@@ -1,0 +1,33 @@
+// The Win32 device bus: HID interface enumeration through the setup API, device files opened with
+// CreateFileA, one overlapped read at a time with a bounded wait, synchronous writes, device-change
+// notifications, and the hidden child window whose timer and device-change messages drive the link.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "link/device_bus.h"
+
+// Creates the hidden child window (child id 1, 10 x 10, not visible) of `hostParentWindow` (an HWND)
+// and the bus that owns it. Never null; when the window cannot be created, the bus still opens and
+// reads devices but has no timer and receives no notifications.
+std::unique_ptr<DeviceBus> CreateWin32DeviceBus(void* hostParentWindow);
+
+// Where the bus gets its interface list and the identity of an opened interface from. The product
+// asks the HID class; the pipe test build substitutes a named pipe for the pendant.
+class InterfaceEnumerator {
+ public:
+  virtual ~InterfaceEnumerator() = default;
+  virtual bool Begin() = 0;
+  // False when there is no interface at `index`.
+  virtual bool Path(std::uint32_t index, std::string& path) = 0;
+  virtual void End() = 0;
+  // Attributes of the device that `path` was opened as `handle` (a HANDLE); false if unknown.
+  virtual bool Attributes(const std::string& path, void* handle, HidAttributes& attributes) = 0;
+};
+
+// The HID class enumeration of the system.
+std::unique_ptr<InterfaceEnumerator> CreateHidInterfaceEnumerator();
+// The one the bus uses: the HID class, or in the pipe test build the test pipe.
+std::unique_ptr<InterfaceEnumerator> CreateInterfaceEnumerator();
