@@ -1,0 +1,365 @@
+#include "platform/sim/virtual_bus.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct VirtualDevice {
+  std::uint16_t vendorId = 0;
+  std::uint16_t productId = 0;
+  std::string path;
+  bool present = true;
+  bool openFails = false;
+};
+
+struct ReadResult {
+  std::uint8_t bytes[8] = {};
+  std::uint32_t size = 0;
+  bool error = false;
+};
+
+struct OpenHandle {
+  int device = -1;
+  OpenMode mode = OpenMode::Probe;
+  bool readPending = false;
+  std::uint8_t* pendingBuffer = nullptr;
+  std::uint32_t pendingSize = 0;
+};
+
+class VirtualBus;
+
+struct Hub {
+  std::vector<VirtualDevice> devices;
+  std::map<DeviceHandle, OpenHandle> handles;
+  DeviceHandle nextHandle = 0x100;
+  std::deque<ReadResult> inputQueue;
+  std::vector<std::vector<std::uint8_t>> outputs;
+  bool holdReads = false;
+  VirtualBusStats stats;
+  VirtualBus* timerOwner = nullptr;
+  VirtualBus* notificationOwner = nullptr;
+  BusListener* listener = nullptr;
+  VirtualBus* listenerOwner = nullptr;
+  // Paths of the present devices, fixed when an enumeration begins.
+  std::vector<std::string> enumeration;
+};
+
+Hub& TheHub() {
+  static Hub hub;
+  return hub;
+}
+
+bool SameText(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// Completes the handle's pending read from the queue when that is allowed.
+IoStatus Complete(Hub& hub, OpenHandle& h, std::uint32_t& transferred) {
+  if (hub.holdReads || hub.inputQueue.empty()) return IoStatus::Pending;
+  ReadResult r = hub.inputQueue.front();
+  hub.inputQueue.pop_front();
+  h.readPending = false;
+  if (r.error) return IoStatus::Failed;
+  transferred = std::min(r.size, h.pendingSize);
+  std::memcpy(h.pendingBuffer, r.bytes, transferred);
+  h.pendingBuffer = nullptr;
+  return IoStatus::Done;
+}
+
+class VirtualBus final : public DeviceBus {
+ public:
+  ~VirtualBus() override {
+    Hub& hub = TheHub();
+    if (hub.listenerOwner == this) {
+      hub.listener = nullptr;
+      hub.listenerOwner = nullptr;
+    }
+    // The window goes with the bus: its timer and its notification registration end.
+    if (hub.timerOwner == this) {
+      hub.timerOwner = nullptr;
+      hub.stats.timerRunning = false;
+    }
+    if (hub.notificationOwner == this) {
+      hub.notificationOwner = nullptr;
+      hub.stats.notificationsRegistered = false;
+    }
+    hub.stats.listenerSet = hub.listener != nullptr;
+  }
+
+  void SetListener(BusListener* l) override {
+    Hub& hub = TheHub();
+    hub.listener = l;
+    hub.listenerOwner = l != nullptr ? this : nullptr;
+    hub.stats.listenerSet = l != nullptr;
+  }
+
+  bool BeginEnumeration() override {
+    Hub& hub = TheHub();
+    hub.enumeration.clear();
+    for (const auto& d : hub.devices)
+      if (d.present) hub.enumeration.push_back(d.path);
+    return true;
+  }
+  bool InterfacePath(std::uint32_t index, std::string& path) override {
+    Hub& hub = TheHub();
+    if (index >= hub.enumeration.size()) return false;
+    path = hub.enumeration[index];
+    return true;
+  }
+  void EndEnumeration() override { TheHub().enumeration.clear(); }
+
+  DeviceHandle Open(const std::string& path, OpenMode mode) override {
+    Hub& hub = TheHub();
+    for (std::size_t i = 0; i < hub.devices.size(); ++i) {
+      const VirtualDevice& d = hub.devices[i];
+      if (!SameText(d.path, path)) continue;
+      if (!d.present || d.openFails) return kInvalidDeviceHandle;
+      DeviceHandle h = hub.nextHandle++;
+      hub.handles[h] = OpenHandle{static_cast<int>(i), mode};
+      return h;
+    }
+    return kInvalidDeviceHandle;
+  }
+
+  bool GetAttributes(DeviceHandle handle, HidAttributes& attributes) override {
+    const VirtualDevice* d = PresentDevice(handle);
+    if (d == nullptr) return false;
+    attributes.vendorId = d->vendorId;
+    attributes.productId = d->productId;
+    attributes.versionNumber = 1;
+    return true;
+  }
+
+  void Close(DeviceHandle handle) override {
+    Hub& hub = TheHub();
+    auto it = hub.handles.find(handle);
+    if (it == hub.handles.end()) return;
+    if (it->second.readPending) ++hub.stats.closedWithReadPending;
+    hub.handles.erase(it);
+  }
+
+  IoStatus StartRead(DeviceHandle handle, std::uint8_t* buffer, std::uint32_t size,
+                     std::uint32_t& transferred) override {
+    Hub& hub = TheHub();
+    transferred = 0;
+    OpenHandle* h = ReadableHandle(handle);
+    if (h == nullptr || buffer == nullptr) return IoStatus::Failed;
+    if (h->readPending) {
+      ++hub.stats.readsReissuedWhilePending;
+      return IoStatus::Failed;
+    }
+    ++hub.stats.readsStarted;
+    h->readPending = true;
+    h->pendingBuffer = buffer;
+    h->pendingSize = size;
+    return Complete(hub, *h, transferred);
+  }
+
+  IoStatus WaitRead(DeviceHandle handle, std::uint32_t timeoutMs,
+                    std::uint32_t& transferred) override {
+    Hub& hub = TheHub();
+    transferred = 0;
+    ++hub.stats.waits;
+    OpenHandle* h = ReadableHandle(handle);
+    if (h == nullptr || !h->readPending) return IoStatus::Failed;
+    IoStatus status = Complete(hub, *h, transferred);
+    // A report queued before the wait arrives at once; otherwise the whole timeout passes.
+    if (status == IoStatus::Pending) hub.stats.waitedMs += timeoutMs;
+    return status;
+  }
+
+  void CancelRead(DeviceHandle handle) override {
+    Hub& hub = TheHub();
+    auto it = hub.handles.find(handle);
+    if (it == hub.handles.end() || !it->second.readPending) return;
+    ++hub.stats.cancels;
+    it->second.readPending = false;
+    it->second.pendingBuffer = nullptr;
+  }
+
+  bool Write(DeviceHandle handle, const std::uint8_t* data, std::uint32_t size) override {
+    Hub& hub = TheHub();
+    auto it = hub.handles.find(handle);
+    if (it == hub.handles.end() || it->second.mode != OpenMode::Write || data == nullptr)
+      return false;
+    if (!hub.devices[static_cast<std::size_t>(it->second.device)].present) return false;
+    hub.outputs.emplace_back(data, data + size);
+    return true;
+  }
+
+  bool RegisterNotifications() override {
+    Hub& hub = TheHub();
+    hub.notificationOwner = this;
+    hub.stats.notificationsRegistered = true;
+    ++hub.stats.registrations;
+    return true;
+  }
+  void UnregisterNotifications() override {
+    Hub& hub = TheHub();
+    if (hub.notificationOwner != this) return;
+    hub.notificationOwner = nullptr;
+    hub.stats.notificationsRegistered = false;
+    ++hub.stats.unregistrations;
+  }
+
+  void StartTimer(std::uint32_t id, std::uint32_t periodMs) override {
+    Hub& hub = TheHub();
+    hub.timerOwner = this;
+    hub.stats.timerRunning = true;
+    hub.stats.timerId = id;
+    hub.stats.timerPeriodMs = periodMs;
+  }
+
+ private:
+  static const VirtualDevice* PresentDevice(DeviceHandle handle) {
+    Hub& hub = TheHub();
+    auto it = hub.handles.find(handle);
+    if (it == hub.handles.end()) return nullptr;
+    const VirtualDevice& d = hub.devices[static_cast<std::size_t>(it->second.device)];
+    return d.present ? &d : nullptr;
+  }
+  static OpenHandle* ReadableHandle(DeviceHandle handle) {
+    Hub& hub = TheHub();
+    auto it = hub.handles.find(handle);
+    if (it == hub.handles.end() || it->second.mode != OpenMode::OverlappedRead) return nullptr;
+    if (!hub.devices[static_cast<std::size_t>(it->second.device)].present) return nullptr;
+    return &it->second;
+  }
+};
+
+bool ValidIndex(int index) {
+  return index >= 0 && static_cast<std::size_t>(index) < TheHub().devices.size();
+}
+
+}  // namespace
+
+std::unique_ptr<DeviceBus> CreateVirtualBus() {
+  return std::make_unique<VirtualBus>();
+}
+
+void VirtualBusReset() {
+  Hub& hub = TheHub();
+  // Buses that are still alive keep their listener, timer and registration; everything else goes.
+  VirtualBus* timerOwner = hub.timerOwner;
+  VirtualBus* notificationOwner = hub.notificationOwner;
+  BusListener* listener = hub.listener;
+  VirtualBus* listenerOwner = hub.listenerOwner;
+  VirtualBusStats kept;
+  kept.timerRunning = hub.stats.timerRunning;
+  kept.timerId = hub.stats.timerId;
+  kept.timerPeriodMs = hub.stats.timerPeriodMs;
+  kept.notificationsRegistered = hub.stats.notificationsRegistered;
+  kept.listenerSet = hub.stats.listenerSet;
+  DeviceHandle nextHandle = hub.nextHandle;
+  hub = Hub{};
+  hub.timerOwner = timerOwner;
+  hub.notificationOwner = notificationOwner;
+  hub.listener = listener;
+  hub.listenerOwner = listenerOwner;
+  hub.stats = kept;
+  hub.nextHandle = nextHandle;  // an old handle never names a new device
+}
+
+int VirtualBusAddDevice(std::uint16_t vendorId, std::uint16_t productId) {
+  Hub& hub = TheHub();
+  const int index = static_cast<int>(hub.devices.size());
+  char path[96];
+  std::snprintf(path, sizeof path,
+                "\\\\?\\hid#vid_%04x&pid_%04x#%d#{4d1e55b2-f16f-11cf-88cb-001111000030}",
+                static_cast<unsigned>(vendorId), static_cast<unsigned>(productId), index);
+  hub.devices.push_back(VirtualDevice{vendorId, productId, path});
+  return index;
+}
+
+const char* VirtualBusDevicePath(int index) {
+  return ValidIndex(index) ? TheHub().devices[static_cast<std::size_t>(index)].path.c_str()
+                           : nullptr;
+}
+
+void VirtualBusSetDevicePresent(int index, int present) {
+  if (ValidIndex(index)) TheHub().devices[static_cast<std::size_t>(index)].present = present != 0;
+}
+
+void VirtualBusSetOpenFails(int index, int fails) {
+  if (ValidIndex(index)) TheHub().devices[static_cast<std::size_t>(index)].openFails = fails != 0;
+}
+
+int VirtualBusOpenHandleCount(int index) {
+  int count = 0;
+  for (const auto& [handle, h] : TheHub().handles)
+    if (index == -1 || h.device == index) ++count;
+  return count;
+}
+
+int VirtualBusDeviceChange(std::uint32_t eventType, const char* path) {
+  Hub& hub = TheHub();
+  if (hub.notificationOwner == nullptr || hub.listener == nullptr ||
+      hub.listenerOwner != hub.notificationOwner)
+    return 0;
+  if (path == nullptr) {
+    hub.listener->OnDeviceChange(eventType, nullptr);
+  } else {
+    DeviceBroadcast broadcast{kDeviceTypeInterface, path};
+    hub.listener->OnDeviceChange(eventType, &broadcast);
+  }
+  return 1;
+}
+
+void VirtualBusQueueInputReport(const std::uint8_t report[8]) {
+  if (report != nullptr) VirtualBusTestQueueShortReport(report, 8);
+}
+
+int VirtualBusOutputReportCount() {
+  return static_cast<int>(TheHub().outputs.size());
+}
+
+int VirtualBusLastOutputReport(std::uint8_t report[5]) {
+  Hub& hub = TheHub();
+  if (hub.outputs.empty() || report == nullptr) return 0;
+  const auto& last = hub.outputs.back();
+  std::memset(report, 0, 5);
+  std::memcpy(report, last.data(), std::min<std::size_t>(last.size(), 5));
+  return 1;
+}
+
+int VirtualBusTimerTick() {
+  Hub& hub = TheHub();
+  if (hub.timerOwner == nullptr || hub.listener == nullptr || hub.listenerOwner != hub.timerOwner)
+    return 0;
+  hub.listener->OnTimer();
+  return 1;
+}
+
+void VirtualBusTestQueueShortReport(const std::uint8_t* bytes, std::uint32_t size) {
+  ReadResult r;
+  r.size = std::min<std::uint32_t>(size, 8);
+  if (bytes != nullptr) std::memcpy(r.bytes, bytes, r.size);
+  TheHub().inputQueue.push_back(r);
+}
+
+void VirtualBusTestQueueReadError() {
+  ReadResult r;
+  r.error = true;
+  TheHub().inputQueue.push_back(r);
+}
+
+void VirtualBusTestHoldReads(bool hold) {
+  TheHub().holdReads = hold;
+}
+
+VirtualBusStats VirtualBusTestStats() {
+  return TheHub().stats;
+}
