@@ -1,2 +1,49 @@
-// The simulation platform: virtual device bus, sinks registered by the simulated host, files on disk.
+// The simulation platform: virtual device bus, sinks registered by the simulated host, files on
+// disk.
+#include <dlfcn.h>
+
+#include <string>
+
 #include "host/platform.h"
+#include "platform/sim/posix_profile_files.h"
+#include "platform/sim/sim_dialog.h"
+#include "platform/sim/sim_sinks.h"
+#include "platform/sim/virtual_bus.h"
+
+namespace {
+
+// "/x/libpendant_sim.so" -> "libpendant_sim"; only the last extension goes.
+std::string BaseNameWithoutExtension(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const auto dot = name.find_last_of('.');
+  if (dot != std::string::npos) name.erase(dot);
+  return name;
+}
+
+class SimPlatform final : public Platform {
+ public:
+  std::unique_ptr<DeviceBus> CreateDeviceBus(void*) override { return CreateVirtualBus(); }
+
+  void ShowStatus(const HostBridge&, const char* text) override { SimShowStatusText(text); }
+
+  std::string ModuleBaseName() override {
+    // The object that holds this code: the shared library when a host loaded it.
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<const void*>(&BaseNameWithoutExtension), &info) == 0 ||
+        info.dli_fname == nullptr)
+      return {};
+    return BaseNameWithoutExtension(info.dli_fname);
+  }
+
+  ProfileFiles& Files() override { return PosixProfileFilesInstance(); }
+
+  void RunConfigDialog(ConfigDialog& dialog) override { RunSimConfigDialog(dialog); }
+};
+
+}  // namespace
+
+Platform& ThePlatform() {
+  static SimPlatform platform;
+  return platform;
+}
