@@ -1,6 +1,41 @@
 #include "input/output_report.h"
 
+#include <cstdint>
+
 #include "host/module.h"
 #include "link/shuttle_win.h"
 
-void FillOutputReport(Module&, ShuttleWin&) {}
+namespace {
+
+struct LedBit {
+  std::int32_t led;
+  std::uint8_t bits;
+};
+// Asked in this order; 804..806 share a two-bit field whose values combine by OR.
+inline constexpr LedBit kLedBits[] = {
+    {800, 0x01}, {11, 0x02}, {804, 0x04}, {805, 0x08}, {806, 0x0C},
+};
+
+// Byte 2 by wheelMode 1..6: the mode button's number minus one, plus 3 for the second mode.
+inline constexpr std::uint8_t kWheelModeIndicator[] = {0, 3, 1, 4, 2, 5};
+
+}  // namespace
+
+std::uint8_t WheelModeIndicator(std::int32_t wheelMode) {
+  if (wheelMode < 1 || wheelMode > 6) return 0;
+  return kWheelModeIndicator[wheelMode - 1];
+}
+
+void FillOutputReport(Module& module, ShuttleWin& win) {
+  std::uint8_t* report = win.outputReport;
+  std::uint8_t indicators = 0;
+  for (const LedBit& l : kLedBits)
+    if (module.host.GetLED(l.led)) indicators |= l.bits;
+  if (win.selectedAxis >= 1 && win.selectedAxis <= 5)
+    indicators |= static_cast<std::uint8_t>(win.selectedAxis << 4);
+  report[0] = 0;
+  report[1] = indicators;
+  report[2] = WheelModeIndicator(module.wheelMode);
+  report[3] = static_cast<std::uint8_t>(module.ticks.heartbeat & 0xFF);
+  report[4] = 0;
+}

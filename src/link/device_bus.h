@@ -67,16 +67,21 @@ class DeviceBus {
   virtual void Close(DeviceHandle handle) = 0;
 
   // At most one read per handle is outstanding. The buffer must stay valid until the read is
-  // Done, Failed or cancelled.
+  // Done, Failed or cancelled. The link never starts a read while one is Pending: it waits on the
+  // pending one again (WaitRead) in the next poll. `transferred` counts the bytes of a Done read;
+  // the link uses a read only when it brought the full report size.
   virtual IoStatus StartRead(DeviceHandle handle, std::uint8_t* buffer, std::uint32_t size,
                              std::uint32_t& transferred) = 0;
   virtual IoStatus WaitRead(DeviceHandle handle, std::uint32_t timeoutMs,
                             std::uint32_t& transferred) = 0;
   // Cancels an outstanding read and waits until the system no longer writes into its buffer.
+  // The link calls it before closing a handle whose read is pending; a no-op when none is.
   virtual void CancelRead(DeviceHandle handle) = 0;
 
   virtual bool Write(DeviceHandle handle, const std::uint8_t* data, std::uint32_t size) = 0;
 
+  // The link registers once, at its first match, and unregisters when it is destroyed. Destroying
+  // the bus ends the timer and releases the read event it owns.
   virtual bool RegisterNotifications() = 0;
   virtual void UnregisterNotifications() = 0;
 

@@ -30,6 +30,15 @@ class ShuttleWin final : public BusListener {
   void Poll();
   void DecodeInput();
 
+ private:
+  // Cancels a pending read, then closes the read and write handles.
+  void CloseLink();
+  void OpenLink();
+  void CloseHandle(DeviceHandle& handle);
+  // Reads at most one report into readBuffer, waiting at most kReadWaitMs.
+  void ReadReport();
+
+ public:
   Module& module;
   std::unique_ptr<DeviceBus> bus;
 
@@ -74,6 +83,7 @@ class ShuttleWin final : public BusListener {
   double savedFeedRate = 0.0;
   double savedFeedOverride = 0.0;
   std::uint8_t savedValid = 0;
+  std::uint8_t feedOverrideForced = 0;  // the burst set read-out 821 to 100, so restore it
   std::int32_t pendingSteps = 0;
 
   // Continuous jogging
