@@ -1,0 +1,96 @@
+#include "jog/command_line.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include "host/module.h"
+
+bool CommandLine::Append(const char* text) {
+  if (text == nullptr) return false;
+  const std::size_t n = std::strlen(text);
+  if (n >= kCapacity - length_) return false;  // keep room for the terminating NUL
+  std::memcpy(buffer_ + length_, text, n);
+  length_ += n;
+  buffer_[length_] = '\0';
+  return true;
+}
+
+bool CommandLine::AppendInt(std::int64_t value) {
+  const auto [end, ec] = std::to_chars(buffer_ + length_, buffer_ + kCapacity - 1, value);
+  if (ec != std::errc{}) return false;
+  length_ = static_cast<std::size_t>(end - buffer_);
+  buffer_[length_] = '\0';
+  return true;
+}
+
+bool CommandLine::AppendFixed(double value, int decimals) {
+  if (!std::isfinite(value)) return false;
+  const auto [end, ec] = std::to_chars(buffer_ + length_, buffer_ + kCapacity - 1, value,
+                                       std::chars_format::fixed, decimals);
+  if (ec != std::errc{}) return false;
+  length_ = static_cast<std::size_t>(end - buffer_);
+  buffer_[length_] = '\0';
+  return true;
+}
+
+bool CommandLine::Format(const char* format, std::initializer_list<LineArg> args) {
+  length_ = 0;
+  buffer_[0] = '\0';
+  ok_ = false;
+  if (format == nullptr) return false;
+  const LineArg* arg = args.begin();
+  const char* p = format;
+  while (*p != '\0') {
+    const char* literalEnd = std::strchr(p, '%');
+    const std::size_t n =
+        literalEnd != nullptr ? static_cast<std::size_t>(literalEnd - p) : std::strlen(p);
+    if (n >= kCapacity - length_) return false;
+    std::memcpy(buffer_ + length_, p, n);
+    length_ += n;
+    buffer_[length_] = '\0';
+    p += n;
+    if (*p == '\0') break;
+    ++p;  // the '%'
+    if (*p == '%') {
+      if (!Append("%")) return false;
+      ++p;
+      continue;
+    }
+    int decimals = 6;
+    if (*p == '.') {
+      ++p;
+      if (*p < '0' || *p > '9') return false;
+      decimals = 0;
+      while (*p >= '0' && *p <= '9' && decimals < 100) decimals = decimals * 10 + (*p++ - '0');
+    }
+    if (arg == args.end()) return false;
+    bool appended = false;
+    switch (*p) {
+      case 'd':
+        appended = arg->kind == LineArg::Kind::Int && AppendInt(arg->i);
+        break;
+      case 'f':
+        appended = arg->kind == LineArg::Kind::Real && AppendFixed(arg->d, decimals);
+        break;
+      case 's':
+        appended = arg->kind == LineArg::Kind::Text && Append(arg->s);
+        break;
+      default:
+        return false;
+    }
+    if (!appended) return false;
+    ++arg;
+    ++p;
+  }
+  if (arg != args.end()) return false;
+  ok_ = true;
+  return true;
+}
+
+bool SubmitLine(Module& module, const char* format, std::initializer_list<LineArg> args) {
+  CommandLine line;
+  if (!line.Format(format, args)) return false;
+  module.host.Code(line.c_str());
+  return true;
+}

@@ -1,0 +1,50 @@
+// Command lines for the host, built in a fixed buffer from printf-style formats. Numbers are
+// written the same way under every process locale ('.' as the decimal point), and a line that
+// cannot be written in full (a non-finite number, a missing argument, no room) is never sent.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+
+struct Module;
+
+struct LineArg {
+  enum class Kind : std::uint8_t { Int, Real, Text };
+  Kind kind;
+  std::int64_t i = 0;
+  double d = 0.0;
+  const char* s = nullptr;
+
+  static LineArg Int(std::int64_t v) { return {Kind::Int, v, 0.0, nullptr}; }
+  static LineArg Real(double v) { return {Kind::Real, 0, v, nullptr}; }
+  static LineArg Text(const char* v) { return {Kind::Text, 0, 0.0, v}; }
+};
+
+class CommandLine {
+ public:
+  // Fixed notation of the largest double with six decimals needs about 320 characters; a rotated
+  // move carries two such numbers.
+  static constexpr std::size_t kCapacity = 1024;
+
+  // Understands "%d", "%s", "%f" (six decimals), "%.<n>f" and "%%". Returns false, leaving the
+  // line unusable, when the format and the arguments disagree, a number is not finite, or the
+  // text does not fit.
+  bool Format(const char* format, std::initializer_list<LineArg> args);
+
+  bool ok() const { return ok_; }
+  const char* c_str() const { return buffer_; }
+
+ private:
+  bool Append(const char* text);
+  bool AppendInt(std::int64_t value);
+  bool AppendFixed(double value, int decimals);
+
+  char buffer_[kCapacity] = {};
+  std::size_t length_ = 0;
+  bool ok_ = false;
+};
+
+// Formats one line and hands it to the host's Code; returns whether it was sent. A line that
+// cannot be formatted in full is not sent at all.
+bool SubmitLine(Module& module, const char* format, std::initializer_list<LineArg> args);
