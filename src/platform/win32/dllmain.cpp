@@ -1,5 +1,5 @@
 // Process attach and detach of Pendant.dll.
-#include <windows.h>
+// winsock2.h brings windows.h in the order it needs.
 #include <winsock2.h>
 
 #include "platform/win32/module_instance.h"

@@ -1,0 +1,52 @@
+// The Win32 services behind the portable layers.
+#include <windows.h>
+
+#include <string>
+
+#include "host/exports.h"
+#include "host/platform.h"
+#include "link/device_bus.h"
+#include "platform/win32/config_dialog_win32.h"
+#include "platform/win32/host_string.h"
+#include "platform/win32/module_instance.h"
+#include "platform/win32/module_name.h"
+#include "platform/win32/win32_device_bus.h"
+#include "platform/win32/win32_profile_files.h"
+
+namespace {
+
+// The full path of this DLL, however long the folder is.
+std::string ModuleFilePath() {
+  std::string path(MAX_PATH, '\0');
+  for (;;) {
+    const DWORD n =
+        GetModuleFileNameA(ThisModuleInstance(), path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return {};
+    if (n < path.size()) {
+      path.resize(n);
+      return path;
+    }
+    if (path.size() >= 32768) return {};
+    path.resize(path.size() * 2);
+  }
+}
+
+class Win32Platform final : public Platform {
+ public:
+  std::unique_ptr<DeviceBus> CreateDeviceBus(void* hostParentWindow) override {
+    return CreateWin32DeviceBus(hostParentWindow);
+  }
+  void ShowStatus(const HostBridge& host, const char* text) override {
+    AssignHostStatus(host, text);
+  }
+  std::string ModuleBaseName() override { return BaseNameWithoutExtension(ModuleFilePath()); }
+  ProfileFiles& Files() override { return Win32ProfileFilesInstance(); }
+  void RunConfigDialog(ConfigDialog& dialog) override { RunWin32ConfigDialog(dialog); }
+};
+
+}  // namespace
+
+Platform& ThePlatform() {
+  static Win32Platform platform;
+  return platform;
+}
