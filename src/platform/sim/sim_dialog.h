@@ -4,9 +4,17 @@
 
 class ConfigDialog;
 
-// Plays the queued script over `dialog` and empties it; closes with Esc when the script leaves the
-// dialog open.
+// Plays the queued script over `dialog` in order and empties it. A refused OK shows its message
+// through the message-box sink and the script goes on; a dialog still open at the end is closed
+// with Esc.
 void RunSimConfigDialog(ConfigDialog& dialog);
 
-// Drops every queued action (used by SimReset and SimDialogClear).
+// Appends to the script. Unknown ids and ids of another kind of control are ignored when played;
+// a press of 1 is OK, of 2 Esc.
+void QueueSimDialogText(int controlId, const char* text);
+void QueueSimDialogSelect(int controlId, int index);
+void QueueSimDialogCheck(int controlId, int checked);
+void QueueSimDialogPress(int controlId);
+
+// Drops every queued action (SimReset and SimDialogClear).
 void ClearSimDialogScript();

@@ -1,0 +1,34 @@
+// The Sim ABI's dialog script. No exception crosses this boundary.
+#include "pendant_sim.h"
+#include "platform/sim/sim_dialog.h"
+
+namespace {
+
+template <class F>
+void Guarded(F&& f) noexcept {
+  try {
+    f();
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
+extern "C" {
+
+PENDANT_SIM_API void SimDialogSetText(int controlId, const char* text) {
+  Guarded([&] { QueueSimDialogText(controlId, text); });
+}
+PENDANT_SIM_API void SimDialogSelect(int controlId, int index) {
+  Guarded([&] { QueueSimDialogSelect(controlId, index); });
+}
+PENDANT_SIM_API void SimDialogSetCheck(int controlId, int checked) {
+  Guarded([&] { QueueSimDialogCheck(controlId, checked); });
+}
+PENDANT_SIM_API void SimDialogPress(int controlId) {
+  Guarded([&] { QueueSimDialogPress(controlId); });
+}
+PENDANT_SIM_API void SimDialogClear(void) {
+  Guarded([] { ClearSimDialogScript(); });
+}
+}
