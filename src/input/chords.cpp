@@ -1,6 +1,127 @@
+// EN chords and the screen key.
+//
+//   EN+key1   press 110 once per hold
+//   EN+key2   press 1000 (or 1001, then 1000 if LED 804 stays lit); arms key2ChordFired
+//   EN+key3   press 1003, then 1002 unless key2ChordFired (which it consumes)
+//   key3 alone, released with EN up, by host ticks held:
+//     0..2   toggle the tab screen (323)
+//     3..19  switch to the next configured screen
+//     20..   nothing
 #include "input/chords.h"
 
+#include <cstdint>
+
 #include "host/module.h"
+#include "input/input_report.h"
+#include "input/lists.h"
 #include "link/shuttle_win.h"
 
-void ProcessChords(Module&, ShuttleWin&) {}
+namespace {
+
+constexpr std::int32_t kChord1Code = 110;
+constexpr std::int32_t kChord2Code = 1000;
+constexpr std::int32_t kChord2AltCode = 1001;
+constexpr std::int32_t kChord3Code = 1003;
+constexpr std::int32_t kChord3FollowCode = 1002;
+constexpr std::int32_t kToggleTabScreenCode = 323;
+constexpr std::int32_t kLed806 = 806;
+constexpr std::int32_t kLed804 = 804;
+
+constexpr std::int32_t kShortPressTicks = 3;  // below: toggle the tab screen
+constexpr std::int32_t kLongPressTicks = 20;  // from here on: nothing
+
+// Slots tried after each slot (1-based), in order.
+constexpr int kNextSlots[3][2] = {{2, 3}, {3, 1}, {1, 2}};
+
+void PressChord2(const HostBridge& host) {
+  if (host.GetLED(kLed806)) {
+    host.DoButton(kChord2Code);
+  } else if (host.GetLED(kLed804)) {
+    host.DoButton(kChord2AltCode);
+    if (host.GetLED(kLed804)) host.DoButton(kChord2Code);
+  } else {
+    host.DoButton(kChord2Code);
+  }
+}
+
+void SwitchScreen(Module& module, ShuttleWin& win) {
+  const auto& sel = module.settings.ScreenSel;
+  for (std::size_t i = 0; i < 3; ++i) {
+    // An index outside the list keeps the code the slot had.
+    if (sel[i] >= 0 && static_cast<std::size_t>(sel[i]) < kScreenCount)
+      win.screenCode[i] = kScreenList[static_cast<std::size_t>(sel[i])].hostCode;
+  }
+  if (win.screenSlot < 1 || win.screenSlot > 3) {
+    win.screenSlot = 1;
+    return;
+  }
+  for (int slot : kNextSlots[win.screenSlot - 1]) {
+    if (sel[static_cast<std::size_t>(slot - 1)] != 0) {
+      win.screenSlot = slot;
+      module.host.DoButton(win.screenCode[slot - 1]);
+      return;
+    }
+  }
+}
+
+void ProcessScreenKey(Module& module, ShuttleWin& win, bool key3, bool en) {
+  ChordState& s = module.chords;
+  if (key3 && !en && !s.screenKeyDown) {
+    module.ticks.screenKeyTicks = 0;
+    s.screenKeyDown = true;
+  } else if (!key3 && !en && s.screenKeyDown) {
+    s.screenKeyDown = false;
+    const std::int32_t held = module.ticks.screenKeyTicks;
+    if (held < kShortPressTicks) {
+      module.host.DoButton(kToggleTabScreenCode);
+    } else if (held < kLongPressTicks) {
+      SwitchScreen(module, win);
+    }
+  }
+}
+
+}  // namespace
+
+void ProcessChords(Module& module, ShuttleWin& win) {
+  using namespace input_report;
+  ChordState& s = module.chords;
+  const HostBridge& host = module.host;
+  const std::uint32_t word0 = win.reportWord0;
+  const bool en = EnablePressed(word0);
+  const bool key3 = Key3(word0);
+
+  if (Key1(word0) && en) {
+    if (!s.chordLatch[0]) {
+      host.DoButton(kChord1Code);
+      s.chordLatch[0] = true;
+    }
+  } else {
+    s.chordLatch[0] = false;
+  }
+
+  if (Key2(word0) && en) {
+    if (!s.chordLatch[1]) {
+      PressChord2(host);
+      s.chordLatch[1] = true;
+      s.key2ChordFired = true;
+    }
+  } else {
+    s.chordLatch[1] = false;
+  }
+
+  if (key3 && en) {
+    if (!s.chordLatch[2]) {
+      host.DoButton(kChord3Code);
+      if (s.key2ChordFired) {
+        s.key2ChordFired = false;
+      } else {
+        host.DoButton(kChord3FollowCode);
+      }
+      s.chordLatch[2] = true;
+    }
+  } else {
+    s.chordLatch[2] = false;
+  }
+
+  ProcessScreenKey(module, win, key3, en);
+}
