@@ -1,6 +1,51 @@
+// The three axis keys. A press selects the key's linear axis, or its rotary axis when the linear
+// one is already selected and the rotary axis is enabled.
 #include "input/axis_select.h"
 
+#include <cstdint>
+
+#include "host/host_blocks.h"
 #include "host/module.h"
+#include "input/input_report.h"
 #include "link/shuttle_win.h"
 
-void SelectAxis(Module&, ShuttleWin&) {}
+namespace {
+
+struct AxisKey {
+  std::int32_t linearAxis;
+  std::int32_t rotaryAxis;
+  std::uint8_t PendantSettings::*rotaryEnabled;
+};
+
+// In the order the keys are handled: X/A, Y/B, Z/C.
+constexpr AxisKey kAxisKeys[3] = {
+    {0, 3, &PendantSettings::SelectAAxis},
+    {1, 4, &PendantSettings::SelectBAxis},
+    {2, 5, &PendantSettings::SelectCAxis},
+};
+
+}  // namespace
+
+void SelectAxis(Module& module, ShuttleWin& win) {
+  bool* latch = module.axisKeys.axisKeyLatch;
+  for (int i = 0; i < 3; ++i) {
+    const AxisKey& key = kAxisKeys[i];
+    if (!input_report::AxisKey(win.reportWord0, i)) {
+      latch[i] = false;
+      continue;
+    }
+    if (latch[i]) continue;
+    const bool toRotary =
+        win.selectedAxis == key.linearAxis && module.settings.*key.rotaryEnabled != 0;
+    win.selectedAxis = toRotary ? key.rotaryAxis : key.linearAxis;
+    latch[i] = true;
+  }
+
+  const bool queueEmpty = host_state::CommandQueueEmpty(module.host);
+  if (win.selectedAxis != win.previousAxis) {
+    win.pendingSteps = 0;
+    if (!queueEmpty) module.axisChangeHold = true;
+  }
+  if (module.axisChangeHold && queueEmpty) module.axisChangeHold = false;
+  win.previousAxis = win.selectedAxis;
+}
