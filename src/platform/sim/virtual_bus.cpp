@@ -16,6 +16,7 @@ struct VirtualDevice {
   std::string path;
   bool present = true;
   bool openFails = false;
+  bool dataOpensFail = false;
 };
 
 struct ReadResult {
@@ -127,6 +128,7 @@ class VirtualBus final : public DeviceBus {
       const VirtualDevice& d = hub.devices[i];
       if (!SameText(d.path, path)) continue;
       if (!d.present || d.openFails) return kInvalidDeviceHandle;
+      if (d.dataOpensFail && mode != OpenMode::Probe) return kInvalidDeviceHandle;
       DeviceHandle h = hub.nextHandle++;
       hub.handles[h] = OpenHandle{static_cast<int>(i), mode};
       return h;
@@ -354,6 +356,10 @@ void VirtualBusTestQueueReadError() {
   ReadResult r;
   r.error = true;
   TheHub().inputQueue.push_back(r);
+}
+
+void VirtualBusTestFailDataOpens(int index, bool fail) {
+  if (ValidIndex(index)) TheHub().devices[static_cast<std::size_t>(index)].dataOpensFail = fail;
 }
 
 void VirtualBusTestHoldReads(bool hold) {

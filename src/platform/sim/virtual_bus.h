@@ -45,6 +45,8 @@ int VirtualBusTimerTick();
 void VirtualBusTestQueueShortReport(const std::uint8_t* bytes, std::uint32_t size);
 // Queues a read that ends with an error.
 void VirtualBusTestQueueReadError();
+// While set, opens of the device for reading or writing fail; probe opens still work.
+void VirtualBusTestFailDataOpens(int index, bool fail);
 // While held, reads stay pending whatever is queued.
 void VirtualBusTestHoldReads(bool hold);
 struct VirtualBusStats {

@@ -1,0 +1,371 @@
+// The pendant link over the virtual bus: discovery, plug and unplug, the poll's read and write.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <string>
+
+#include "host/host_blocks.h"
+#include "host/module.h"
+#include "input/input_report.h"
+#include "link/shuttle_win.h"
+#include "platform/sim/virtual_bus.h"
+#include "support/fake_platform.h"
+#include "support/recording_host.h"
+
+namespace {
+
+using Report = std::array<std::uint8_t, 8>;
+
+constexpr std::uint8_t kSafetyBit = 0x01;  // byte 3
+
+Report MakeReport(std::uint8_t wheel, std::uint8_t byte3 = 0) {
+  return Report{0, wheel, 0, byte3, 0, 0, 0, 0};
+}
+
+std::string Upper(std::string s) {
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return s;
+}
+
+class LinkTest : public ::testing::Test {
+ protected:
+  FakePlatform platform;
+  RecordingHost host;
+  Module module{platform};
+  ShuttleWin* win = nullptr;
+
+  void SetUp() override {
+    VirtualBusReset();
+    host.Install(module.host);
+    host.leds[800] = true;  // the host confirms a safety stop, so 1021 is pressed only on edges
+  }
+  void TearDown() override {
+    module.shuttleWin.reset();
+    VirtualBusReset();
+  }
+
+  void CreateWindow() {
+    module.shuttleWin = std::make_unique<ShuttleWin>(module, CreateVirtualBus());
+    win = module.shuttleWin.get();
+  }
+  // Adds the pendant after the devices already added and lets a new window find it.
+  int ConnectPendant() {
+    const int pendant = VirtualBusAddDevice(kPendantVendorId, kPendantProductId);
+    CreateWindow();
+    EXPECT_TRUE(win->FindPendant());
+    return pendant;
+  }
+  void Queue(const Report& r) { VirtualBusQueueInputReport(r.data()); }
+  Report Decoded() const {
+    Report r;
+    std::memcpy(r.data(), win->readBuffer, r.size());
+    return r;
+  }
+  int Presses(int code) {
+    const std::string line = "DoButton " + std::to_string(code);
+    return static_cast<int>(std::count(host.calls.begin(), host.calls.end(), line));
+  }
+};
+
+TEST_F(LinkTest, DiscoveryOpensOnlyThePendantAndAlwaysStartsTheTimer) {
+  struct Case {
+    const char* name;
+    std::vector<std::pair<std::uint16_t, std::uint16_t>> devices;
+    int pendantIndex;  // -1: none expected
+  };
+  const Case cases[] = {
+      {"no device", {}, -1},
+      {"pendant second", {{0x845E, 0x0001}, {kPendantVendorId, kPendantProductId}}, 1},
+      {"same vendor, other product", {{kPendantVendorId, 0xFCE5}}, -1},
+      {"first of two pendants",
+       {{kPendantVendorId, kPendantProductId}, {kPendantVendorId, kPendantProductId}},
+       0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    VirtualBusReset();
+    for (auto [vid, pid] : c.devices) VirtualBusAddDevice(vid, pid);
+    CreateWindow();
+
+    EXPECT_EQ(win->FindPendant(), c.pendantIndex >= 0);
+    const VirtualBusStats stats = VirtualBusTestStats();
+    EXPECT_TRUE(stats.timerRunning);
+    EXPECT_EQ(stats.timerId, 1u);
+    EXPECT_EQ(stats.timerPeriodMs, 25u);
+    EXPECT_EQ(stats.notificationsRegistered, c.pendantIndex >= 0);
+    for (int i = 0; i < static_cast<int>(c.devices.size()); ++i)  // probe, read and write
+      EXPECT_EQ(VirtualBusOpenHandleCount(i), i == c.pendantIndex ? 3 : 0) << "device " << i;
+    if (c.pendantIndex >= 0) {
+      EXPECT_EQ(win->devicePath, VirtualBusDevicePath(c.pendantIndex));
+    }
+    module.shuttleWin.reset();
+  }
+}
+
+TEST_F(LinkTest, FailedOpensLeaveHandlesInvalidAndPollsStillRun) {
+  const int pendant = VirtualBusAddDevice(kPendantVendorId, kPendantProductId);
+  VirtualBusTestFailDataOpens(pendant, true);
+  CreateWindow();
+
+  EXPECT_TRUE(win->FindPendant());
+  EXPECT_EQ(win->readHandle, kInvalidDeviceHandle);
+  EXPECT_EQ(win->writeHandle, kInvalidDeviceHandle);
+  Queue(MakeReport(5));
+  EXPECT_EQ(VirtualBusTimerTick(), 1);
+  EXPECT_EQ(VirtualBusTestStats().readsStarted, 0);
+  EXPECT_EQ(VirtualBusOutputReportCount(), 0);
+  EXPECT_EQ(win->outputReport[3], 1);  // filled all the same: heartbeat before any Update
+}
+
+TEST_F(LinkTest, UnopenablePendantIsNotFoundAndNotificationsStayOff) {
+  const int pendant = VirtualBusAddDevice(kPendantVendorId, kPendantProductId);
+  VirtualBusSetOpenFails(pendant, 1);
+  CreateWindow();
+
+  EXPECT_FALSE(win->FindPendant());
+  EXPECT_TRUE(VirtualBusTestStats().timerRunning);
+  EXPECT_EQ(VirtualBusDeviceChange(kDeviceArrival, VirtualBusDevicePath(pendant)), 0);
+  EXPECT_FALSE(win->connected);
+}
+
+TEST_F(LinkTest, DeviceChangeReleasesOnlyThePendantAndArrivalReopensIt) {
+  struct Case {
+    const char* name;
+    std::uint32_t eventType;
+    std::uint32_t deviceType;
+    bool pendantName;  // else another device's name
+    bool upperCase;
+    bool released;
+  };
+  const Case cases[] = {
+      {"removal", kDeviceRemoveComplete, kDeviceTypeInterface, true, false, true},
+      {"removal, other letter case", kDeviceRemoveComplete, kDeviceTypeInterface, true, true, true},
+      {"removal of another device", kDeviceRemoveComplete, kDeviceTypeInterface, false, false,
+       false},
+      {"removal of another device type", kDeviceRemoveComplete, 3, true, false, false},
+      {"other event", 0x8001, kDeviceTypeInterface, true, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    VirtualBusReset();
+    const int other = VirtualBusAddDevice(0x1234, 0x5678);
+    const int pendant = ConnectPendant();
+    host.calls.clear();
+
+    std::string name = VirtualBusDevicePath(c.pendantName ? pendant : other);
+    if (c.upperCase) name = Upper(name);
+    const DeviceBroadcast broadcast{c.deviceType, name};
+    EXPECT_TRUE(win->OnDeviceChange(c.eventType, &broadcast));
+
+    EXPECT_EQ(win->connected, !c.released);
+    EXPECT_EQ(Presses(1021), c.released ? 1 : 0);
+    EXPECT_EQ(host.calls.size(), c.released ? 1u : 0u);
+    EXPECT_EQ(VirtualBusOpenHandleCount(pendant), c.released ? 1 : 3);  // the probe handle stays
+    EXPECT_EQ(win->readHandle == kInvalidDeviceHandle, c.released);
+
+    // Any arrival reopens the pendant's path, whichever device it was.
+    EXPECT_EQ(VirtualBusDeviceChange(kDeviceArrival, VirtualBusDevicePath(other)), 1);
+    EXPECT_TRUE(win->connected);
+    EXPECT_EQ(VirtualBusOpenHandleCount(pendant), 3);
+    EXPECT_NE(win->readHandle, kInvalidDeviceHandle);
+    EXPECT_NE(win->writeHandle, kInvalidDeviceHandle);
+    module.shuttleWin.reset();
+  }
+}
+
+TEST_F(LinkTest, RemovalWithoutBroadcastChangesNothing) {
+  ConnectPendant();
+  EXPECT_EQ(VirtualBusDeviceChange(kDeviceRemoveComplete, nullptr), 1);
+  EXPECT_TRUE(win->connected);
+  EXPECT_TRUE(host.calls.empty());
+}
+
+TEST_F(LinkTest, PollsWhileDisconnectedOnlyStepTheEndJogCountdown) {
+  const int pendant = ConnectPendant();
+  VirtualBusDeviceChange(kDeviceRemoveComplete, VirtualBusDevicePath(pendant));
+  host.calls.clear();
+  host.recordReads = true;
+  win->endJogCountdown = 2;
+  const VirtualBusStats before = VirtualBusTestStats();
+  Queue(MakeReport(9, kSafetyBit));
+
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(VirtualBusTimerTick(), 1);
+
+  EXPECT_EQ(win->endJogCountdown, 0);
+  EXPECT_TRUE(host.calls.empty());
+  EXPECT_EQ(VirtualBusTestStats().readsStarted, before.readsStarted);
+  EXPECT_EQ(VirtualBusTestStats().waits, before.waits);
+  EXPECT_EQ(VirtualBusOutputReportCount(), 0);
+}
+
+TEST_F(LinkTest, ReadTimeoutDecodesThePreviousReportWithoutRepeatingEdges) {
+  ConnectPendant();
+  const Report active = MakeReport(7, kSafetyBit);
+  Queue(active);
+  VirtualBusTimerTick();
+  EXPECT_EQ(Decoded(), active);
+  EXPECT_EQ(Presses(1021), 1);
+
+  for (int i = 0; i < 3; ++i) VirtualBusTimerTick();  // nothing arrives
+
+  EXPECT_EQ(Decoded(), active);
+  EXPECT_EQ(input_report::WheelCounter(win->reportWord0), 7);
+  EXPECT_EQ(Presses(1021), 1);
+  EXPECT_EQ(VirtualBusOutputReportCount(), 4);  // written in every poll all the same
+  EXPECT_EQ(std::memcmp(win->previousReport, active.data(), 8), 0);
+}
+
+TEST_F(LinkTest, PendingReadIsWaitedOnAgainAndNeverReissued) {
+  ConnectPendant();
+  VirtualBusTestHoldReads(true);
+  Queue(MakeReport(3));
+
+  for (int i = 0; i < 4; ++i) VirtualBusTimerTick();
+  VirtualBusStats stats = VirtualBusTestStats();
+  EXPECT_EQ(stats.readsStarted, 1);
+  EXPECT_EQ(stats.readsReissuedWhilePending, 0);
+  EXPECT_EQ(stats.waits, 4);
+  EXPECT_EQ(stats.waitedMs, 4u * 5u);  // at most 5 ms per poll
+  EXPECT_EQ(Decoded(), Report{});
+  EXPECT_EQ(VirtualBusOutputReportCount(), 4);
+
+  VirtualBusTestHoldReads(false);
+  VirtualBusTimerTick();  // the outstanding read completes with the queued report
+  EXPECT_EQ(Decoded(), MakeReport(3));
+  EXPECT_EQ(VirtualBusTestStats().readsStarted, 1);
+
+  Queue(MakeReport(4));
+  VirtualBusTimerTick();  // only now a new read starts
+  EXPECT_EQ(VirtualBusTestStats().readsStarted, 2);
+  EXPECT_EQ(Decoded(), MakeReport(4));
+}
+
+TEST_F(LinkTest, PendingReadIsCancelledBeforeItsHandleCloses) {
+  const char* triggers[] = {"removal", "arrival", "search again", "destruction"};
+  for (const char* trigger : triggers) {
+    SCOPED_TRACE(trigger);
+    VirtualBusReset();
+    const int pendant = ConnectPendant();
+    VirtualBusTestHoldReads(true);
+    VirtualBusTimerTick();
+    ASSERT_TRUE(win->readPending);
+
+    const std::string t = trigger;
+    if (t == "removal")
+      VirtualBusDeviceChange(kDeviceRemoveComplete, VirtualBusDevicePath(pendant));
+    if (t == "arrival") VirtualBusDeviceChange(kDeviceArrival, VirtualBusDevicePath(pendant));
+    if (t == "search again") win->FindPendant();
+    if (t == "destruction") module.shuttleWin.reset();
+
+    const VirtualBusStats stats = VirtualBusTestStats();
+    EXPECT_EQ(stats.cancels, 1);
+    EXPECT_EQ(stats.closedWithReadPending, 0);
+    if (module.shuttleWin) {
+      EXPECT_FALSE(win->readPending);
+      VirtualBusTestHoldReads(false);
+      Queue(MakeReport(1));
+      VirtualBusTimerTick();  // a fresh read on whatever is open now, never a re-issue
+      EXPECT_EQ(VirtualBusTestStats().readsReissuedWhilePending, 0);
+    }
+    module.shuttleWin.reset();
+  }
+}
+
+TEST_F(LinkTest, ShortOrFailedReadsKeepTheLastCompleteReport) {
+  ConnectPendant();
+  const Report first = MakeReport(10);
+  Queue(first);
+  VirtualBusTimerTick();
+  ASSERT_EQ(Decoded(), first);
+
+  const Report second = MakeReport(20, kSafetyBit);
+  VirtualBusTestQueueShortReport(second.data(), 7);
+  VirtualBusTimerTick();
+  EXPECT_EQ(Decoded(), first);
+  VirtualBusTestQueueShortReport(second.data(), 0);
+  VirtualBusTimerTick();
+  EXPECT_EQ(Decoded(), first);
+  VirtualBusTestQueueReadError();
+  VirtualBusTimerTick();
+  EXPECT_EQ(Decoded(), first);
+  EXPECT_EQ(Presses(1021), 0);
+
+  Queue(second);
+  VirtualBusTimerTick();
+  EXPECT_EQ(Decoded(), second);
+  EXPECT_EQ(Presses(1021), 1);
+}
+
+TEST_F(LinkTest, RestoreAbsoluteFollowsIncrementalModeOnlyWhileTheHostIsIdle) {
+  ConnectPendant();
+  struct Case {
+    const char* name;
+    std::int32_t motionBusy, motionIn, motionOut, commandIn, commandOut, incremental;
+    bool before, after;
+  };
+  const Case cases[] = {
+      {"idle, absolute", 0, 4, 4, 2, 2, 0, false, true},
+      {"idle, incremental", 0, 4, 4, 2, 2, 1, true, false},
+      {"motion busy", 1, 4, 4, 2, 2, 1, true, true},
+      {"motion queue not empty", 0, 5, 4, 2, 2, 1, true, true},
+      {"command queue not empty", 0, 4, 4, 3, 2, 0, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    hostblock::Write(module.host.HostMotion, hostblock::kMotionBusy, c.motionBusy);
+    hostblock::Write(module.host.HostMotion, hostblock::kMotionQueueIn, c.motionIn);
+    hostblock::Write(module.host.HostMotion, hostblock::kMotionQueueOut, c.motionOut);
+    hostblock::Write(module.host.HostState, hostblock::kCommandQueueIn, c.commandIn);
+    hostblock::Write(module.host.HostState, hostblock::kCommandQueueOut, c.commandOut);
+    hostblock::Write(module.host.HostConfig, hostblock::kIncrementalMode, c.incremental);
+    win->restoreAbsolute = c.before;
+    VirtualBusTimerTick();
+    EXPECT_EQ(win->restoreAbsolute, c.after);
+  }
+}
+
+TEST_F(LinkTest, HundredPlugCyclesLeakNoHandle) {
+  const int pendant = ConnectPendant();
+  const char* path = VirtualBusDevicePath(pendant);
+  for (int i = 0; i < 100; ++i) {
+    Queue(MakeReport(static_cast<std::uint8_t>(i)));
+    VirtualBusTestHoldReads(i % 3 == 0);  // some cycles unplug with a read outstanding
+    VirtualBusTimerTick();
+    VirtualBusSetDevicePresent(pendant, 0);
+    VirtualBusDeviceChange(kDeviceRemoveComplete, path);
+    ASSERT_EQ(VirtualBusOpenHandleCount(pendant), 1) << "cycle " << i;
+    VirtualBusSetDevicePresent(pendant, 1);
+    VirtualBusDeviceChange(kDeviceArrival, path);
+    VirtualBusDeviceChange(kDeviceArrival, path);  // a second arrival replaces, never adds
+    ASSERT_EQ(VirtualBusOpenHandleCount(pendant), 3) << "cycle " << i;
+  }
+  EXPECT_EQ(VirtualBusTestStats().closedWithReadPending, 0);
+  EXPECT_EQ(Presses(1021), 100);
+
+  module.shuttleWin.reset();
+  const VirtualBusStats stats = VirtualBusTestStats();
+  EXPECT_EQ(VirtualBusOpenHandleCount(-1), 0);
+  EXPECT_EQ(stats.registrations, 1);
+  EXPECT_EQ(stats.unregistrations, 1);
+  EXPECT_FALSE(stats.notificationsRegistered);
+  EXPECT_FALSE(stats.timerRunning);
+  EXPECT_FALSE(stats.listenerSet);
+  EXPECT_EQ(VirtualBusTimerTick(), 0);
+}
+
+TEST_F(LinkTest, SearchingAgainReplacesTheHandlesAndRegistersOnce) {
+  const int pendant = ConnectPendant();
+  EXPECT_TRUE(win->FindPendant());
+  EXPECT_TRUE(win->FindPendant());
+  EXPECT_EQ(VirtualBusOpenHandleCount(pendant), 3);
+  EXPECT_EQ(VirtualBusTestStats().registrations, 1);
+
+  VirtualBusSetDevicePresent(pendant, 0);
+  EXPECT_FALSE(win->FindPendant());
+  EXPECT_EQ(VirtualBusOpenHandleCount(-1), 0);
+}
+
+}  // namespace
