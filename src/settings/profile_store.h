@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 class ProfileFiles;
@@ -21,4 +22,8 @@ class ProfileStore {
   void WriteString(const char* section, const char* key, const std::string& value);
   // Saves now; the destructor then saves no more. False when the file was not written.
   bool CloseProfile();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
 };
