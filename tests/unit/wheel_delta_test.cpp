@@ -1,0 +1,108 @@
+// Wheel counter to step count and direction, the per-axis reverse settings, and the jog inhibit.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "host/host_blocks.h"
+#include "jog/wheel.h"
+#include "support/pendant_fixture.h"
+
+namespace {
+
+using Calls = std::vector<std::string>;
+
+TEST(WheelDelta, CounterChangeGivesStepsAndDirection) {
+  struct Case {
+    int last, current;
+    int delta, direction;  // the previous poll left delta 7, direction 1
+  } cases[] = {
+      {250, 4, 10, 0},     // wrapped forward
+      {4, 250, 10, 1},     // wrapped backward
+      {0, 30, 30, 0},      // first poll compares with 0
+      {30, 30, 0, 1},      // unchanged: no steps, direction kept
+      {0, 128, 7, 1},      // half a turn: the previous poll's values
+      {200, 72, 7, 1},     // -128
+      {100, 227, 127, 0},  // largest forward
+      {227, 100, 127, 1},  // largest backward
+      {255, 0, 1, 0},      // -255 wraps to one step forward
+      {0, 255, 1, 1},      // 255 wraps to one step backward
+      {0, 129, 127, 1},    // 129 wraps backward
+      {129, 0, 127, 0},    // -129 wraps forward
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.last << " -> " << c.current);
+    PendantFixture f;
+    f.win->lastWheelCount = c.last;
+    f.win->wheelDelta = 7;
+    f.win->wheelDirection = 1;
+    f.win->readBuffer[1] = static_cast<std::uint8_t>(c.current);
+    ProcessWheel(f.module, *f.win);
+    EXPECT_EQ(f.win->wheelDelta, c.delta);
+    EXPECT_EQ(f.win->wheelDirection, c.direction);
+    EXPECT_EQ(f.module.rawWheelDirection, c.direction);
+    EXPECT_EQ(f.win->lastWheelCount, c.current);
+    EXPECT_TRUE(f.host.Take().empty()) << "wheel function 1 does nothing";
+  }
+}
+
+TEST(WheelDelta, PerAxisReverse) {
+  struct Case {
+    int axis;
+    bool x, y, z;
+    int direction;
+  } cases[] = {
+      {0, true, false, false, 1}, {0, false, true, true, 0}, {1, false, true, false, 1},
+      {2, false, false, true, 1}, {3, true, true, true, 0},  {4, true, true, true, 0},
+      {5, true, true, true, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.axis);
+    PendantFixture f;
+    f.win->selectedAxis = c.axis;
+    f.module.settings.Xreverse = c.x;
+    f.module.settings.Yreverse = c.y;
+    f.module.settings.Zreverse = c.z;
+    f.win->readBuffer[1] = 3;  // rising counter
+    ProcessWheel(f.module, *f.win);
+    EXPECT_EQ(f.win->wheelDirection, c.direction);
+    EXPECT_EQ(f.module.rawWheelDirection, 0);
+  }
+}
+
+TEST(WheelDelta, InhibitDropsPendingStepsAndLeavesTheHostJogModeOnce) {
+  PendantFixture f;
+  f.win->wheelFunction = 10;
+  f.host.leds[83] = true;
+  f.win->pendingSteps = 9;
+  f.win->jogStarted = 1;
+  f.win->hostJogModeSwitched = 1;
+  f.win->savedValid = 1;
+  f.win->savedFeedRate = 33.0;
+  f.host.hostState[hostblock::kJogInhibit] = 1;
+  f.win->readBuffer[1] = 5;
+  ProcessWheel(f.module, *f.win);
+  // The restore after a step burst still runs in such a poll.
+  EXPECT_EQ(f.host.Take(), (Calls{"DoButton 205", "SetDRO 818 33"}));
+  EXPECT_EQ(f.win->pendingSteps, 0);
+  EXPECT_EQ(f.win->jogStarted, 0);
+  f.win->readBuffer[1] = 9;
+  ProcessWheel(f.module, *f.win);
+  EXPECT_TRUE(f.host.Take().empty());
+}
+
+TEST(WheelDelta, UnknownWheelFunctionsDoNothing) {
+  for (int function : {0, 1, 7, 8, 9, 11, 17, -1}) {
+    PendantFixture f;
+    f.win->wheelFunction = function;
+    f.host.leds[83] = true;
+    f.module.settings.StepJogRate = 100;
+    f.host.dros[821] = 50.0;
+    f.win->readBuffer[1] = 3;
+    f.win->readBuffer[2] = 40;
+    ProcessWheel(f.module, *f.win);
+    EXPECT_TRUE(f.host.Take().empty()) << function;
+  }
+}
+
+}  // namespace
