@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <map>
 #include <string>
 #include <vector>
@@ -35,12 +34,19 @@ struct OpenHandle {
 
 class VirtualBus;
 
+inline constexpr std::size_t kInputQueueCapacity = 256;
+
 struct Hub {
   std::vector<VirtualDevice> devices;
   std::map<DeviceHandle, OpenHandle> handles;
   DeviceHandle nextHandle = 0x100;
-  std::deque<ReadResult> inputQueue;
-  std::vector<std::vector<std::uint8_t>> outputs;
+  // A fixed ring, so that reading and writing allocate nothing; when full, the oldest report is
+  // dropped, as a HID driver's input buffer does.
+  ReadResult inputQueue[kInputQueueCapacity];
+  std::size_t inputHead = 0;
+  std::size_t inputCount = 0;
+  int outputCount = 0;
+  std::uint8_t lastOutput[5] = {};
   bool holdReads = false;
   VirtualBusStats stats;
   VirtualBus* timerOwner = nullptr;
@@ -69,9 +75,10 @@ bool SameText(std::string_view a, std::string_view b) {
 
 // Completes the handle's pending read from the queue when that is allowed.
 IoStatus Complete(Hub& hub, OpenHandle& h, std::uint32_t& transferred) {
-  if (hub.holdReads || hub.inputQueue.empty()) return IoStatus::Pending;
-  ReadResult r = hub.inputQueue.front();
-  hub.inputQueue.pop_front();
+  if (hub.holdReads || hub.inputCount == 0) return IoStatus::Pending;
+  const ReadResult r = hub.inputQueue[hub.inputHead];
+  hub.inputHead = (hub.inputHead + 1) % kInputQueueCapacity;
+  --hub.inputCount;
   h.readPending = false;
   if (r.error) return IoStatus::Failed;
   transferred = std::min(r.size, h.pendingSize);
@@ -198,7 +205,9 @@ class VirtualBus final : public DeviceBus {
     if (it == hub.handles.end() || it->second.mode != OpenMode::Write || data == nullptr)
       return false;
     if (!hub.devices[static_cast<std::size_t>(it->second.device)].present) return false;
-    hub.outputs.emplace_back(data, data + size);
+    ++hub.outputCount;
+    std::memset(hub.lastOutput, 0, sizeof hub.lastOutput);
+    std::memcpy(hub.lastOutput, data, std::min<std::size_t>(size, sizeof hub.lastOutput));
     return true;
   }
 
@@ -241,6 +250,16 @@ class VirtualBus final : public DeviceBus {
     return &it->second;
   }
 };
+
+void Push(const ReadResult& r) {
+  Hub& hub = TheHub();
+  if (hub.inputCount == kInputQueueCapacity) {
+    hub.inputHead = (hub.inputHead + 1) % kInputQueueCapacity;
+    --hub.inputCount;
+  }
+  hub.inputQueue[(hub.inputHead + hub.inputCount) % kInputQueueCapacity] = r;
+  ++hub.inputCount;
+}
 
 bool ValidIndex(int index) {
   return index >= 0 && static_cast<std::size_t>(index) < TheHub().devices.size();
@@ -325,15 +344,13 @@ void VirtualBusQueueInputReport(const std::uint8_t report[8]) {
 }
 
 int VirtualBusOutputReportCount() {
-  return static_cast<int>(TheHub().outputs.size());
+  return TheHub().outputCount;
 }
 
 int VirtualBusLastOutputReport(std::uint8_t report[5]) {
   Hub& hub = TheHub();
-  if (hub.outputs.empty() || report == nullptr) return 0;
-  const auto& last = hub.outputs.back();
-  std::memset(report, 0, 5);
-  std::memcpy(report, last.data(), std::min<std::size_t>(last.size(), 5));
+  if (hub.outputCount == 0 || report == nullptr) return 0;
+  std::memcpy(report, hub.lastOutput, sizeof hub.lastOutput);
   return 1;
 }
 
@@ -349,13 +366,13 @@ void VirtualBusTestQueueShortReport(const std::uint8_t* bytes, std::uint32_t siz
   ReadResult r;
   r.size = std::min<std::uint32_t>(size, 8);
   if (bytes != nullptr) std::memcpy(r.bytes, bytes, r.size);
-  TheHub().inputQueue.push_back(r);
+  Push(r);
 }
 
 void VirtualBusTestQueueReadError() {
   ReadResult r;
   r.error = true;
-  TheHub().inputQueue.push_back(r);
+  Push(r);
 }
 
 void VirtualBusTestFailDataOpens(int index, bool fail) {

@@ -31,7 +31,8 @@ int VirtualBusOpenHandleCount(int index);
 // device-interface broadcast carrying `path`, or with no broadcast when `path` is nullptr. Returns
 // 1 when delivered, 0 when no listener has registered for notifications.
 int VirtualBusDeviceChange(std::uint32_t eventType, const char* path);
-// Queues one complete 8-byte input report for the next read.
+// Queues one complete 8-byte input report for the next read. The queue holds 256 reports; when
+// it is full the oldest is dropped.
 void VirtualBusQueueInputReport(const std::uint8_t report[8]);
 int VirtualBusOutputReportCount();
 // Copies the last written output report (5 bytes); returns 0 and leaves `report` alone when none

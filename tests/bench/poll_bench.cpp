@@ -1,0 +1,60 @@
+// One complete poll in the simulation build: read, the whole input chain, the output report and
+// its write, with the wheel turning in step mode and a host whose callbacks do no work.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+
+#include "host/host_blocks.h"
+#include "host/module.h"
+#include "input/input_report.h"
+#include "link/shuttle_win.h"
+#include "platform/sim/virtual_bus.h"
+#include "support/fake_platform.h"
+#include "support/recording_host.h"
+
+namespace {
+
+void NoButton(std::int16_t) {}
+void NoSetDRO(std::int32_t, double) {}
+double NoGetDRO(std::int32_t) {
+  return 0.0;
+}
+std::uint8_t JogEnabledOnly(std::int32_t led) {
+  return led == 83 ? 1 : 0;
+}
+void NoCode(const char*) {}
+
+void BM_PollStepModeWheelTurning(benchmark::State& state) {
+  VirtualBusReset();
+  VirtualBusAddDevice(kPendantVendorId, kPendantProductId);
+  FakePlatform platform;
+  RecordingHost blocks;  // only for its zeroed data blocks
+  Module module{platform};
+  blocks.Install(module.host);
+  module.host.callbacks = {NoButton, NoSetDRO, NoGetDRO, JogEnabledOnly, nullptr, NoCode};
+  module.settings.StepJogRate = 100;
+  module.wheelMode = 1;
+  hostblock::Write(module.host.HostMotion, hostblock::kJogIncrement, 0.001);
+  module.shuttleWin = std::make_unique<ShuttleWin>(module, CreateVirtualBus());
+  if (!module.shuttleWin->FindPendant()) {
+    state.SkipWithError("pendant not found on the virtual bus");
+    return;
+  }
+
+  std::uint8_t report[8] = {};
+  std::uint8_t wheel = 0;
+  for (auto _ : state) {
+    report[1] = ++wheel;
+    VirtualBusQueueInputReport(report);
+    VirtualBusTimerTick();
+    if ((wheel & 3) == 0) module.ticks.Update();  // lets the step bursts end and restart
+  }
+  benchmark::DoNotOptimize(module.shuttleWin->outputReport);
+  module.shuttleWin.reset();
+  VirtualBusReset();
+}
+BENCHMARK(BM_PollStepModeWheelTurning);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,149 @@
+// The poll path allocates nothing on the heap once warm: global operator new is counted while a
+// stretch of polls runs with the wheel turning and keys going down and up.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+
+#include "host/host_blocks.h"
+#include "host/module.h"
+#include "input/input_report.h"
+#include "link/shuttle_win.h"
+#include "platform/sim/virtual_bus.h"
+#include "support/fake_platform.h"
+#include "support/recording_host.h"
+
+namespace {
+bool counting = false;
+long allocations = 0;
+
+void* Allocate(std::size_t size) {
+  if (counting) ++allocations;
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+}  // namespace
+
+void* operator new(std::size_t size) {
+  return Allocate(size);
+}
+void* operator new[](std::size_t size) {
+  return Allocate(size);
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+  std::free(p);
+}
+
+namespace {
+
+// Host callbacks that do no work: jogging is enabled (LED 83), nothing else is lit, every
+// read-out is 0.
+void NoButton(std::int16_t) {}
+void NoSetDRO(std::int32_t, double) {}
+double NoGetDRO(std::int32_t) {
+  return 0.0;
+}
+std::uint8_t JogEnabledOnly(std::int32_t led) {
+  return led == 83 ? 1 : 0;
+}
+int codeLines = 0;  // proves the jog path ran, without doing any work per line
+void NoCode(const char*) {
+  ++codeLines;
+}
+
+class QuietPlatform final : public Platform {
+ public:
+  std::unique_ptr<DeviceBus> CreateDeviceBus(void*) override { return CreateVirtualBus(); }
+  void ShowStatus(const HostBridge&, const char*) override {}
+  std::string ModuleBaseName() override { return "Pendant"; }
+  ProfileFiles& Files() override { return files; }
+  void RunConfigDialog(ConfigDialog&) override {}
+  MemoryProfileFiles files;
+};
+
+// Report of poll `i`: the wheel advances one count per poll, and now and then a function key,
+// an axis key, the screen key or an EN chord is held for a few polls. The pattern repeats every
+// 64 polls.
+void MakeReport(int i, std::uint8_t report[8]) {
+  std::uint32_t word0 = static_cast<std::uint32_t>(i & 0xFF) << input_report::kWheelCounterShift;
+  std::uint32_t word1 = 0;
+  switch ((i / 4) % 16) {
+    case 2:
+      word1 |= input_report::kF1Mask;
+      break;
+    case 4:
+      word1 |= input_report::kF3Mask;
+      break;
+    case 6:
+      word0 |= input_report::kYBMask;
+      break;
+    case 8:
+      word0 |= input_report::kKey3Mask;
+      break;
+    case 10:
+      word0 |= input_report::kEnableMask | input_report::kKey1Mask;
+      break;
+    case 12:
+      word0 |= input_report::kXAMask;
+      break;
+    case 14:
+      word1 |= input_report::kF5Mask;
+      break;
+    default:
+      break;
+  }
+  for (int b = 0; b < 4; ++b) {
+    report[b] = static_cast<std::uint8_t>(word0 >> (8 * b));
+    report[4 + b] = static_cast<std::uint8_t>(word1 >> (8 * b));
+  }
+}
+
+TEST(PollAllocation, SteadyStatePollsAllocateNothing) {
+  VirtualBusReset();
+  VirtualBusAddDevice(kPendantVendorId, kPendantProductId);
+  QuietPlatform platform;
+  RecordingHost blocks;  // only for its zeroed data blocks
+  Module module{platform};
+  blocks.Install(module.host);
+  module.host.callbacks = {NoButton, NoSetDRO, NoGetDRO, JogEnabledOnly, nullptr, NoCode};
+  module.settings.StepJogRate = 100;
+  hostblock::Write(module.host.HostMotion, hostblock::kJogIncrement, 0.001);
+  module.shuttleWin = std::make_unique<ShuttleWin>(module, CreateVirtualBus());
+  ASSERT_TRUE(module.shuttleWin->FindPendant());
+
+  std::uint8_t report[8];
+  int poll = 0;
+  auto run = [&](int polls) {
+    for (int n = 0; n < polls; ++n, ++poll) {
+      MakeReport(poll, report);
+      VirtualBusQueueInputReport(report);
+      VirtualBusTimerTick();
+      if (poll % 3 == 0) module.ticks.Update();
+    }
+  };
+  run(128);  // two rounds of the pattern
+  allocations = 0;
+  codeLines = 0;
+  counting = true;
+  run(1024);
+  counting = false;
+
+  EXPECT_EQ(allocations, 0);
+  EXPECT_GT(codeLines, 500);
+  EXPECT_EQ(module.wheelMode, 1);
+  EXPECT_GT(VirtualBusOutputReportCount(), 1000);
+  module.shuttleWin.reset();
+  VirtualBusReset();
+}
+
+}  // namespace
