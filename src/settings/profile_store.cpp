@@ -561,11 +561,11 @@ pugi::xml_node ProfileStore::Impl::AppendFormatted(pugi::xml_node parent, const 
     }
   }
   const bool hadChildren = static_cast<bool>(parent.first_child());
-  if (childIndent.empty() && hadChildren) return parent.append_child(name);
   const std::string parentIndent = IndentBefore(parent);
-  if (childIndent.empty()) {
-    childIndent = (parentIndent.empty() ? lineEnd : parentIndent) + indentUnit;
+  if (childIndent.empty() && (hadChildren || parentIndent.empty())) {
+    return parent.append_child(name);
   }
+  if (childIndent.empty()) childIndent = parentIndent + indentUnit;
   const pugi::xml_node last = parent.last_child();
   if (last && IsBlankText(last)) {
     parent.insert_child_before(pugi::node_pcdata, last).set_value(childIndent.c_str());
@@ -574,8 +574,7 @@ pugi::xml_node ProfileStore::Impl::AppendFormatted(pugi::xml_node parent, const 
   parent.append_child(pugi::node_pcdata).set_value(childIndent.c_str());
   const pugi::xml_node element = parent.append_child(name);
   if (!hadChildren) {
-    parent.append_child(pugi::node_pcdata)
-        .set_value((parentIndent.empty() ? lineEnd : parentIndent).c_str());
+    parent.append_child(pugi::node_pcdata).set_value(parentIndent.c_str());
   }
   return element;
 }
