@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <system_error>
 
@@ -304,6 +304,7 @@ bool Session::Run(std::istream& in, std::string& error) {
       {"unplug", &Session::Unplug},
       {"notify", &Session::Notify},
       {"handles", &Session::Handles},
+      {"outputs", &Session::Outputs},
       {"led", &Session::Led},
       {"dro", &Session::Dro},
       {"state", &Session::StateField},
@@ -448,9 +449,8 @@ void Session::Plug(const Args& args) {
   ExpectArgs(args, 1, 2, "plug [device index]");
   const int index = DeviceIndex(args, 1);
   plugin_.SimSetDevicePresent(index, 1);
-  const int delivered =
-      plugin_.SimDeviceChange(PENDANT_SIM_DEVICE_ARRIVAL, plugin_.SimDevicePath(index));
-  host_.Add("Plugged " + std::to_string(index) + (delivered ? "" : " (window not notified)"));
+  host_.Add("Plugged " + std::to_string(index));
+  Deliver(PENDANT_SIM_DEVICE_ARRIVAL, plugin_.SimDevicePath(index));
 }
 
 void Session::Unplug(const Args& args) {
@@ -458,13 +458,16 @@ void Session::Unplug(const Args& args) {
   const int index = DeviceIndex(args, 1);
   plugin_.SimSetDevicePresent(index, 0);
   host_.Add("Unplugged " + std::to_string(index));
-  const int delivered =
-      plugin_.SimDeviceChange(PENDANT_SIM_DEVICE_REMOVE_COMPLETE, plugin_.SimDevicePath(index));
-  if (!delivered) host_.Add("(window not notified)");
+  Deliver(PENDANT_SIM_DEVICE_REMOVE_COMPLETE, plugin_.SimDevicePath(index));
+}
+
+void Session::Deliver(unsigned eventType, const char* path) {
+  // The event is traced first, so the calls it causes follow it.
+  if (plugin_.SimDeviceChange(eventType, path) == 0) host_.Add("(window not notified)");
 }
 
 void Session::Notify(const Args& args) {
-  ExpectArgs(args, 3, 3, "notify arrival|removal|<type> <device index>|other|\"<path>\"");
+  ExpectArgs(args, 3, 3, "notify arrival|removal|<type> <device index>|other|<path>");
   unsigned eventType = 0;
   if (args[1] == "arrival") {
     eventType = PENDANT_SIM_DEVICE_ARRIVAL;
@@ -483,18 +486,22 @@ void Session::Notify(const Args& args) {
     path = isIndex ? std::string(plugin_.SimDevicePath(DeviceIndex(args, 2))) : args[2];
     pathArg = path.c_str();
   }
-  const int delivered = plugin_.SimDeviceChange(eventType, pathArg);
   const char* name = EventName(eventType);
-  std::ostringstream line;
-  line << "Notify " << (name != nullptr ? name : std::to_string(eventType)) << " "
-       << (pathArg != nullptr ? Quote(pathArg) : std::string("other"))
-       << (delivered ? "" : " (window not notified)");
-  host_.Add(line.str());
+  char type[16];
+  std::snprintf(type, sizeof type, "0x%04x", eventType);
+  host_.Add("Notify " + std::string(name != nullptr ? name : type) + " " +
+            (pathArg != nullptr ? path : std::string("other")));
+  Deliver(eventType, pathArg);
 }
 
 void Session::Handles(const Args& args) {
   ExpectArgs(args, 1, 1, "handles");
   host_.Add("Handles " + std::to_string(plugin_.SimOpenHandleCount()));
+}
+
+void Session::Outputs(const Args& args) {
+  ExpectArgs(args, 1, 1, "outputs");
+  host_.Add("Outputs " + std::to_string(plugin_.SimOutputReportCount()));
 }
 
 void Session::Led(const Args& args) {

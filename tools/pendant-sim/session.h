@@ -46,6 +46,7 @@ class Session {
   void Unplug(const Args& args);
   void Notify(const Args& args);
   void Handles(const Args& args);
+  void Outputs(const Args& args);
   void Led(const Args& args);
   void Dro(const Args& args);
   void StateField(const Args& args);
@@ -62,6 +63,7 @@ class Session {
 
  private:
   void TickOnce();
+  void Deliver(unsigned eventType, const char* path);
   void RegisterSinks();
   int DeviceIndex(const Args& args, std::size_t at);
   const std::filesystem::path& TempDir();
