@@ -26,6 +26,8 @@ struct SessionError : std::runtime_error {
 // Keeps a whole session from running away on a typo such as "tick 1000000000".
 constexpr long kMaxRepeat = 100000;
 
+constexpr const char* kTimerNotRunning = "(timer not running)";
+
 bool EqualsIgnoringCase(const std::string& a, const char* b) {
   const std::size_t n = std::strlen(b);
   if (a.size() != n) return false;
@@ -647,20 +649,23 @@ void Session::Report(const Args& args) {
   plugin_.SimQueueInputReport(report);
 }
 
-void Session::TickOnce() {
+bool Session::TickOnce() {
   const int before = plugin_.SimOutputReportCount();
-  if (plugin_.SimTimerTick() == 0) return;
-  if (plugin_.SimOutputReportCount() <= before) return;
+  if (plugin_.SimTimerTick() == 0) return false;
+  if (plugin_.SimOutputReportCount() <= before) return true;
   std::uint8_t output[5] = {};
   plugin_.SimLastOutputReport(output);
   std::string text = HexBytes(output, sizeof output);
   // A steady pendant gets the same report every 25 ms; only changes tell anything.
   if (options_.allOutputs || text != lastOutput_) host_.Add("Output " + text);
   lastOutput_ = std::move(text);
+  return true;
 }
 
 void Session::Tick(const Args& args) {
-  for (long i = Repeat(args); i > 0; --i) TickOnce();
+  bool allRan = true;
+  for (long i = Repeat(args); i > 0; --i) allRan &= TickOnce();
+  if (!allRan) host_.Add(kTimerNotRunning);
 }
 
 void Session::UpdateCommand(const Args& args) {
@@ -668,10 +673,12 @@ void Session::UpdateCommand(const Args& args) {
 }
 
 void Session::Poll(const Args& args) {
+  bool allRan = true;
   for (long i = Repeat(args); i > 0; --i) {
     plugin_.Update();
-    TickOnce();
+    allRan &= TickOnce();
   }
+  if (!allRan) host_.Add(kTimerNotRunning);
 }
 
 void Session::Dialog(const Args& args) {

@@ -62,7 +62,8 @@ class Session {
   void Reads(const Args& args);
 
  private:
-  void TickOnce();
+  // One timer message; false when the poll timer was not running.
+  bool TickOnce();
   void Deliver(unsigned eventType, const char* path);
   void RegisterSinks();
   int DeviceIndex(const Args& args, std::size_t at);
