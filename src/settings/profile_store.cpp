@@ -666,20 +666,18 @@ bool ProfileStore::Impl::Compose(std::string& out) const {
     return true;
   }
   if (!layout.valid) {
-    // No safe splice: let the XML library write the whole tree in the file's own encoding.
-    pugi::xml_encoding target = pugi::encoding_utf8;
-    if (encoding == Encoding::Wide) {
-      target = wideEncoding;
-    } else if (encoding == Encoding::Latin1) {
-      target = pugi::encoding_latin1;
-    } else if (encoding != Encoding::Utf8) {
-      return false;
-    }
-    StringWriter writer(out);
+    // No safe splice: let the XML library write the whole tree, in the file's own encoding.
     unsigned flags = pugi::format_raw | pugi::format_no_declaration;
     if (bom || encoding == Encoding::Wide) flags |= pugi::format_write_bom;
-    document.save(writer, "", flags, target);
-    return true;
+    if (encoding == Encoding::Wide) {
+      StringWriter writer(out);
+      document.save(writer, "", flags, wideEncoding);
+      return true;
+    }
+    std::string utf8;
+    StringWriter writer(utf8);
+    document.save(writer, "", flags, pugi::encoding_utf8);
+    return Encode(utf8, out);
   }
   if (layout.selfClosing) {
     out.append(original, 0, layout.root.begin);
@@ -710,7 +708,12 @@ bool ProfileStore::Impl::Save() {
 
 ProfileStore::ProfileStore(const std::string& path, ProfileFiles& files)
     : impl_(std::make_unique<Impl>(path, files)) {
-  impl_->Open();
+  try {
+    impl_->Open();
+  } catch (...) {
+    // Out of memory while loading: behave as if the profile could not be read.
+    impl_->usable = false;
+  }
 }
 
 ProfileStore::~ProfileStore() {
