@@ -368,4 +368,14 @@ TEST_F(LinkTest, SearchingAgainReplacesTheHandlesAndRegistersOnce) {
   EXPECT_EQ(VirtualBusOpenHandleCount(-1), 0);
 }
 
+TEST_F(LinkTest, WindowWithoutBusIsInert) {
+  module.shuttleWin = std::make_unique<ShuttleWin>(module, nullptr);
+  win = module.shuttleWin.get();
+  EXPECT_FALSE(win->FindPendant());
+  win->connected = true;
+  win->Poll();
+  EXPECT_TRUE(win->OnDeviceChange(kDeviceArrival, nullptr));
+  EXPECT_TRUE(host.calls.empty());
+}
+
 }  // namespace
