@@ -440,8 +440,8 @@ void Session::Device(const Args& args) {
 }
 
 int Session::DeviceIndex(const Args& args, std::size_t at) {
-  if (at >= args.size()) return 0;
-  const int index = static_cast<int>(ParseInteger(args[at], 0, 1000, "device index"));
+  const int index =
+      at < args.size() ? static_cast<int>(ParseInteger(args[at], 0, 1000, "device index")) : 0;
   if (*plugin_.SimDevicePath(index) == '\0')
     throw SessionError("no device " + std::to_string(index) + " (add it first)");
   return index;

@@ -34,7 +34,7 @@ std::vector<Edit> EditScript(const std::vector<std::string>& a, const std::vecto
   while (i < n || j < m) {
     if (i < n && j < m && a[i] == b[j]) {
       edits.push_back({' ', i++, j++});
-    } else if (j < m && (i == n || lcs[at(i, j + 1)] >= lcs[at(i + 1, j)])) {
+    } else if (j < m && (i == n || lcs[at(i, j + 1)] > lcs[at(i + 1, j)])) {
       edits.push_back({'+', i, j++});
     } else {
       edits.push_back({'-', i++, j});
