@@ -84,7 +84,6 @@ class ShuttleWin final : public BusListener {
   double savedFeedOverride = 0.0;
   std::uint8_t savedValid = 0;
   std::uint8_t feedOverrideForced = 0;  // the burst set read-out 821 to 100, so restore it
-  std::uint8_t feedOverrideForced = 0;  // the burst set read-out 821 to 100, so restore it
   std::int32_t pendingSteps = 0;
 
   // Continuous jogging
