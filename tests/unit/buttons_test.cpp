@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "input/lists.h"
 #include "support/pendant_fixture.h"
 
 namespace {
@@ -311,6 +312,27 @@ TEST_F(ButtonsTest, RestoreSurvivesTicksThePollsDidNotSee) {
   Decode(Report(0));
   Decode(Report(0));
   EXPECT_EQ(host.Take(), Calls{"DoButton 205"});
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Lists, LeadingNumberTakesLeadingDigitsOnly) {
+  struct Case {
+    const char* text;
+    std::int32_t number;
+  } cases[] = {
+      {"899  , ------------------------------ ", 899},
+      {"25,10", 25},
+      {"0, NONE", 0},
+      {" 5", 0},
+      {"", 0},
+      {nullptr, 0},
+      {"99999999999, far too long", 2147483647},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(LeadingNumber(c.text), c.number) << (c.text ? c.text : "null");
 }
 
 }  // namespace
