@@ -103,6 +103,7 @@ PENDANT_SIM_API int SimDeviceChange(unsigned int eventType, const char* path);
  * out. */
 PENDANT_SIM_API void SimQueueInputReport(const unsigned char report[8]);
 PENDANT_SIM_API int SimOutputReportCount(void);
+/* The last output report written; zeros before the first one. */
 PENDANT_SIM_API void SimLastOutputReport(unsigned char report[5]);
 /* Delivers one timer message; returns 1 if the poll timer is running (the poll ran), else 0. */
 PENDANT_SIM_API int SimTimerTick(void);
@@ -114,8 +115,9 @@ PENDANT_SIM_API void SimSetMessageBoxSink(void (*sink)(const char* text));
 /* Device-change event types for SimDeviceChange. */
 enum { PENDANT_SIM_DEVICE_ARRIVAL = 0x8000, PENDANT_SIM_DEVICE_REMOVE_COMPLETE = 0x8004 };
 
-/* The configuration dialog's script, played by the next Config: control texts, list selections and
- * check boxes are set in the order given once the dialog is filled, then the button is pressed. */
+/* The configuration dialog's script: actions queued here are played in order over the filled
+ * dialog by the next Config, which then empties the script; a script that leaves the dialog open
+ * ends with Esc. */
 PENDANT_SIM_API void SimDialogSetText(int controlId, const char* text);
 PENDANT_SIM_API void SimDialogSelect(int controlId, int index);
 PENDANT_SIM_API void SimDialogSetCheck(int controlId, int checked);
