@@ -4,6 +4,7 @@
 // children it created or changed, copying every other byte from the original.
 #include "settings/profile_store.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstddef>
@@ -173,6 +174,7 @@ struct Range {
 // Byte layout of the root element in the original file (ASCII-compatible encodings only).
 struct RootLayout {
   bool valid = false;
+  bool prologOnly = false;  // no root, and nothing but prolog markup
   bool selfClosing = false;
   Range root;                    // the whole root element
   std::size_t contentBegin = 0;  // after the start tag's '>'
@@ -198,7 +200,11 @@ class LayoutScanner {
     // Prolog: declaration, comments, processing instructions, document type, white space.
     for (;;) {
       while (pos < b_.size() && IsSpace(b_[pos])) ++pos;
-      if (pos >= b_.size() || b_[pos] != '<') return layout;
+      if (pos >= b_.size()) {
+        layout.prologOnly = true;
+        return layout;
+      }
+      if (b_[pos] != '<') return layout;
       if (Starts(pos, "<?")) {
         pos = After(pos, "?>");
       } else if (Starts(pos, "<!--")) {
@@ -219,7 +225,7 @@ class LayoutScanner {
       layout.selfClosing = true;
       layout.contentEnd = tagEnd;
       layout.root.end = tagEnd;
-      layout.valid = true;
+      layout.valid = EpilogOnly(tagEnd);
       return layout;
     }
     pos = tagEnd;
@@ -235,7 +241,7 @@ class LayoutScanner {
         pos = After(pos, ">");
         if (pos == npos) return layout;
         layout.root.end = pos;
-        layout.valid = true;
+        layout.valid = EpilogOnly(pos);
         return layout;
       } else if (Starts(pos, "<!--")) {
         child.type = pugi::node_comment;
@@ -260,6 +266,22 @@ class LayoutScanner {
 
  private:
   static constexpr std::size_t npos = std::string_view::npos;
+
+  // Only white space, comments and processing instructions may follow the root.
+  bool EpilogOnly(std::size_t pos) const {
+    for (;;) {
+      while (pos < b_.size() && IsSpace(b_[pos])) ++pos;
+      if (pos >= b_.size()) return true;
+      if (Starts(pos, "<!--")) {
+        pos = After(pos + 4, "-->");
+      } else if (Starts(pos, "<?")) {
+        pos = After(pos, "?>");
+      } else {
+        return false;
+      }
+      if (pos == npos) return false;
+    }
+  }
 
   bool Starts(std::size_t pos, std::string_view text) const {
     return b_.compare(pos, text.size(), text) == 0;
@@ -484,6 +506,22 @@ void ProfileStore::Impl::Open() {
     noRoot = true;
   } else if (!result) {
     return;  // unparseable: left alone
+  } else {
+    // The XML library tolerates a second top-level element or stray text; the host would not.
+    int elements = 0;
+    for (pugi::xml_node node : document.children()) {
+      if (node.type() == pugi::node_element) ++elements;
+      if ((node.type() == pugi::node_pcdata && !IsBlank(node.value())) ||
+          node.type() == pugi::node_cdata) {
+        return;
+      }
+    }
+    if (elements != 1) return;
+  }
+  if (encoding != Encoding::Wide) {
+    layout = LayoutScanner(original).Scan();
+    // Stray text or a second element beside the root: not a file the host wrote; leave it.
+    if (noRoot ? !layout.prologOnly : !layout.valid) return;
   }
   usable = true;
   if (original.find("\r\n") != std::string::npos) lineEnd = "\r\n";
@@ -508,7 +546,6 @@ void ProfileStore::Impl::Open() {
   }
 
   if (encoding == Encoding::Wide) return;
-  layout = LayoutScanner(original).Scan();
   // The byte layout must describe exactly the tree's root children, or nothing is spliced.
   std::size_t index = 0;
   for (pugi::xml_node child : Root().children()) {
@@ -759,7 +796,14 @@ void ProfileStore::WriteInt(const char* section, const char* key, std::int32_t v
 
 void ProfileStore::WriteString(const char* section, const char* key, const std::string& value) {
   if (impl_->closed) return;
-  impl_->SetText(section, key, impl_->DocumentText(value));
+  // Control characters other than tab and line ends cannot appear in XML 1.0 at all: written
+  // raw they would make the host's whole profile unreadable, so they are dropped.
+  std::string text = impl_->DocumentText(value);
+  std::erase_if(text, [](char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return b < 0x20 && c != '\t' && c != '\n' && c != '\r';
+  });
+  impl_->SetText(section, key, text);
 }
 
 bool ProfileStore::CloseProfile() {

@@ -116,6 +116,10 @@ TEST_F(ProfileStoreTest, KeyWithChildElementsReadsAllTextAndWriteReplacesIt) {
   EXPECT_EQ(out, "<p><S><K>x&lt;&amp;&gt;y</K></S></p>");
   ProfileStore again(kPath, files);
   EXPECT_EQ(again.ReadString("S", "K", ""), "x<&>y");
+  // Characters XML cannot hold never reach the file.
+  again.WriteString("S", "K", std::string("1\x01\x1F\0", 4) + "2");
+  again.CloseProfile();
+  EXPECT_EQ(files.files[kPath], "<p><S><K>12</K></S></p>");
 }
 
 TEST_F(ProfileStoreTest, ReadIntParsesLeadingNumber) {
@@ -403,3 +407,31 @@ TEST_F(PosixProfileFilesTest, StoreOverDiskFileRoundTrips) {
 }
 
 }  // namespace
+
+TEST_F(ProfileStoreTest, UnusualMarkupOutsideTheSectionSurvivesASplice) {
+  // Each profile holds "<S><K>1</K></S>"; writing K=2 must change exactly that and nothing else.
+  const char* cases[] = {
+      "<!DOCTYPE p [ <!ENTITY e \"v\"> <!-- a > b --> ]>\n<p><S><K>1</K></S></p>",
+      "<p a='x > y' b=\"/>\"><q c='</p>'/><S><K>1</K></S><r><S><K>9</K></S></r></p>",
+      "<p>text &amp; more<![CDATA[<S>]]><!-- <S> --><?pi <S>?><S><K>1</K></S>tail</p>",
+      "<p><S><!--keep--><K>1</K><?pi?><X a=\"&quot;\"/></S></p>",
+      "\xEF\xBB\xBF<p>\r\n<S><K>1</K></S>\n</p>\r\n",
+  };
+  for (const char* original : cases) {
+    files.files.clear();
+    std::string expected = original;
+    const std::size_t key = expected.find("<K>1</K>");
+    expected.replace(key, 8, "<K>2</K>");
+    EXPECT_EQ(Run(original, [](ProfileStore& s) { s.WriteInt("S", "K", 2); }), expected)
+        << original;
+  }
+}
+
+TEST_F(ProfileStoreTest, FileThatIsNotXmlIsLeftAlone) {
+  for (const char* original : {"hello", "<p>", "<p></q>", "<a/><b/>", "<p/>x"}) {
+    files.files.clear();
+    files.replaceCount = 0;
+    EXPECT_EQ(Run(original, [](ProfileStore& s) { s.WriteInt("S", "K", 2); }), original);
+    EXPECT_EQ(files.replaceCount, 0) << original;
+  }
+}
