@@ -560,7 +560,9 @@ void Session::SetField(const char* block, const Args& args) {
 }
 
 void Session::Show(const Args& args) {
-  if (args.size() == 2 && args[1] == "profile") {
+  if ((args.size() == 2 || args.size() == 3) && args[1] == "profile") {
+    // An optional word keeps only the lines that contain it.
+    const std::string filter = args.size() == 3 ? args[2] : std::string();
     std::ifstream file(profileCopy_);
     if (profileCopy_.empty() || !file) {
       host_.Add("Profile (none)");
@@ -569,11 +571,12 @@ void Session::Show(const Args& args) {
     std::string line;
     while (std::getline(file, line)) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
-      host_.Add("Profile " + line);
+      if (line.find(filter) != std::string::npos) host_.Add("Profile " + line);
     }
     return;
   }
-  if (args.size() < 3) throw SessionError("usage: show profile | show <block> <field> [axis]");
+  if (args.size() < 3)
+    throw SessionError("usage: show profile [word] | show <block> <field> [axis]");
   const Block block = BlockByName(args[1]);
   const FieldInfo& field = FieldByName(block, args[2]);
   std::size_t at = 3;
