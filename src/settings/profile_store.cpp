@@ -51,6 +51,18 @@ bool IsBlank(std::string_view text) {
   return true;
 }
 
+// Names this store may create: anything else would be written out as broken markup.
+bool IsElementName(const char* name) {
+  if (name == nullptr || *name == '\0') return false;
+  for (const char* c = name; *c != '\0'; ++c) {
+    const auto b = static_cast<unsigned char>(*c);
+    const bool letter = (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || b == '_' || b >= 0x80;
+    const bool other = (b >= '0' && b <= '9') || b == '-' || b == '.';
+    if (!letter && (c == name || !other)) return false;
+  }
+  return true;
+}
+
 bool IsBlankText(pugi::xml_node node) {
   return node.type() == pugi::node_pcdata && IsBlank(node.value());
 }
@@ -617,7 +629,7 @@ pugi::xml_node ProfileStore::Impl::AppendFormatted(pugi::xml_node parent, const 
 }
 
 pugi::xml_node ProfileStore::Impl::FindOrCreateKey(const char* section, const char* key) {
-  if (!usable || section == nullptr || key == nullptr) return {};
+  if (!usable || !IsElementName(section) || !IsElementName(key)) return {};
   pugi::xml_node root = Root();
   pugi::xml_node sectionNode = root.child(section);
   if (!sectionNode) sectionNode = AppendFormatted(root, section);

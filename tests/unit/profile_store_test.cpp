@@ -198,6 +198,19 @@ TEST_F(ProfileStoreTest, ProfileThatCannotBeReadIsNeverOverwritten) {
   EXPECT_EQ(unreadable.replaceCount, 0);
 }
 
+TEST_F(ProfileStoreTest, NamesThatAreNotElementNamesAreNeverWritten) {
+  const std::string out = Run("<p/>", [](ProfileStore& s) {
+    for (const char* bad : {"", "a b", "1a", "a<b", "a/", "-a"}) {
+      s.WriteInt(bad, "K", 1);
+      s.WriteString("S", bad, "v");
+    }
+    s.WriteInt(nullptr, "K", 1);
+    s.WriteInt("S", nullptr, 1);
+    EXPECT_EQ(s.ReadInt(nullptr, nullptr, 4), 4);
+  });
+  EXPECT_EQ(out, "<p/>");
+}
+
 TEST_F(ProfileStoreTest, EmptyPathReadsDefaultsAndWritesNothing) {
   ProfileStore store("", files);
   EXPECT_EQ(store.ReadString(kSec, "S1", "d"), "d");
