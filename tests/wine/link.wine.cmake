@@ -1,17 +1,15 @@
-# The pendant link under Wine: the test host program, the named-pipe variant of the plug-in, and
-# the two ctest entries (pipe: a played pendant; product: Pendant.dll with no pendant present).
+# The pendant link under Wine. link_host drives the plug-in through its exports: the pipe suite
+# plays the pendant on a named pipe through PendantPipe.dll, the product suite checks Pendant.dll's
+# poll window with no pendant present. link_bus_test drives the Win32 device bus directly against
+# the devices the system has (under Wine: its virtual HID mouse and keyboard).
 pendant_add_pipe_dll()
 
-add_executable(link_host ${CMAKE_CURRENT_LIST_DIR}/link_host.cpp)
-target_include_directories(link_host PRIVATE ${CMAKE_SOURCE_DIR}/src)
-target_compile_options(link_host PRIVATE ${PENDANT_WARNINGS})
-target_link_libraries(link_host PRIVATE user32)
-target_link_options(link_host PRIVATE -static-libgcc -static-libstdc++ -static)
+pendant_add_wine_program(link_host ${CMAKE_CURRENT_LIST_DIR}/link_host.cpp)
 add_dependencies(link_host Pendant PendantPipe)
+pendant_add_wine_test(link.pipe link_host pipe)
+pendant_add_wine_test(link.product link_host product)
 
-foreach(suite pipe product)
-  add_test(NAME wine_link_${suite}
-    COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/link_run.sh ${CMAKE_BINARY_DIR}/wine-prefix-link
-      ${CMAKE_SYSTEM_PROCESSOR} $<TARGET_FILE:link_host> ${suite})
-  set_tests_properties(wine_link_${suite} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
-endforeach()
+pendant_add_wine_program(link_bus_test ${CMAKE_CURRENT_LIST_DIR}/link_bus_test.cpp
+  ${CMAKE_SOURCE_DIR}/src/platform/win32/win32_device_bus.cpp)
+target_link_libraries(link_bus_test PRIVATE setupapi hid)
+pendant_add_wine_test(link.bus link_bus_test)

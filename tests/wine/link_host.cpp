@@ -18,32 +18,12 @@
 #include <vector>
 
 #include "host/host_blocks.h"
+#include "link_check.h"
 
 namespace {
 
-// ---------------------------------------------------------------------------------------------
-// Checks
-
-int passed = 0;
-int failed = 0;
-
-void Check(bool condition, const char* what) {
-  if (condition) {
-    ++passed;
-  } else {
-    ++failed;
-    std::printf("FAILED: %s\n", what);
-  }
-}
-
-void CheckEqual(long long actual, long long expected, const char* what) {
-  if (actual == expected) {
-    ++passed;
-  } else {
-    ++failed;
-    std::printf("FAILED: %s (got %lld, expected %lld)\n", what, actual, expected);
-  }
-}
+using linkcheck::Check;
+using linkcheck::CheckEqual;
 
 // ---------------------------------------------------------------------------------------------
 // The recording host
@@ -645,6 +625,5 @@ int main(int argc, char** argv) {
     std::printf("usage: link_host pipe|product\n");
     return 2;
   }
-  std::printf("%d passed, %d failed\n", passed, failed);
-  return failed == 0 && passed > 0 ? 0 : 1;
+  return linkcheck::Summary();
 }

@@ -1,0 +1,267 @@
+// The Win32 device bus on its own, under Wine: enumeration and reads against the system's HID
+// devices (Wine offers a virtual mouse and keyboard), the hidden window's timer and device-change
+// decoding, and the bus's tolerance of bad handles and of a parent window that goes first.
+// clang-format off
+#include <windows.h>
+#include <dbt.h>
+// clang-format on
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "link_check.h"
+#include "platform/win32/module_instance.h"
+#include "platform/win32/win32_device_bus.h"
+
+HINSTANCE ThisModuleInstance() {
+  return GetModuleHandleA(nullptr);
+}
+
+namespace {
+
+using linkcheck::Check;
+using linkcheck::CheckEqual;
+
+constexpr std::uint16_t kWineVendor = 0x845E;
+constexpr std::uint16_t kWineKeyboard = 0x0002;  // 14-byte input report, no output report
+
+class RecordingListener final : public BusListener {
+ public:
+  void OnTimer() override { ++timers; }
+  bool OnDeviceChange(std::uint32_t eventType, const DeviceBroadcast* broadcast) override {
+    ++changes;
+    lastEvent = eventType;
+    hadBroadcast = broadcast != nullptr;
+    lastType = broadcast != nullptr ? broadcast->deviceType : 0;
+    lastName = broadcast != nullptr ? std::string(broadcast->name) : std::string();
+    return false;  // the window answers TRUE whatever the listener says
+  }
+
+  int timers = 0;
+  int changes = 0;
+  std::uint32_t lastEvent = 0;
+  bool hadBroadcast = false;
+  std::uint32_t lastType = 0;
+  std::string lastName;
+};
+
+void Pump(DWORD ms) {
+  const ULONGLONG end = GetTickCount64() + ms;
+  for (;;) {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+    const ULONGLONG now = GetTickCount64();
+    if (now >= end) return;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
+  }
+}
+
+double ElapsedMs(ULONGLONG start) {
+  return static_cast<double>(GetTickCount64() - start);
+}
+
+HWND CreateParent() {
+  WNDCLASSA windowClass{};
+  windowClass.lpfnWndProc = DefWindowProcA;
+  windowClass.hInstance = GetModuleHandleA(nullptr);
+  windowClass.lpszClassName = "LinkBusTestParent";
+  RegisterClassA(&windowClass);
+  return CreateWindowExA(0, "LinkBusTestParent", "", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr,
+                         nullptr, GetModuleHandleA(nullptr), nullptr);
+}
+
+// Interface paths of the present HID devices with their attributes.
+struct Present {
+  std::string path;
+  HidAttributes attributes;
+};
+
+std::vector<Present> Enumerate(DeviceBus& bus) {
+  std::vector<Present> found;
+  if (!bus.BeginEnumeration()) return found;
+  std::string path;
+  for (std::uint32_t index = 0; bus.InterfacePath(index, path) && index < 64; ++index) {
+    Present present{path, {}};
+    const DeviceHandle probe = bus.Open(path, OpenMode::Probe);
+    if (probe != kInvalidDeviceHandle) {
+      bus.GetAttributes(probe, present.attributes);
+      bus.Close(probe);
+    }
+    std::printf("HID interface %u: %04X:%04X %s\n", index, present.attributes.vendorId,
+                present.attributes.productId, path.c_str());
+    found.push_back(present);
+  }
+  bus.EndEnumeration();
+  return found;
+}
+
+// A device whose input report is longer than the 8 bytes asked for: the read must still start and
+// stay pending (a read shorter than the report fails at once), wait boundedly and cancel cleanly.
+void TestReads(DeviceBus& bus, const std::string& keyboard) {
+  const DeviceHandle handle = bus.Open(keyboard, OpenMode::OverlappedRead);
+  Check(handle != kInvalidDeviceHandle, "the keyboard opens for overlapped reads");
+  if (handle == kInvalidDeviceHandle) return;
+  std::uint8_t buffer[8] = {0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA};
+  std::uint32_t transferred = 99;
+  CheckEqual(static_cast<int>(bus.StartRead(handle, buffer, sizeof buffer, transferred)),
+             static_cast<int>(IoStatus::Pending), "an 8-byte read of a longer report is pending");
+
+  ULONGLONG start = GetTickCount64();
+  CheckEqual(static_cast<int>(bus.WaitRead(handle, 5, transferred)),
+             static_cast<int>(IoStatus::Pending), "an idle device's read stays pending");
+  const double waited = ElapsedMs(start);
+  std::printf("5 ms wait took %.0f ms\n", waited);
+  Check(waited < 100.0, "the wait for a report is bounded");
+  Check(buffer[0] == 0xAA && buffer[7] == 0xAA, "a pending read leaves the caller's buffer alone");
+
+  const DeviceHandle other = bus.Open(keyboard, OpenMode::OverlappedRead);
+  CheckEqual(static_cast<int>(bus.WaitRead(other, 0, transferred)),
+             static_cast<int>(IoStatus::Failed), "no read is outstanding on another handle");
+  bus.Close(other);
+
+  start = GetTickCount64();
+  bus.CancelRead(handle);
+  Check(ElapsedMs(start) < 1000.0, "cancelling a pending read returns");
+  CheckEqual(static_cast<int>(bus.WaitRead(handle, 0, transferred)),
+             static_cast<int>(IoStatus::Failed), "a cancelled read is gone");
+
+  CheckEqual(static_cast<int>(bus.StartRead(handle, buffer, sizeof buffer, transferred)),
+             static_cast<int>(IoStatus::Pending), "a new read starts after a cancel");
+  start = GetTickCount64();
+  bus.Close(handle);  // with the read outstanding
+  Check(ElapsedMs(start) < 1000.0, "closing a handle with a read outstanding returns");
+}
+
+void TestBadHandles(DeviceBus& bus) {
+  std::uint8_t buffer[8] = {};
+  std::uint32_t transferred = 0;
+  HidAttributes attributes;
+  const DeviceHandle stray = 0x1234;  // never opened by the bus
+  struct Case {
+    const char* what;
+    DeviceHandle handle;
+  };
+  for (const Case& c :
+       {Case{"invalid handle", kInvalidDeviceHandle}, Case{"stray handle", stray}}) {
+    const std::string what = c.what;
+    Check(!bus.GetAttributes(c.handle, attributes), (what + ": no attributes").c_str());
+    Check(bus.StartRead(c.handle, buffer, sizeof buffer, transferred) == IoStatus::Failed,
+          (what + ": no read").c_str());
+    Check(bus.WaitRead(c.handle, 5, transferred) == IoStatus::Failed,
+          (what + ": nothing to wait for").c_str());
+    Check(!bus.Write(c.handle, buffer, 5), (what + ": no write").c_str());
+    bus.CancelRead(c.handle);
+    bus.Close(c.handle);
+  }
+  CheckEqual(bus.Open("", OpenMode::Probe), kInvalidDeviceHandle, "an empty path does not open");
+  CheckEqual(bus.Open("\\\\.\\pipe\\no-such-pendant", OpenMode::Write), kInvalidDeviceHandle,
+             "a missing device does not open");
+}
+
+std::vector<std::uint8_t> Broadcast(const std::string& name, DWORD size) {
+  const std::size_t nameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name);
+  std::vector<std::uint8_t> bytes(nameOffset + name.size() + 1);
+  auto* header = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_A*>(bytes.data());
+  header->dbcc_size = size != 0 ? size : static_cast<DWORD>(bytes.size());
+  header->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+  std::memcpy(bytes.data() + nameOffset, name.c_str(), name.size() + 1);
+  return bytes;
+}
+
+void TestWindow() {
+  HWND parent = CreateParent();
+  RecordingListener listener;
+  auto bus = CreateWin32DeviceBus(parent);
+  bus->SetListener(&listener);
+  HWND child = FindWindowExA(parent, nullptr, nullptr, nullptr);
+  Check(child != nullptr && GetDlgCtrlID(child) == 1 && !IsWindowVisible(child),
+        "the bus window is the parent's hidden child number 1");
+
+  Pump(100);
+  CheckEqual(listener.timers, 0, "no timer before StartTimer");
+  bus->StartTimer(1, 25);
+  Pump(500);
+  std::printf("timer messages in 500 ms: %d\n", listener.timers);
+  Check(listener.timers >= 5 && listener.timers <= 25, "the timer reaches the listener");
+
+  Check(bus->RegisterNotifications(), "device notifications register for the window");
+
+  // Decoding: the name is read within the size the header states.
+  const std::string name = "\\\\?\\HID#VID_04D8&PID_FCE4#7&1&0000#{4d1e55b2-f16f-11cf-88cb}";
+  const std::size_t nameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name);
+  struct Decoding {
+    const char* what;
+    WPARAM event;
+    DWORD size;  // 0: the true size
+    bool withData;
+    bool expectBroadcast;
+    std::size_t expectNameLength;
+  };
+  const Decoding decodings[] = {
+      {"a removal names its interface", DBT_DEVICEREMOVECOMPLETE, 0, true, true, name.size()},
+      {"an arrival names its interface", DBT_DEVICEARRIVAL, 0, true, true, name.size()},
+      {"a name filling the stated size without its NUL", DBT_DEVICEREMOVECOMPLETE,
+       static_cast<DWORD>(nameOffset + name.size()), true, true, name.size()},
+      {"a size cutting the name", DBT_DEVICEREMOVECOMPLETE, static_cast<DWORD>(nameOffset + 10),
+       true, true, 10},
+      {"a size short of the header", DBT_DEVICEREMOVECOMPLETE, 8, true, false, 0},
+      {"an event without data", DBT_DEVNODES_CHANGED, 0, false, false, 0},
+  };
+  for (const Decoding& d : decodings) {
+    auto bytes = Broadcast(name, d.size);
+    listener.changes = 0;
+    const LRESULT result = SendMessageA(child, WM_DEVICECHANGE, d.event,
+                                        d.withData ? reinterpret_cast<LPARAM>(bytes.data()) : 0);
+    const bool nameOk =
+        !d.expectBroadcast || (listener.lastType == kDeviceTypeInterface &&
+                               listener.lastName == name.substr(0, d.expectNameLength));
+    Check(result == TRUE && listener.changes == 1 && listener.lastEvent == d.event &&
+              listener.hadBroadcast == d.expectBroadcast && nameOk,
+          d.what);
+  }
+
+  // The host may destroy its window before the plug-in lets go of the bus.
+  DestroyWindow(parent);
+  Check(!IsWindow(child), "the bus window goes with its parent");
+  // Neither a new timer nor the destruction may touch the dead window (a crash fails the run).
+  listener.timers = 0;
+  bus->StartTimer(1, 25);
+  Pump(100);
+  CheckEqual(listener.timers, 0, "a bus whose window is gone has no timer");
+  bus.reset();
+
+  // No parent at all: no window, but devices still work and nothing crashes.
+  auto orphan = CreateWin32DeviceBus(nullptr);
+  orphan->SetListener(&listener);
+  orphan->StartTimer(1, 25);
+  listener.timers = 0;
+  Pump(100);
+  CheckEqual(listener.timers, 0, "a bus without a window has no timer");
+  Check(!orphan->RegisterNotifications(), "a bus without a window gets no notifications");
+}
+
+}  // namespace
+
+int main() {
+  auto bus = CreateWin32DeviceBus(nullptr);
+  const std::vector<Present> present = Enumerate(*bus);
+  std::string keyboard;
+  for (const Present& p : present) {
+    if (p.attributes.vendorId == kWineVendor && p.attributes.productId == kWineKeyboard) {
+      keyboard = p.path;
+    }
+  }
+  if (keyboard.empty()) {
+    std::printf("no HID keyboard with a 14-byte report here: read checks skipped\n");
+  } else {
+    TestReads(*bus, keyboard);
+  }
+  TestBadHandles(*bus);
+  bus.reset();
+  TestWindow();
+  return linkcheck::Summary();
+}
