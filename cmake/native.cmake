@@ -55,6 +55,11 @@ foreach(test_source ${PENDANT_UNIT_TESTS})
   endif()
 endforeach()
 
+# The test of the host simulator runs the program itself.
+if(TARGET sim_tool_test AND TARGET pendant-sim)
+  add_dependencies(sim_tool_test pendant-sim)
+endif()
+
 # Session files through the host simulator, each compared with its expected trace.
 if(TARGET pendant-sim)
   file(GLOB PENDANT_SESSIONS CONFIGURE_DEPENDS tests/sessions/*.session examples/*.session)
