@@ -257,8 +257,10 @@ void Press(int id) {
 // The picture
 
 bool SaveBitmap(HWND window, const std::string& path) {
+  // The client area: without a window manager nobody draws the frame.
   RECT r{};
-  GetWindowRect(window, &r);
+  GetClientRect(window, &r);
+  MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&r), 2);
   const int width = r.right - r.left;
   const int height = r.bottom - r.top;
   HDC screen = GetDC(nullptr);
