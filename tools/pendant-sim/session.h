@@ -32,7 +32,9 @@ class Session {
   std::vector<std::string> failedExpectations;
 
   using Args = std::vector<std::string>;
-  // Each command throws SessionError on bad arguments.
+
+ private:
+  // One per command; each throws on bad arguments, and Run reports the line.
   void Load(const Args& args);
   void ProName(const Args& args);
   void Callbacks(const Args& args);
@@ -61,7 +63,6 @@ class Session {
   void ExpectOutput(const Args& args);
   void Reads(const Args& args);
 
- private:
   // One timer message; false when the poll timer was not running.
   bool TickOnce();
   void Deliver(unsigned eventType, const char* path);
