@@ -5,7 +5,7 @@
 #                          [--keep-server] PROGRAM.exe [ARGS...]
 #        run_wine_tests.sh --probe-win32     exit 0 when 32-bit Wine can run here
 #
-# The prefix is created once (about 11 s) and reused; it gets the null graphics driver, so windows,
+# A crash ends the program at once (no debugger is started). The prefix is created once (about 11 s) and reused; it gets the null graphics driver, so windows,
 # dialogs and message boxes work without a display (--xvfb runs under a virtual X server instead,
 # for screenshots). Each program runs with a timeout; the prefix's wine server is stopped at the
 # end unless --keep-server. Exit code: the program's, 124 on timeout, 77 when the requested Wine
@@ -54,7 +54,7 @@ server=/usr/lib/wine/wineserver64
 prefix=${prefix:-$PWD/wine-prefix-$arch}
 mkdir -p "$(dirname "$prefix")"
 export WINEPREFIX=$prefix WINEARCH=$arch WINEDEBUG=${WINEDEBUG:--all} WINESERVER=$server
-export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 
 # One creation at a time, even when several tests start together.
 exec 9>"$prefix.lock"
@@ -82,5 +82,9 @@ else
 fi
 rc=$?
 [ "$keep_server" -eq 1 ] || "$server" -k >/dev/null 2>&1
-[ $rc -eq 124 ] && echo "run_wine_tests: $(basename "$program") timed out after ${timeout_s} s"
+if [ $rc -eq 124 ]; then
+  echo "run_wine_tests: $(basename "$program") timed out after ${timeout_s} s"
+elif [ $rc -ne 0 ]; then
+  echo "run_wine_tests: $(basename "$program") exited with code $rc"
+fi
 exit $rc

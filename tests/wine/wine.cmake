@@ -48,6 +48,10 @@ pendant_add_wine_program(boundary_host ${CMAKE_SOURCE_DIR}/tests/wine/boundary_h
 add_dependencies(boundary_host Pendant)
 pendant_add_wine_test(boundary boundary_host $<TARGET_FILE:Pendant>)
 
+pendant_add_wine_program(host_string_host ${CMAKE_SOURCE_DIR}/tests/wine/host_string_host.cpp
+  ${CMAKE_SOURCE_DIR}/src/platform/win32/host_string.cpp)
+pendant_add_wine_test(host_string host_string_host)
+
 file(GLOB PENDANT_WINE_PARTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/wine/*.wine.cmake)
 foreach(part ${PENDANT_WINE_PARTS})
   include(${part})

@@ -17,14 +17,13 @@ HINSTANCE ThisModuleInstance() {
   return moduleInstance;
 }
 
-// The sockets library is initialised here because a failure must refuse the load. WSAStartup
-// with version 1.1 only loads the sockets DLL's state; nothing here waits for another thread, so
-// the loader lock is not a deadlock risk in practice. Nothing else runs under the lock.
+// The sockets library is initialised here because a failure must refuse the load. Its DLL is a
+// static import, so it is loaded and initialised before this runs, and WSAStartup 1.1 only sets up
+// per-process state without waiting for another thread. Nothing else runs under the loader lock.
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   switch (reason) {
     case DLL_PROCESS_ATTACH: {
       moduleInstance = instance;
-      DisableThreadLibraryCalls(instance);
       WSADATA data;
       if (WSAStartup(MAKEWORD(1, 1), &data) != 0) {
         MessageBoxA(nullptr, kSocketsInitFailed, nullptr, MB_OK);

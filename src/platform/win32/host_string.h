@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <type_traits>
 
 class HostBridge;
 
@@ -12,6 +13,8 @@ class HostBridge;
 struct HostStringArg {
   char* text;
 };
+static_assert(std::is_trivially_copyable_v<HostStringArg> &&
+              sizeof(HostStringArg) == sizeof(char*));
 
 // The argument's text; "" when nothing readable is there.
 std::string HostStringText(HostStringArg arg);

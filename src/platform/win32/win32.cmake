@@ -25,7 +25,7 @@ function(pendant_add_plugin_dll target with_pipe)
   # No MinGW runtime DLL next to the host; the .def names the undecorated registration exports,
   # which the fix-up maps onto their stdcall symbols on i686.
   target_link_options(${target} PRIVATE -static-libgcc -static-libstdc++ -static
-    -Wl,--enable-stdcall-fixup)
+    -Wl,--enable-stdcall-fixup $<$<CONFIG:Release,MinSizeRel>:-s>)
 endfunction()
 
 pendant_add_plugin_dll(Pendant OFF)
