@@ -278,6 +278,16 @@ TEST_F(SimAbiTest, SimResetReturnsToTheLoadedState) {
   EXPECT_EQ(LastOutput(), (std::vector<unsigned char>{0, 0, 0, 2, 0}));
 }
 
+TEST_F(SimAbiTest, SimResetForgetsTheProfilePath) {
+  const fs::path profile = dir / "profile.xml";
+  lib.SetProName(profile.c_str());
+  const std::string before = ReadFile(profile);
+  lib.SimReset();
+  lib.SimDialogPress(2);
+  lib.Config();  // saves every setting, but to no file of the previous host
+  EXPECT_EQ(ReadFile(profile), before);
+}
+
 TEST_F(SimAbiTest, UnsetCallbacksAreNeverCalled) {
   SetCallbacks();
   lib.SimReset();  // forgets the callbacks just set
