@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "host/module.h"
+#include "platform/sim/sim_dialog.h"
+#include "platform/sim/sim_sinks.h"
 #include "settings/pendant_settings_io.h"
 #include "settings/profile_store.h"
 #include "support/fake_platform.h"
@@ -297,6 +299,52 @@ TEST(ShowConfigDialog, OkChangesTheProfile) {
   LoadSettings(store, reread, 0);
   EXPECT_EQ(reread.OEM[0], 813);
   EXPECT_EQ(reread.BUTTON[0], 2);
+}
+
+std::vector<std::string> shownMessages;
+
+TEST(SimConfigDialog, PlaysTheScriptOnceAndShowsRefusals) {
+  shownMessages.clear();
+  SimSinksSetMessageBox([](const char* text) { shownMessages.emplace_back(text); });
+  PendantSettings settings = Loaded();
+  QueueSimDialogText(4200, "251");
+  QueueSimDialogCheck(4035, 1);
+  QueueSimDialogPress(1);
+  QueueSimDialogText(4200, "250");
+  QueueSimDialogSelect(4037, 9);
+  QueueSimDialogPress(1);
+  QueueSimDialogText(4182, "1");  // after the dialog closed: dropped
+  {
+    ConfigDialog dialog(settings);
+    RunSimConfigDialog(dialog);
+    EXPECT_FALSE(dialog.IsOpen());
+  }
+  EXPECT_EQ(shownMessages,
+            (std::vector<std::string>{"Please enter an integer between 0 and 250."}));
+  EXPECT_EQ(settings.Fp[2], 250);
+  EXPECT_EQ(settings.UseFRO, 1);
+  EXPECT_EQ(settings.Vel, 9);
+  EXPECT_EQ(settings.StepJogRate, 100);
+
+  // The script was consumed, the dropped action included; a cleared script plays nothing.
+  for (bool clear : {false, true}) {
+    if (clear) {
+      QueueSimDialogText(4182, "7");
+      ClearSimDialogScript();
+    }
+    ConfigDialog next(settings);
+    RunSimConfigDialog(next);
+    EXPECT_FALSE(next.IsOpen());
+    EXPECT_EQ(next.Text(4182), "100");
+  }
+
+  // A script that ends with the dialog open leaves it with Esc, taking nothing.
+  QueueSimDialogText(4182, "8");
+  ConfigDialog open(settings);
+  RunSimConfigDialog(open);
+  EXPECT_FALSE(open.IsOpen());
+  EXPECT_EQ(settings.StepJogRate, 100);
+  SimSinksClear();
 }
 
 }  // namespace
