@@ -19,8 +19,9 @@ constexpr std::int32_t kCModeCountLimit = 30001;
 constexpr std::int32_t kCModeCountRestart = 400;
 constexpr std::int32_t kLedHostJogMode = 15;
 
-// Newest samples weigh most; the weights add up to 10.
-constexpr double kSpeedWeights[10] = {0.18, 0.36, 0.55, 0.73, 0.91, 1.09, 1.27, 1.45, 1.64, 1.82};
+// Newest samples weigh most; the weights, in hundredths, add up to 10. Whole hundredths keep the
+// sum of whole speed samples exact, so a steady wheel gives exactly ten times its speed.
+constexpr double kSpeedWeightsHundredths[10] = {18, 36, 55, 73, 91, 109, 127, 145, 164, 182};
 
 template <std::size_t N>
 std::int32_t ClampedDivisor(const std::array<const char*, N>& list, std::int32_t index) {
@@ -141,9 +142,10 @@ void VelocityJog(Module& module, ShuttleWin& win, std::int32_t direction, std::i
 
   for (int k = 0; k < 9; ++k) win.speedHistory[k] = win.speedHistory[k + 1];
   win.speedHistory[9] = win.wheelSpeed;
-  double weighted = 0.0;
-  for (int k = 0; k < 10; ++k) weighted += kSpeedWeights[k] * win.speedHistory[k];
-  win.velocityRatio = weighted / 400.0 * 3.0 / velocityDivisor;
+  double weightedHundredths = 0.0;
+  for (int k = 0; k < 10; ++k)
+    weightedHundredths += kSpeedWeightsHundredths[k] * win.speedHistory[k];
+  win.velocityRatio = weightedHundredths / 100.0 / 400.0 * 3.0 / velocityDivisor;
   if (win.enableHeld != 0) win.velocityRatio /= slowDownDivisor;
   if (win.velocityRatio > 1.0) win.velocityRatio = 1.0;
 
