@@ -1,5 +1,6 @@
 #include "jog/continuous_jog.h"
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <limits>
