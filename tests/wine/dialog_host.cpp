@@ -152,26 +152,26 @@ struct Driver {
 };
 Driver driver;
 
+struct DialogSearch {
+  bool wantMessageBox;
+  HWND found;
+};
+
+BOOL CALLBACK MatchDialog(HWND window, LPARAM param) {
+  auto* search = reinterpret_cast<DialogSearch*>(param);
+  char className[16] = {};
+  GetClassNameA(window, className, sizeof className);
+  if (std::strcmp(className, "#32770") != 0 || !IsWindowVisible(window)) return TRUE;
+  const bool isMessageBox = GetDlgItem(window, 4171) == nullptr;
+  if (isMessageBox != search->wantMessageBox) return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
+// The configuration dialog, or with `wantMessageBox` a message box, open on this thread.
 HWND FindOwnDialog(bool wantMessageBox) {
-  struct Search {
-    bool wantMessageBox;
-    HWND found;
-  } search{wantMessageBox, nullptr};
-  EnumThreadWindows(
-      GetCurrentThreadId(),
-      [](HWND window, LPARAM param) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(param);
-        char className[16] = {};
-        GetClassNameA(window, className, sizeof className);
-        if (std::strcmp(className, "#32770") != 0 || !IsWindowVisible(window)) return TRUE;
-        const bool isConfig = GetDlgItem(window, 4171) != nullptr;
-        if (isConfig != s->wantMessageBox) {
-          s->found = window;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  DialogSearch search{wantMessageBox, nullptr};
+  EnumThreadWindows(GetCurrentThreadId(), MatchDialog, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 
