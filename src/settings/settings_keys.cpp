@@ -84,10 +84,9 @@ using S = PendantSettings;
 // The function button keys are numbered from 0 (F1) with this format.
 constexpr const char* kButtonKeyFormat = "BUTTON%d";
 using KeyText = std::array<char, 16>;
-}  // namespace
 
 // Built on first use, so callers in other files' static initialisers see a complete table.
-static const std::array<SettingKey, 82>& Keys() {
+const std::array<SettingKey, 82>& Keys() {
   static const std::array<KeyText, 5> kButtonKeys = [] {
     std::array<KeyText, 5> keys{};
     for (int i = 0; i < 5; ++i) std::snprintf(keys[i].data(), keys[i].size(), kButtonKeyFormat, i);
@@ -180,6 +179,8 @@ static const std::array<SettingKey, 82>& Keys() {
   };
   return kKeys;
 }
+
+}  // namespace
 
 std::span<const SettingKey> SettingKeys() {
   return Keys();
