@@ -61,7 +61,7 @@ ProfileFiles::ReadResult PosixProfileFiles::ReadAll(const std::string& path, std
 bool PosixProfileFiles::ReplaceAll(const std::string& path, const std::string& bytes) {
   if (path.empty()) return false;
   const std::string temp = path + ".tmp-" + std::to_string(::getpid());
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
   if (fd < 0) return false;
   // Keep the permissions of the file being replaced.
   struct stat st {};
