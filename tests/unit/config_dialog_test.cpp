@@ -2,14 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "host/module.h"
 #include "platform/sim/sim_dialog.h"
 #include "platform/sim/sim_sinks.h"
+#include "settings/dialog_bindings.h"
 #include "settings/pendant_settings_io.h"
 #include "settings/profile_store.h"
+#include "settings/settings_keys.h"
 #include "support/fake_platform.h"
 
 namespace {
@@ -47,6 +51,20 @@ bool Same(const PendantSettings& a, const PendantSettings& b) {
          a.Xreverse == b.Xreverse && a.Yreverse == b.Yreverse && a.Zreverse == b.Zreverse &&
          a.SelectAAxis == b.SelectAAxis && a.SelectBAxis == b.SelectBAxis &&
          a.SelectCAxis == b.SelectCAxis && a.UseFRO == b.UseFRO && a.UseSOV == b.UseSOV;
+}
+
+// The bindings are built from key names; a key the key table does not know would silently lose
+// its control.
+TEST(ConfigDialog, EveryKeyHasItsControlsAndEveryIdIsUnique) {
+  std::map<std::string, int> controlsPerKey;
+  for (const DialogBinding& binding : DialogBindings()) ++controlsPerKey[binding.key->key];
+  for (const SettingKey& key : SettingKeys()) {
+    const bool pair = std::string(key.key) == "UseFRO" || std::string(key.key) == "UseSOV";
+    EXPECT_EQ(controlsPerKey[key.key], pair ? 2 : 1) << key.key;
+  }
+  const auto ids = ConfigDialog::ControlIds();
+  EXPECT_EQ(std::set<int>(ids.begin(), ids.end()).size(), 84u);
+  EXPECT_EQ(DialogFieldsInReadingOrder().size(), 72u);  // all but the ten lists
 }
 
 TEST(ConfigDialog, ReadsIntegerFieldsInOrderAndStopsAtTheFirstFailure) {
