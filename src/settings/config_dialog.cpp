@@ -168,16 +168,18 @@ std::optional<DialogRefusal> ConfigDialog::Ok() {
   if (!open_) return std::nullopt;
   PendantSettings accepted = settings_;
   // Range tests that wait until a later field has been read (C1 and C2 wait for C3).
-  std::array<const DialogField*, 4> waiting{};
+  struct Waiting {
+    const DialogField* field;
+    std::int64_t value;
+  };
+  std::array<Waiting, 4> waiting{};
   std::size_t waitingCount = 0;
-
   const auto rangeRefusal = [](const DialogField& field,
                                std::int64_t value) -> std::optional<DialogRefusal> {
     if (!field.ranged || (value >= field.low && value <= field.high)) return std::nullopt;
     return DialogRefusal{field.controlId, RangeMessage(field.low, field.high),
                          DialogMessageIcon::Exclamation};
   };
-  std::array<std::int64_t, 4> waitingValues{};
 
   for (const DialogField& field : DialogFieldsInReadingOrder()) {
     const SettingKey& key = *field.key;
@@ -208,12 +210,11 @@ std::optional<DialogRefusal> ConfigDialog::Ok() {
     }
     key.setInt(accepted, static_cast<std::int32_t>(value));
     if (field.deferRange && waitingCount < waiting.size()) {
-      waiting[waitingCount] = &field;
-      waitingValues[waitingCount++] = value;
+      waiting[waitingCount++] = {&field, value};
       continue;
     }
     for (std::size_t i = 0; i < waitingCount; ++i) {
-      if (auto refusal = rangeRefusal(*waiting[i], waitingValues[i])) return refusal;
+      if (auto refusal = rangeRefusal(*waiting[i].field, waiting[i].value)) return refusal;
     }
     waitingCount = 0;
     if (auto refusal = rangeRefusal(field, value)) return refusal;
