@@ -396,6 +396,14 @@ TEST_F(PosixProfileFilesTest, ReplaceWritesWholeFileAndLeavesNoTemporary) {
   for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir)) ++entries;
   EXPECT_EQ(entries, 1);
 
+  // Through a symbolic link: the file it points at is replaced and the link stays.
+  std::filesystem::create_symlink("profile.xml", dir + "/link.xml");
+  ASSERT_TRUE(files.ReplaceAll(dir + "/link.xml", "<q/>"));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir + "/link.xml"));
+  EXPECT_EQ(files.ReadAll(path, bytes), ProfileFiles::ReadResult::Ok);
+  EXPECT_EQ(bytes, "<q/>");
+  std::filesystem::remove(dir + "/link.xml");
+
   // A folder that does not exist: nothing written, nothing left behind.
   EXPECT_FALSE(files.ReplaceAll(dir + "/missing/profile.xml", "x"));
   // The target is a folder: the rename fails and the temporary file is removed.

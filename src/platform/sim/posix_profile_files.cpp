@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstddef>
+#include <cstdlib>
 
 namespace {
 
@@ -58,8 +59,14 @@ ProfileFiles::ReadResult PosixProfileFiles::ReadAll(const std::string& path, std
   return ReadResult::Ok;
 }
 
-bool PosixProfileFiles::ReplaceAll(const std::string& path, const std::string& bytes) {
-  if (path.empty()) return false;
+bool PosixProfileFiles::ReplaceAll(const std::string& requested, const std::string& bytes) {
+  if (requested.empty()) return false;
+  // A profile reached through a symbolic link is replaced where it really lives; the link stays.
+  std::string path = requested;
+  if (char* real = ::realpath(requested.c_str(), nullptr)) {
+    path = real;
+    std::free(real);
+  }
   const std::string temp = path + ".tmp-" + std::to_string(::getpid());
   int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
   if (fd < 0) return false;
