@@ -6,7 +6,6 @@
 #include <limits>
 
 #include "host/module.h"
-#include "input/lists.h"
 #include "settings/dialog_bindings.h"
 #include "settings/pendant_settings_io.h"
 #include "settings/settings_keys.h"

@@ -1,8 +1,8 @@
 #include "settings/dialog_bindings.h"
 
+#include <algorithm>
 #include <array>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "input/lists.h"
