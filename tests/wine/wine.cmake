@@ -31,17 +31,28 @@ function(pendant_add_wine_program target)
 endfunction()
 
 # Registers `program` (a target) with its arguments as the ctest test wine.<name>. All Wine tests
-# share one prefix and its server, so they run one at a time.
+# share one prefix and one persistent server, started by wine.start and ended by wine.stop, which
+# ctest adds around any selection of them; they run one at a time.
+if(PENDANT_WINE_ARCH)
+  set(PENDANT_WINE_PREFIX ${CMAKE_BINARY_DIR}/wine-prefix-${PENDANT_WINE_ARCH})
+  add_test(NAME wine.start COMMAND ${PENDANT_WINE_RUNNER} --arch ${PENDANT_WINE_ARCH}
+    --prefix ${PENDANT_WINE_PREFIX} --start)
+  add_test(NAME wine.stop COMMAND ${PENDANT_WINE_RUNNER} --arch ${PENDANT_WINE_ARCH}
+    --prefix ${PENDANT_WINE_PREFIX} --stop)
+  set_tests_properties(wine.start PROPERTIES FIXTURES_SETUP wine_server RESOURCE_LOCK wine_prefix
+    SKIP_RETURN_CODE 77 TIMEOUT 300)
+  set_tests_properties(wine.stop PROPERTIES FIXTURES_CLEANUP wine_server RESOURCE_LOCK wine_prefix)
+endif()
+
 function(pendant_add_wine_test name program)
   if(NOT PENDANT_WINE_ARCH)
     return()
   endif()
   add_test(NAME wine.${name}
-    COMMAND ${PENDANT_WINE_RUNNER} --arch ${PENDANT_WINE_ARCH}
-      --prefix ${CMAKE_BINARY_DIR}/wine-prefix-${PENDANT_WINE_ARCH} --timeout 120
-      $<TARGET_FILE:${program}> ${ARGN})
+    COMMAND ${PENDANT_WINE_RUNNER} --arch ${PENDANT_WINE_ARCH} --prefix ${PENDANT_WINE_PREFIX}
+      --timeout 120 --keep-server $<TARGET_FILE:${program}> ${ARGN})
   set_tests_properties(wine.${name} PROPERTIES RESOURCE_LOCK wine_prefix SKIP_RETURN_CODE 77
-    TIMEOUT 300)
+    TIMEOUT 300 FIXTURES_REQUIRED wine_server)
 endfunction()
 
 pendant_add_wine_program(boundary_host ${CMAKE_SOURCE_DIR}/tests/wine/boundary_host.cpp)
