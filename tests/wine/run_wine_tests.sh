@@ -80,7 +80,7 @@ if [ ! -f "$prefix/.pendant-ready" ]; then
   touch "$prefix/.pendant-ready"
 fi
 flock -u 9
-exec
+exec 9>&-
 
 case $action in
   start)
