@@ -27,6 +27,8 @@ namespace {
 static_assert(sizeof(DEV_BROADCAST_DEVICEINTERFACE_A) == 32);
 // The detail record's size field counts the fixed part only: 5 bytes on i686, 8 on x64.
 static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == (sizeof(void*) == 8 ? 8 : 5));
+static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == (sizeof(void*) == 8 ? 32 : 28));
+static_assert(sizeof(HIDD_ATTRIBUTES) == 12);
 
 constexpr const char* kWindowClassName = "ShuttleWin";
 constexpr int kWindowChildId = 1;
