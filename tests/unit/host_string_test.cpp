@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/win32/host_string_layout.h"
@@ -20,8 +21,22 @@ using hoststring::StringManager;
 alignas(16) std::uint8_t arena[1024];
 std::size_t readOnlyFrom = sizeof arena;  // bytes from here on are readable but not writable
 
+// Readable outside the arena: the fake managers and their method tables.
+std::vector<std::pair<const void*, std::size_t>> alsoReadable;
+
+void AllowManager(const StringManager* m) {
+  const void* table = nullptr;
+  std::memcpy(&table, m, sizeof table);
+  alsoReadable.emplace_back(m, sizeof(void*));
+  alsoReadable.emplace_back(table, 5 * sizeof(void*));
+}
+
 bool ArenaProbe(const void* p, std::size_t n, bool write) {
   const auto* b = static_cast<const std::uint8_t*>(p);
+  for (const auto& [start, size] : alsoReadable)
+    if (!write && b >= static_cast<const std::uint8_t*>(start) &&
+        b + n <= static_cast<const std::uint8_t*>(start) + size)
+      return true;
   if (b < arena || b > arena + sizeof arena ||
       n > static_cast<std::size_t>(arena + sizeof arena - b))
     return false;
@@ -75,6 +90,8 @@ class HostStringTest : public ::testing::Test {
   void SetUp() override {
     std::memset(arena, 0xCD, sizeof arena);
     readOnlyFrom = sizeof arena;
+    alsoReadable.clear();
+    AllowManager(&mgr);
   }
 
   // A newer-layout object at `at`, characters right after the header.
@@ -149,6 +166,16 @@ TEST_F(HostStringTest, RecognisesLayoutsAndRejectsBrokenHeaders) {
       {"one char fits both, no hint", Ambiguous, Layout::None, Layout::None},
       {"one char fits both, hint newer", Ambiguous, Layout::Newer, Layout::Newer},
       {"one char fits both, hint older", Ambiguous, Layout::Older, Layout::Older},
+      {"manager not readable",
+       [](HostStringTest& t) {
+         return t.Newer(64, "abcdef", 1, 20, reinterpret_cast<StringManager*>(std::uintptr_t{64}));
+       },
+       Layout::None, Layout::None},
+      {"manager without a method table",
+       [](HostStringTest& t) {
+         return t.Newer(64, "abcdef", 1, 20, reinterpret_cast<StringManager*>(arena + 256));
+       },
+       Layout::None, Layout::None},
       {"refs zero (freed)", [](HostStringTest& t) { return t.Newer(64, "abcdef", 0); },
        Layout::None, Layout::None},
       {"refs absurd", [](HostStringTest& t) { return t.Newer(64, "abcdef", 1 << 24); },

@@ -85,6 +85,18 @@ inline bool SaneText(const char* text, std::int32_t dataLength, std::int32_t all
   return std::memchr(text, '\0', static_cast<std::size_t>(dataLength) + 1) == text + dataLength;
 }
 
+// We will call through it: the object and the five slots of its table must at least be there.
+inline bool PlausibleManager(const StringManager* manager, MemoryProbe probe) {
+  constexpr std::size_t kSlots = 5;
+  if (manager == nullptr || reinterpret_cast<std::uintptr_t>(manager) % alignof(void*) != 0)
+    return false;
+  if (!probe(manager, sizeof(void*), false)) return false;
+  const void* table = nullptr;
+  std::memcpy(&table, manager, sizeof table);
+  return table != nullptr && reinterpret_cast<std::uintptr_t>(table) % alignof(void*) == 0 &&
+         probe(table, kSlots * sizeof(void*), false);
+}
+
 inline View InspectNewer(char* text, MemoryProbe probe) {
   View v;
   auto* header = reinterpret_cast<NewerHeader*>(text - kNewerHeaderSize);
@@ -92,9 +104,7 @@ inline View InspectNewer(char* text, MemoryProbe probe) {
   if (!probe(header, kNewerHeaderSize, false)) return v;
   NewerHeader h;
   std::memcpy(&h, header, sizeof h);
-  if (h.manager == nullptr ||
-      reinterpret_cast<std::uintptr_t>(h.manager) % alignof(StringManager*) != 0)
-    return v;
+  if (!PlausibleManager(h.manager, probe)) return v;
   if (!SaneRefs(h.refs) || !SaneText(text, h.dataLength, h.allocLength, probe)) return v;
   v.layout = Layout::Newer;
   v.text = text;
