@@ -195,7 +195,7 @@ void OnDrawItem(const DRAWITEMSTRUCT& item, const DialogWindow& state) {
   FillRect(item.hDC, &item.rcItem, GetSysColorBrush(COLOR_BTNFACE));
   if (role == "knob") {
     DrawKnob(item.hDC, item.rcItem);
-  } else if (item.CtlID == IDC_HEADING_MAKER) {
+  } else if (item.CtlID == IDC_HEADING) {
     DrawHeading(item.hDC, item.rcItem, role, state.headingFont);
   } else {
     DrawIcon(item.hDC, item.rcItem, role, state.iconFont);

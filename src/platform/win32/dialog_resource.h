@@ -6,4 +6,4 @@
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)
 #endif
-#define IDC_HEADING_MAKER 1000
+#define IDC_HEADING 1000
