@@ -35,12 +35,19 @@ struct HostRecord {
   std::vector<std::int16_t> buttons;
   int calls = 0;  // every callback, of any kind
   bool safetyLedLit = true;
+  // A host that runs a message loop inside DoButton (a message box, say).
+  HWND pumpWindow = nullptr;  // the plug-in's window, when DoButton should pump
+  int nestedTimers = 0;       // its timer messages dispatched inside DoButton
+  int nestedCalls = 0;        // callbacks made meanwhile
 };
 HostRecord host;
+
+void PumpInsideCallback(DWORD ms);
 
 extern "C" void RecordDoButton(std::int16_t code) {
   ++host.calls;
   host.buttons.push_back(code);
+  if (host.pumpWindow != nullptr) PumpInsideCallback(100);
 }
 extern "C" void RecordSetDRO(std::int32_t, double) {
   ++host.calls;
@@ -360,6 +367,22 @@ void Pump(DWORD ms, PollLog* log, PipeServer* server) {
   }
 }
 
+void PumpInsideCallback(DWORD ms) {
+  const HWND window = host.pumpWindow;
+  host.pumpWindow = nullptr;
+  const int callsBefore = host.calls;
+  const ULONGLONG end = GetTickCount64() + ms;
+  while (GetTickCount64() < end) {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_TIMER && message.hwnd == window) ++host.nestedTimers;
+      DispatchMessageA(&message);
+    }
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 2, QS_ALLINPUT);
+  }
+  host.nestedCalls = host.calls - callsBefore;
+}
+
 double Median(std::vector<double> values) {
   if (values.empty()) return 0.0;
   std::sort(values.begin(), values.end());
@@ -465,10 +488,15 @@ void RunPipeTests() {
         "after one Update the heartbeat byte reads 2");
   CheckEqual(static_cast<long long>(host.buttons.size()), 0, "an idle pendant presses nothing");
 
-  // A report is decoded: the safety input presses 1021 once while LED 800 is lit.
+  // A report is decoded: the safety input presses 1021 once while LED 800 is lit. The host runs a
+  // message loop inside that DoButton: the timer must not start a poll within the running one.
+  host.pumpWindow = child;
   server.SendReport(kSafetyReport);
   Pump(250, &log, &server);
+  host.pumpWindow = nullptr;
   CheckEqual(SafetyPresses(), 1, "the safety input presses 1021 once");
+  Check(host.nestedTimers > 0, "the timer fires while DoButton runs a message loop");
+  CheckEqual(host.nestedCalls, 0, "no poll runs inside a running poll");
 
   // Silence: every poll decodes the last report again (no release press) and returns within the
   // 5 ms wait.
