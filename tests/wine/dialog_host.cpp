@@ -304,11 +304,15 @@ int main(int argc, char** argv) {
   }
   const std::string folder = Folder();
   const std::string profilePath = folder + "dialog_profile.xml";
+  const bool picture = argc > 1;
   {
+    // The picture shows the defaults; the test starts from a few hand-edited values.
     std::ofstream profile(profilePath, std::ios::binary | std::ios::trunc);
-    profile << "<?xml version=\"1.0\"?>\n<profile><Other>kept</Other><Talvik_Q5_Pendant>"
-               "<StepJogRate>55</StepJogRate><BUTTON2>70</BUTTON2></Talvik_Q5_Pendant>"
-               "</profile>\n";
+    profile << "<?xml version=\"1.0\"?>\n<profile><Other>kept</Other>"
+            << (picture ? ""
+                        : "<Talvik_Q5_Pendant><StepJogRate>55</StepJogRate><BUTTON2>70</BUTTON2>"
+                          "</Talvik_Q5_Pendant>")
+            << "</profile>\n";
   }
   std::vector<std::uint8_t> state(hostblock::kHostStateSize);
   std::vector<std::uint8_t> config(hostblock::kHostConfigSize);
@@ -332,7 +336,7 @@ int main(int argc, char** argv) {
   const HHOOK getMessage =
       SetWindowsHookExA(WH_GETMESSAGE, GetMessageHook, nullptr, GetCurrentThreadId());
 
-  if (argc > 1) {
+  if (picture) {
     // The picture: wait until the dialog has painted, save it, leave with Esc.
     int waited = 0;
     RunConfig(plugin, {FindDialogStep, [&] { return ++waited > 10; },
