@@ -19,15 +19,6 @@ std::unique_ptr<Module>& ModuleSlot() {
   return module;
 }
 
-template <class F>
-void Guarded(F&& f) noexcept {
-  try {
-    f();
-  } catch (...) {
-    // Failures are silent towards the host.
-  }
-}
-
 }  // namespace
 
 Module& TheModule() {

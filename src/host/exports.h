@@ -12,6 +12,25 @@ class Platform;
 #define PENDANT_EXPORT extern "C" __attribute__((visibility("default")))
 #endif
 
+// Runs `f` at the export boundary: no exception reaches the host, failures are silent.
+template <class F>
+void Guarded(F&& f) noexcept {
+  try {
+    f();
+  } catch (...) {
+  }
+}
+
+// The same for an export with a result: `onFailure` when `f` throws.
+template <class R, class F>
+R Guarded(R onFailure, F&& f) noexcept {
+  try {
+    return f();
+  } catch (...) {
+    return onFailure;
+  }
+}
+
 // Provided by the platform library (win32 or sim).
 Platform& ThePlatform();
 

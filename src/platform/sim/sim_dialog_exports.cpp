@@ -1,18 +1,7 @@
 // The Sim ABI's dialog script. No exception crosses this boundary.
+#include "host/exports.h"
 #include "pendant_sim.h"
 #include "platform/sim/sim_dialog.h"
-
-namespace {
-
-template <class F>
-void Guarded(F&& f) noexcept {
-  try {
-    f();
-  } catch (...) {
-  }
-}
-
-}  // namespace
 
 extern "C" {
 

@@ -9,27 +9,6 @@
 #include "platform/sim/sim_sinks.h"
 #include "platform/sim/virtual_bus.h"
 
-namespace {
-
-template <class R, class F>
-R Guarded(R onFailure, F&& f) noexcept {
-  try {
-    return f();
-  } catch (...) {
-    return onFailure;
-  }
-}
-
-template <class F>
-void Guarded(F&& f) noexcept {
-  try {
-    f();
-  } catch (...) {
-  }
-}
-
-}  // namespace
-
 extern "C" {
 
 const char* SetProName(const char* profilePath) {
