@@ -16,6 +16,7 @@ extern "C" {
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "platform/win32/module_instance.h"
@@ -272,20 +273,25 @@ DeviceHandle Win32DeviceBus::Open(const std::string& path, OpenMode mode) {
       access = GENERIC_WRITE;
       break;
   }
+  // Everything that may throw happens before the open or after the handle is on record, so an
+  // exception cannot leak the handle.
+  OpenDevice device{INVALID_HANDLE_VALUE, path, 0, 0};
+  devices_.reserve(devices_.size() + 1);
   HANDLE handle =
       CreateFileA(path.c_str(), access, kShareReadWrite, nullptr, OPEN_EXISTING, flags, nullptr);
   if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return kInvalidDeviceHandle;
+  device.handle = handle;
+  if (mode != OpenMode::Probe) QueryReportLengths(handle, device.inputLength, device.outputLength);
+  const DWORD inputLength = device.inputLength;
+  const DWORD outputLength = device.outputLength;
+  devices_.push_back(std::move(device));
 
-  DWORD inputLength = 0;
-  DWORD outputLength = 0;
-  if (mode != OpenMode::Probe) QueryReportLengths(handle, inputLength, outputLength);
   // Grow the buffers here, never in the poll. The read storage may be in the system's hands.
   if (inputLength > readStorage_.size()) {
     AbandonRead();
     readStorage_.resize(inputLength);
   }
   if (outputLength > writeStorage_.size()) writeStorage_.resize(outputLength);
-  devices_.push_back(OpenDevice{handle, path, inputLength, outputLength});
   return FromHandle(handle);
 }
 
