@@ -83,7 +83,7 @@ using S = PendantSettings;
 
 // The function button keys are numbered from 0 (F1) with this format.
 constexpr const char* kButtonKeyFormat = "BUTTON%d";
-using KeyText = std::array<char, 16>;
+using KeyText = std::array<char, 20>;  // room for "BUTTON" and any int
 
 // Built on first use, so callers in other files' static initialisers see a complete table.
 const std::array<SettingKey, 82>& Keys() {
