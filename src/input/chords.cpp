@@ -33,15 +33,13 @@ constexpr std::int32_t kLongPressTicks = 20;  // from here on: nothing
 // Slots tried after each slot (1-based), in order.
 constexpr int kNextSlots[3][2] = {{2, 3}, {3, 1}, {1, 2}};
 
+// With 806 out and 804 lit, 1001 goes first and 1000 follows only while 804 stays lit.
 void PressChord2(const HostBridge& host) {
-  if (host.GetLED(kLed806)) {
-    host.DoButton(kChord2Code);
-  } else if (host.GetLED(kLed804)) {
+  if (!host.GetLED(kLed806) && host.GetLED(kLed804)) {
     host.DoButton(kChord2AltCode);
-    if (host.GetLED(kLed804)) host.DoButton(kChord2Code);
-  } else {
-    host.DoButton(kChord2Code);
+    if (!host.GetLED(kLed804)) return;
   }
+  host.DoButton(kChord2Code);
 }
 
 void SwitchScreen(Module& module, ShuttleWin& win) {
