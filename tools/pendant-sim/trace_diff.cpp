@@ -10,7 +10,7 @@ namespace {
 
 constexpr std::size_t kContext = 3;
 // Beyond this many table cells the diff shows the first difference only.
-constexpr std::size_t kMaxCells = 16u * 1024u * 1024u;
+constexpr std::size_t kMaxCells = std::size_t{16} * 1024 * 1024;
 
 struct Edit {
   char op;  // ' ', '-', '+'
