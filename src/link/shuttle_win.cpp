@@ -102,6 +102,7 @@ bool ShuttleWin::OnDeviceChange(std::uint32_t eventType, const DeviceBroadcast* 
     CloseLink();
     connected = true;
     OpenLink();
+    awaitingReport = true;
   } else if (eventType == kDeviceRemoveComplete) {
     if (broadcast != nullptr && broadcast->deviceType == kDeviceTypeInterface &&
         SamePathIgnoringCase(broadcast->name, devicePath)) {
@@ -128,8 +129,10 @@ void ShuttleWin::ReadReport() {
     readPending = status == IoStatus::Pending;
   }
   // Only a complete report replaces the one decoded last; anything else keeps it.
-  if (status == IoStatus::Done && transferred == kInputReportSize)
+  if (status == IoStatus::Done && transferred == kInputReportSize) {
     std::memcpy(readBuffer, ioBuffer, kInputReportSize);
+    awaitingReport = false;
+  }
 }
 
 void ShuttleWin::Poll() {
@@ -144,7 +147,7 @@ void ShuttleWin::Poll() {
 
   std::memcpy(previousReport, readBuffer, kInputReportSize);
   ReadReport();
-  DecodeInput();
+  if (!awaitingReport) DecodeInput();
   FillOutputReport(module, *this);
   if (writeHandle != kInvalidDeviceHandle) bus->Write(writeHandle, outputReport, kOutputReportSize);
 }

@@ -51,6 +51,9 @@ class ShuttleWin final : public BusListener {
   bool notificationsRegistered = false;
   bool timerStarted = false;
   bool readPending = false;
+  // After a reopen nothing is decoded until a fresh report arrives: the report from before an
+  // unplug may hold a turning wheel, which must not keep driving the machine.
+  bool awaitingReport = false;
   std::uint8_t ioBuffer[kInputReportSize] = {};  // the system reads into this one
 
   // Poll

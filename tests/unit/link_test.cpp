@@ -176,6 +176,38 @@ TEST_F(LinkTest, DeviceChangeReleasesOnlyThePendantAndArrivalReopensIt) {
   }
 }
 
+// The last report before an unplug may hold a turning wheel. After any arrival it is not decoded
+// again: with the pendant still gone, a velocity jog must not be restarted at every poll.
+TEST_F(LinkTest, ArrivalDecodesNothingUntilAFreshReportArrives) {
+  const int other = VirtualBusAddDevice(0x1234, 0x5678);
+  const int pendant = ConnectPendant();
+  module.wheelMode = 2;  // velocity jogging
+  host.leds[83] = true;
+  hostblock::Write<std::int32_t>(host.hostMotion.data(), hostblock::kAxisJogSpeedMax, 1000);
+  Queue(Report{0, 4, 40, 0, 0, 0, 0, 0});
+  VirtualBusTimerTick();
+  Queue(Report{0, 8, 40, 0, 0, 0, 0, 0});
+  VirtualBusTimerTick();
+  ASSERT_NE(std::find(host.calls.begin(), host.calls.end(), "Code DOJOG"), host.calls.end());
+
+  VirtualBusDeviceChange(kDeviceRemoveComplete, VirtualBusDevicePath(pendant));
+  VirtualBusSetDevicePresent(pendant, 0);
+  EXPECT_EQ(VirtualBusDeviceChange(kDeviceArrival, VirtualBusDevicePath(other)), 1);
+  ASSERT_TRUE(win->connected);
+  host.calls.clear();
+  for (int i = 0; i < 5; ++i) VirtualBusTimerTick();
+  EXPECT_TRUE(host.calls.empty());
+
+  // The pendant comes back and reports a wheel at rest: decoding resumes with that report.
+  VirtualBusSetDevicePresent(pendant, 1);
+  VirtualBusDeviceChange(kDeviceArrival, VirtualBusDevicePath(pendant));
+  Queue(Report{0, 8, 0, 0, 0, 0, 0, 0});
+  VirtualBusTimerTick();
+  EXPECT_EQ(std::count(host.calls.begin(), host.calls.end(), "Code DOJOG"), 0);
+  EXPECT_EQ(Decoded(), (Report{0, 8, 0, 0, 0, 0, 0, 0}));
+  EXPECT_FALSE(win->awaitingReport);
+}
+
 TEST_F(LinkTest, RemovalWithoutBroadcastChangesNothing) {
   ConnectPendant();
   EXPECT_EQ(VirtualBusDeviceChange(kDeviceRemoveComplete, nullptr), 1);
