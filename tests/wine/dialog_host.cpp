@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "host/host_blocks.h"
+#include "plugin_loader.h"
 
 namespace {
 
@@ -38,17 +39,6 @@ void CheckText(const std::string& actual, const std::string& expected, const std
 // ---------------------------------------------------------------------------------------------
 // The plug-in and a minimal host
 
-struct HostString {
-  char* text;
-};
-// The host framework's older string layout, which the plug-in never releases.
-struct OlderHostString {
-  std::int32_t refs = 1;
-  std::int32_t dataLength = 0;
-  std::int32_t allocLength = MAX_PATH;
-  char text[MAX_PATH + 1] = {};
-};
-
 extern "C" void NoButton(std::int16_t) {}
 extern "C" void NoSetDRO(std::int32_t, double) {}
 extern "C" double NoGetDRO(std::int32_t) {
@@ -59,54 +49,6 @@ extern "C" std::uint8_t NoGetLED(std::int32_t) {
 }
 extern "C" void NoSetLED() {}
 extern "C" void NoCode(const char*) {}
-
-struct Plugin {
-  HMODULE module = nullptr;
-  const char* (*SetProName)(HostString) = nullptr;
-  void (*SetDoButton)(void (*)(std::int16_t)) = nullptr;
-  void (*SetSetDRO)(void (*)(std::int32_t, double)) = nullptr;
-  void (*SetGetDRO)(double (*)(std::int32_t)) = nullptr;
-  void (*SetGetLED)(std::uint8_t (*)(std::int32_t)) = nullptr;
-  void (*SetSetLED)(void (*)()) = nullptr;
-  void (*SetCode)(void (*)(const char*)) = nullptr;
-  std::uint8_t (*InitControl)(void*, void*, void*, void*) = nullptr;
-  void (*PostInitControl)() = nullptr;
-  void (*Config)() = nullptr;
-  void (*StopPlug)() = nullptr;
-};
-
-template <class F>
-bool Resolve(HMODULE module, const char* name, F& function) {
-  function = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-  return function != nullptr;
-}
-
-std::string Folder() {
-  char path[MAX_PATH] = {};
-  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return {};
-  char* slash = std::strrchr(path, '\\');
-  if (slash == nullptr) return {};
-  slash[1] = '\0';
-  return path;
-}
-
-bool LoadPlugin(Plugin& plugin) {
-  const std::string full = Folder() + "Pendant.dll";
-  plugin.module = LoadLibraryA(full.c_str());
-  if (plugin.module == nullptr) {
-    std::printf("cannot load %s (error %lu)\n", full.c_str(), GetLastError());
-    return false;
-  }
-  HMODULE m = plugin.module;
-  return Resolve(m, "SetProName", plugin.SetProName) &&
-         Resolve(m, "SetDoButton", plugin.SetDoButton) &&
-         Resolve(m, "SetSetDRO", plugin.SetSetDRO) && Resolve(m, "SetGetDRO", plugin.SetGetDRO) &&
-         Resolve(m, "SetGetLED", plugin.SetGetLED) && Resolve(m, "SetSetLED", plugin.SetSetLED) &&
-         Resolve(m, "SetCode", plugin.SetCode) && Resolve(m, "InitControl", plugin.InitControl) &&
-         Resolve(m, "PostInitControl", plugin.PostInitControl) &&
-         Resolve(m, "Config", plugin.Config) && Resolve(m, "StopPlug", plugin.StopPlug);
-}
 
 HWND CreateHostWindow() {
   WNDCLASSA windowClass{};
@@ -298,11 +240,11 @@ bool SaveBitmap(HWND window, const std::string& path) {
 
 int main(int argc, char** argv) {
   Plugin plugin;
-  if (!LoadPlugin(plugin)) {
+  if (!LoadPlugin("Pendant.dll", plugin)) {
     std::printf("0 passed, 1 failed\n");
     return 1;
   }
-  const std::string folder = Folder();
+  const std::string folder = ProgramFolder();
   const std::string profilePath = folder + "dialog_profile.xml";
   const bool picture = argc > 1;
   {

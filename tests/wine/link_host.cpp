@@ -19,6 +19,7 @@
 
 #include "host/host_blocks.h"
 #include "link_check.h"
+#include "plugin_loader.h"
 
 namespace {
 
@@ -69,64 +70,6 @@ extern "C" void RecordCode(const char*) {
 
 long long SafetyPresses() {
   return std::count(host.buttons.begin(), host.buttons.end(), kSafetyCode);
-}
-
-// The host framework's older string layout: refs, length, capacity, then the characters.
-struct HostString {
-  char* text;
-};
-struct OlderHostString {
-  std::int32_t refs = 1;
-  std::int32_t dataLength = 0;
-  std::int32_t allocLength = MAX_PATH;
-  char text[MAX_PATH + 1] = {};
-};
-
-// ---------------------------------------------------------------------------------------------
-// The plug-in
-
-struct Plugin {
-  HMODULE module = nullptr;
-  const char* (*SetProName)(HostString) = nullptr;
-  void (*SetDoButton)(void (*)(std::int16_t)) = nullptr;
-  void (*SetSetDRO)(void (*)(std::int32_t, double)) = nullptr;
-  void (*SetGetDRO)(double (*)(std::int32_t)) = nullptr;
-  void (*SetGetLED)(std::uint8_t (*)(std::int32_t)) = nullptr;
-  void (*SetSetLED)(void (*)()) = nullptr;
-  void (*SetCode)(void (*)(const char*)) = nullptr;
-  std::uint8_t (*InitControl)(void*, void*, void*, void*) = nullptr;
-  void (*PostInitControl)() = nullptr;
-  void (*Update)() = nullptr;
-  void (*StopPlug)() = nullptr;
-};
-
-template <class F>
-bool Resolve(HMODULE module, const char* name, F& function) {
-  function = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-  return function != nullptr;
-}
-
-bool LoadPlugin(const char* fileName, Plugin& plugin) {
-  char path[MAX_PATH] = {};
-  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return false;
-  char* slash = std::strrchr(path, '\\');
-  if (slash == nullptr) return false;
-  slash[1] = '\0';
-  std::string full = std::string(path) + fileName;
-  plugin.module = LoadLibraryA(full.c_str());
-  if (plugin.module == nullptr) {
-    std::printf("cannot load %s (error %lu)\n", full.c_str(), GetLastError());
-    return false;
-  }
-  HMODULE m = plugin.module;
-  return Resolve(m, "SetProName", plugin.SetProName) &&
-         Resolve(m, "SetDoButton", plugin.SetDoButton) &&
-         Resolve(m, "SetSetDRO", plugin.SetSetDRO) && Resolve(m, "SetGetDRO", plugin.SetGetDRO) &&
-         Resolve(m, "SetGetLED", plugin.SetGetLED) && Resolve(m, "SetSetLED", plugin.SetSetLED) &&
-         Resolve(m, "SetCode", plugin.SetCode) && Resolve(m, "InitControl", plugin.InitControl) &&
-         Resolve(m, "PostInitControl", plugin.PostInitControl) &&
-         Resolve(m, "Update", plugin.Update) && Resolve(m, "StopPlug", plugin.StopPlug);
 }
 
 // Zeroed host data blocks: host idle, absolute mode.
