@@ -468,6 +468,7 @@ struct ProfileStore::Impl {
   std::string IndentBefore(pugi::xml_node node) const;
   void MarkChanged(pugi::xml_node section);
   void RemoveKey(pugi::xml_node key);
+  bool ReadKeyText(const char* section, const char* key, std::string& text);
   void SetText(const char* section, const char* key, const std::string& text);
   std::string DocumentText(const std::string& text) const;
   std::string SettingsText(const std::string& text) const;
@@ -773,30 +774,27 @@ ProfileStore::~ProfileStore() {
   }
 }
 
+// The steps both reads share: false for a missing key, and for an empty one, which is removed.
+bool ProfileStore::Impl::ReadKeyText(const char* section, const char* key, std::string& text) {
+  if (closed) return false;
+  const pugi::xml_node element = FindKey(section, key);
+  if (!element) return false;
+  text = TextOf(element);
+  if (!text.empty()) return true;
+  RemoveKey(element);
+  return false;
+}
+
 std::int32_t ProfileStore::ReadInt(const char* section, const char* key,
                                    std::int32_t defaultValue) {
-  if (impl_->closed) return defaultValue;
-  const pugi::xml_node element = impl_->FindKey(section, key);
-  if (!element) return defaultValue;
-  const std::string text = TextOf(element);
-  if (text.empty()) {
-    impl_->RemoveKey(element);
-    return defaultValue;
-  }
-  return ParseInt(text);
+  std::string text;
+  return impl_->ReadKeyText(section, key, text) ? ParseInt(text) : defaultValue;
 }
 
 std::string ProfileStore::ReadString(const char* section, const char* key,
                                      const std::string& defaultValue) {
-  if (impl_->closed) return defaultValue;
-  const pugi::xml_node element = impl_->FindKey(section, key);
-  if (!element) return defaultValue;
-  const std::string text = TextOf(element);
-  if (text.empty()) {
-    impl_->RemoveKey(element);
-    return defaultValue;
-  }
-  return impl_->SettingsText(text);
+  std::string text;
+  return impl_->ReadKeyText(section, key, text) ? impl_->SettingsText(text) : defaultValue;
 }
 
 void ProfileStore::WriteInt(const char* section, const char* key, std::int32_t value) {
