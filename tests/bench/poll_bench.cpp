@@ -10,19 +10,10 @@
 #include "link/shuttle_win.h"
 #include "platform/sim/virtual_bus.h"
 #include "support/fake_platform.h"
+#include "support/idle_host.h"
 #include "support/recording_host.h"
 
 namespace {
-
-void NoButton(std::int16_t) {}
-void NoSetDRO(std::int32_t, double) {}
-double NoGetDRO(std::int32_t) {
-  return 0.0;
-}
-std::uint8_t JogEnabledOnly(std::int32_t led) {
-  return led == 83 ? 1 : 0;
-}
-void NoCode(const char*) {}
 
 void BM_PollStepModeWheelTurning(benchmark::State& state) {
   VirtualBusReset();
@@ -31,7 +22,7 @@ void BM_PollStepModeWheelTurning(benchmark::State& state) {
   RecordingHost blocks;  // only for its zeroed data blocks
   Module module{platform};
   blocks.Install(module.host);
-  module.host.callbacks = {NoButton, NoSetDRO, NoGetDRO, JogEnabledOnly, nullptr, NoCode};
+  module.host.callbacks = idle_host::Callbacks();
   module.settings.StepJogRate = 100;
   module.wheelMode = 1;
   hostblock::Write(module.host.HostMotion, hostblock::kJogIncrement, 0.001);

@@ -12,6 +12,7 @@
 #include "link/shuttle_win.h"
 #include "platform/sim/virtual_bus.h"
 #include "support/fake_platform.h"
+#include "support/idle_host.h"
 #include "support/recording_host.h"
 
 namespace {
@@ -46,16 +47,6 @@ void operator delete[](void* p, std::size_t) noexcept {
 
 namespace {
 
-// Host callbacks that do no work: jogging is enabled (LED 83), nothing else is lit, every
-// read-out is 0.
-void NoButton(std::int16_t) {}
-void NoSetDRO(std::int32_t, double) {}
-double NoGetDRO(std::int32_t) {
-  return 0.0;
-}
-std::uint8_t JogEnabledOnly(std::int32_t led) {
-  return led == 83 ? 1 : 0;
-}
 int codeLines = 0;  // proves the jog path ran, without doing any work per line
 void NoCode(const char*) {
   ++codeLines;
@@ -115,7 +106,7 @@ TEST(PollAllocation, SteadyStatePollsAllocateNothing) {
   RecordingHost blocks;  // only for its zeroed data blocks
   Module module{platform};
   blocks.Install(module.host);
-  module.host.callbacks = {NoButton, NoSetDRO, NoGetDRO, JogEnabledOnly, nullptr, NoCode};
+  module.host.callbacks = idle_host::Callbacks(NoCode);
   module.settings.StepJogRate = 100;
   hostblock::Write(module.host.HostMotion, hostblock::kJogIncrement, 0.001);
   module.shuttleWin = std::make_unique<ShuttleWin>(module, CreateVirtualBus());
