@@ -1,7 +1,8 @@
 // A Win32 host program for the pendant link, run under Wine. `link_host pipe` loads PendantPipe.dll
-// and plays the pendant on a named pipe: reports in, output reports out, unplug and re-plug
-// notifications. `link_host product` loads Pendant.dll with no pendant present and checks the poll
-// window and its timer. Prints "N passed, N failed"; the exit code is nonzero on any failure.
+// and plays the pendant on a named pipe: reports in, output reports out, a macro press and the
+// status text it leaves in the host's string, unplug and re-plug notifications. `link_host product`
+// loads Pendant.dll with no pendant present and checks the poll window and its timer. Prints "N
+// passed, N failed"; the exit code is nonzero on any failure.
 // clang-format off
 #include <windows.h>
 #include <dbt.h>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "host/host_blocks.h"
+#include "host_string_fixture.h"
 #include "link_check.h"
 #include "plugin_loader.h"
 
@@ -40,6 +42,7 @@ struct HostRecord {
   HWND pumpWindow = nullptr;  // the plug-in's window, when DoButton should pump
   int nestedTimers = 0;       // its timer messages dispatched inside DoButton
   int nestedCalls = 0;        // callbacks made meanwhile
+  std::vector<std::string> codes;
 };
 HostRecord host;
 
@@ -64,8 +67,9 @@ extern "C" std::uint8_t RecordGetLED(std::int32_t led) {
 extern "C" void RecordSetLED() {
   ++host.calls;
 }
-extern "C" void RecordCode(const char*) {
+extern "C" void RecordCode(const char* line) {
   ++host.calls;
+  host.codes.emplace_back(line != nullptr ? line : "(null)");
 }
 
 long long SafetyPresses() {
@@ -386,6 +390,38 @@ std::string TempProfilePath(const char* tag) {
 
 constexpr std::array<std::uint8_t, 8> kIdleReport = {0, 0, 0, 0x00, 0, 0, 0, 0};
 constexpr std::array<std::uint8_t, 8> kSafetyReport = {0, 0, 0, 0x01, 0, 0, 0, 0};
+constexpr std::array<std::uint8_t, 8> kEnReport = {0, 0, 0, 0x10, 0, 0, 0, 0};
+constexpr std::array<std::uint8_t, 8> kEnF2Report = {0, 0, 0, 0x10, 0x20, 0, 0, 0};
+
+// F2 with EN runs custom macro 1, which is M5.
+constexpr const char* kPipeProfile =
+    "<?xml version=\"1.0\"?>\n"
+    "<profile>\n"
+    "  <Talvik_Q5_Pendant>\n"
+    "    <BUTTON1>6</BUTTON1>\n"
+    "    <Macro1>5</Macro1>\n"
+    "  </Talvik_Q5_Pendant>\n"
+    "</profile>\n";
+
+bool WriteTextFile(const std::string& path, const char* text) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return false;
+  const std::size_t length = std::strlen(text);
+  const bool ok = std::fwrite(text, 1, length, file) == length;
+  return std::fclose(file) == 0 && ok;
+}
+
+char* StatusText(HostBlocks& blocks) {
+  return hostblock::Read<char*>(blocks.motion.data(), hostblock::kStatusMessage);
+}
+
+// A short press of F2 with EN held, each report seen by a few polls.
+void PressEnF2(PollLog& log, PipeServer& server) {
+  for (const auto& report : {kEnReport, kEnF2Report, kEnReport, kIdleReport}) {
+    server.SendReport(report);
+    Pump(75, &log, &server);
+  }
+}
 
 // ---------------------------------------------------------------------------------------------
 // PendantPipe.dll: the pendant on a named pipe
@@ -404,6 +440,11 @@ void RunPipeTests() {
   Check(parent != nullptr, "the host window can be created");
   HostBlocks blocks;
   const std::string profile = TempProfilePath("pipe");
+  Check(WriteTextFile(profile, kPipeProfile), "the profile can be written");
+  // The host's status text: a sole-owned empty string with room for any status message.
+  using hoststringfixture::Header;
+  Header* status = hoststringfixture::MakeString("", 1, 64);
+  hostblock::Write<char*>(blocks.motion.data(), hostblock::kStatusMessage, status->Chars());
   Check(StartPlugin(plugin, blocks, parent, profile), "InitControl returns true");
   HWND child = PluginWindow(parent);
   CheckPluginWindow(parent, child);
@@ -461,6 +502,31 @@ void RunPipeTests() {
   server.SendReport(kIdleReport);
   Pump(150, &log, &server);
   CheckEqual(SafetyPresses(), 2, "releasing the safety input presses 1021 once more");
+
+  // A configured macro on F2: the host runs M5 and its status text is assigned in place.
+  const std::string macroMessage = " Custom Macro #1 executed. ";
+  host.codes.clear();
+  PressEnF2(log, server);
+  Check(host.codes == std::vector<std::string>{"M5"}, "EN + F2 sends the macro's M5 once");
+  Check(StatusText(blocks) == status->Chars() && status->Chars() == macroMessage,
+        "the macro's message becomes the host's status text");
+  CheckEqual(status->dataLength, static_cast<long long>(macroMessage.size()),
+             "the status text's length");
+  CheckEqual(status->Chars()[macroMessage.size()], 0, "the status text ends in a NUL");
+  CheckEqual(status->refs, 1, "the status text keeps its one reference");
+
+  // A locked status text belongs to someone else: the macro still runs, the text stays.
+  Header* locked = hoststringfixture::MakeString("host text", -1, 64);
+  hostblock::Write<char*>(blocks.motion.data(), hostblock::kStatusMessage, locked->Chars());
+  const int allocations = hoststringfixture::manager.allocations;
+  host.codes.clear();
+  PressEnF2(log, server);
+  Check(host.codes == std::vector<std::string>{"M5"}, "EN + F2 still sends M5");
+  Check(StatusText(blocks) == locked->Chars() && std::string(locked->Chars()) == "host text" &&
+            locked->dataLength == 9 && locked->refs == -1,
+        "a locked status text is left as it is");
+  CheckEqual(hoststringfixture::manager.allocations, allocations,
+             "nothing is allocated for a locked status text");
 
   // Removals that do not name the pendant, well formed or not, change nothing.
   const std::string otherName = "\\\\?\\hid#vid_1234&pid_5678#other";
