@@ -150,6 +150,18 @@ void DrawKnob(HDC dc, const RECT& r) {
 }
 
 // Mode icons ("S", "V", "C") are round, button icons ("F1" .. "F5") are key caps.
+// One line of text, vertically centred in `r`, in `font` (the dialog's own when null).
+void DrawLabel(HDC dc, const RECT& r, const std::string& text, HFONT font, COLORREF color,
+               UINT alignment) {
+  const HGDIOBJ oldFont = font != nullptr ? SelectObject(dc, font) : nullptr;
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, color);
+  RECT textRect = r;
+  DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &textRect,
+            alignment | DT_VCENTER | DT_SINGLELINE);
+  if (oldFont != nullptr) SelectObject(dc, oldFont);
+}
+
 void DrawIcon(HDC dc, const RECT& r, const std::string& text, HFONT font) {
   const bool mode = text.size() == 1;
   const HBRUSH fill = CreateSolidBrush(mode ? RGB(30, 90, 160) : RGB(60, 60, 66));
@@ -164,13 +176,7 @@ void DrawIcon(HDC dc, const RECT& r, const std::string& text, HFONT font) {
   } else {
     RoundRect(dc, r.left, r.top, r.right, r.bottom, side / 2, side / 2);
   }
-  const HGDIOBJ oldFont = font != nullptr ? SelectObject(dc, font) : nullptr;
-  SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, RGB(255, 255, 255));
-  RECT textRect = r;
-  DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &textRect,
-            DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-  if (oldFont != nullptr) SelectObject(dc, oldFont);
+  DrawLabel(dc, r, text, font, RGB(255, 255, 255), DT_CENTER);
   SelectObject(dc, oldPen);
   SelectObject(dc, oldBrush);
   DeleteObject(edge);
@@ -178,13 +184,7 @@ void DrawIcon(HDC dc, const RECT& r, const std::string& text, HFONT font) {
 }
 
 void DrawHeading(HDC dc, const RECT& r, const std::string& text, HFONT font) {
-  const HGDIOBJ oldFont = font != nullptr ? SelectObject(dc, font) : nullptr;
-  SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, RGB(30, 90, 160));
-  RECT textRect = r;
-  DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &textRect,
-            DT_LEFT | DT_VCENTER | DT_SINGLELINE);
-  if (oldFont != nullptr) SelectObject(dc, oldFont);
+  DrawLabel(dc, r, text, font, RGB(30, 90, 160), DT_LEFT);
 }
 
 void OnDrawItem(const DRAWITEMSTRUCT& item, const DialogWindow& state) {
