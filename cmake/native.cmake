@@ -22,7 +22,10 @@ target_link_libraries(pendant_sim_platform PUBLIC pendant_core)
 add_library(pendant_sim SHARED src/host/exports.cpp ${PENDANT_SIM_EXPORT_SOURCES})
 target_compile_options(pendant_sim PRIVATE ${PENDANT_WARNINGS})
 target_link_libraries(pendant_sim PRIVATE pendant_sim_platform pendant_core ${CMAKE_DL_LIBS})
-target_link_options(pendant_sim PRIVATE -Wl,--no-undefined)
+if(NOT PENDANT_FUZZ)
+  # The fuzz build's sanitizer runtime lives in the fuzzer program, not in the library.
+  target_link_options(pendant_sim PRIVATE -Wl,--no-undefined)
+endif()
 
 file(GLOB PENDANT_SIM_TOOL_SOURCES CONFIGURE_DEPENDS tools/pendant-sim/*.cpp)
 if(PENDANT_SIM_TOOL_SOURCES)
@@ -39,6 +42,12 @@ add_library(pendant_test_support STATIC ${PENDANT_TEST_SUPPORT})
 target_include_directories(pendant_test_support PUBLIC ${CMAKE_SOURCE_DIR}/tests)
 target_compile_options(pendant_test_support PRIVATE ${PENDANT_WARNINGS})
 target_link_libraries(pendant_test_support PUBLIC pendant_sim_platform pendant_core GTest::gtest)
+
+# The fuzz build (clang, libFuzzer) builds the fuzz targets and what they use, nothing else.
+if(PENDANT_FUZZ)
+  include(${CMAKE_SOURCE_DIR}/tests/fuzz/fuzz.cmake)
+  return()
+endif()
 
 # One executable per unit test file, so a file under work never blocks the others.
 file(GLOB PENDANT_UNIT_TESTS CONFIGURE_DEPENDS tests/unit/*_test.cpp)
@@ -80,3 +89,6 @@ foreach(bench_source ${PENDANT_BENCHMARKS})
   target_compile_options(${bench_name} PRIVATE ${PENDANT_WARNINGS})
   target_link_libraries(${bench_name} PRIVATE pendant_test_support benchmark::benchmark ${CMAKE_DL_LIBS})
 endforeach()
+
+# The fuzz targets' committed corpora, replayed as ordinary tests.
+include(${CMAKE_SOURCE_DIR}/tests/fuzz/fuzz.cmake)
