@@ -26,6 +26,9 @@ class Platform {
   // File access and text conversion for the profile.
   virtual ProfileFiles& Files() = 0;
 
+  // Shows a message box with an OK button and an exclamation icon; returns when it was closed.
+  virtual void ShowMessage(const std::string& text) = 0;
+
   // Runs the configuration dialog modally over `dialog`; returns when it was closed (OK or Esc).
   virtual void RunConfigDialog(ConfigDialog& dialog) = 0;
 };

@@ -8,12 +8,14 @@
 #include "host/module.h"
 #include "settings/dialog_bindings.h"
 #include "settings/pendant_settings_io.h"
+#include "settings/profile_store.h"
 #include "settings/settings_keys.h"
 
 namespace {
 
 constexpr const char* kNotIntegerMessage = "Please enter an integer.";
 constexpr const char* kOutOfRangeMessage = "Please enter an integer between %1 and %2.";
+constexpr const char* kSettingsNotSavedMessage = "The pendant settings were not saved. ";
 
 // A list shows each entry's text after its first comma, blanks included.
 std::string ShownText(const char* entry) {
@@ -242,4 +244,8 @@ void ShowConfigDialog(Module& module, ProfileStore& store) {
     // The profile is written back however the dialog ended.
   }
   SaveSettings(store, module.settings);
+  // The operator pressed OK or Esc expecting the settings to be kept: a failed save must say so.
+  if (!store.CloseProfile() && !store.SaveFailure().empty()) {
+    module.platform.ShowMessage(std::string(kSettingsNotSavedMessage) + store.SaveFailure());
+  }
 }

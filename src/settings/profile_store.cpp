@@ -1,14 +1,20 @@
 // The profile belongs to the host: everything outside the section the store changes must go back
-// to disk exactly as it was read. The store therefore keeps the original bytes next to the parsed
+// to disk exactly as it was read. The store therefore keeps the file's bytes next to the parsed
 // tree, maps each child of the root to its byte range, and on save re-serialises only the root
-// children it created or changed, copying every other byte from the original.
+// children it created or changed, copying every other byte.
+//
+// The file may change while a store is open (the host or an editor saves it while the dialog is
+// up), so the save reads it again; if it changed, the store's edits are replayed over what is on
+// disk now and spliced into those bytes instead.
+//
+// Text is kept in the tree as the file spells it (no entity expansion, no attribute white space
+// conversion), so references to entities a DOCTYPE declares, character references and attribute
+// quoting all go back unchanged. The store escapes what it writes and unescapes what it reads.
 #include "settings/profile_store.h"
 
-#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstddef>
-#include <cstring>
 #include <pugixml.hpp>
 #include <string_view>
 #include <unordered_map>
@@ -16,6 +22,8 @@
 #include <vector>
 
 #include "settings/profile_files.h"
+#include "settings/text_encoding.h"
+#include "settings/xml_layout.h"
 
 namespace {
 
@@ -25,20 +33,20 @@ constexpr const char* kFreshDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-
 constexpr const char* kFreshLineEnd = "\r\n";
 constexpr const char* kDefaultIndentUnit = "\t";
 
-// How the file's bytes relate to the UTF-8 the tree holds.
-enum class Encoding {
-  Utf8,    // with or without BOM; also files without a declared encoding
-  Latin1,  // ISO-8859-1 and US-ASCII: converted to UTF-8 for parsing
-  Cp1252,  // windows-1252: converted to UTF-8 for parsing
-  Other,   // another ASCII-compatible declared encoding: bytes pass through untouched
-  Wide,    // UTF-16/32: no byte splicing, the whole document is saved by the XML library
-};
+constexpr unsigned kParseOptions =
+    (pugi::parse_full | pugi::parse_ws_pcdata) &
+    ~(pugi::parse_eol | pugi::parse_escapes | pugi::parse_wconv_attribute);
+constexpr unsigned kPrintFlags = pugi::format_raw | pugi::format_no_escapes;
 
-// windows-1252 0x80..0x9F; the five unassigned bytes map to the C1 control of the same value.
-constexpr std::array<char16_t, 32> kCp1252High = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+// Why a save did not happen, for the operator.
+constexpr const char* kUnreadable = "The profile file could not be read.";
+constexpr const char* kNotXml =
+    "The profile file is not well-formed XML as this plug-in reads it, so it was left as it is.";
+constexpr const char* kReadOnly = "The profile file is read-only.";
+constexpr const char* kNotAFile = "The profile path does not name a regular file.";
+constexpr const char* kWriteFailed =
+    "The profile file could not be written; it was left as it was.";
+constexpr const char* kCannotEncode = "The settings cannot be written in the profile file's encoding.";
 
 bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -67,324 +75,21 @@ bool IsBlankText(pugi::xml_node node) {
   return node.type() == pugi::node_pcdata && IsBlank(node.value());
 }
 
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+bool SameType(LayoutNode layout, pugi::xml_node_type tree) {
+  switch (layout) {
+    case LayoutNode::Text:
+      return tree == pugi::node_pcdata;
+    case LayoutNode::Element:
+      return tree == pugi::node_element;
+    case LayoutNode::Comment:
+      return tree == pugi::node_comment;
+    case LayoutNode::Cdata:
+      return tree == pugi::node_cdata;
+    case LayoutNode::Pi:
+      return tree == pugi::node_pi;
   }
-  return out;
+  return false;
 }
-
-void AppendUtf8(std::string& out, char32_t code) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
-}
-
-std::string SingleByteToUtf8(std::string_view bytes, Encoding encoding) {
-  std::string out;
-  out.reserve(bytes.size() + bytes.size() / 8);
-  for (char c : bytes) {
-    const auto b = static_cast<unsigned char>(c);
-    char32_t code = b;
-    if (encoding == Encoding::Cp1252 && b >= 0x80 && b < 0xA0) code = kCp1252High[b - 0x80];
-    AppendUtf8(out, code);
-  }
-  return out;
-}
-
-// False when the text holds a character the single-byte encoding cannot represent.
-bool Utf8ToSingleByte(std::string_view utf8, Encoding encoding, std::string& out) {
-  out.clear();
-  out.reserve(utf8.size());
-  for (std::size_t i = 0; i < utf8.size();) {
-    const auto b = static_cast<unsigned char>(utf8[i]);
-    char32_t code = 0;
-    std::size_t length = 1;
-    if (b < 0x80) {
-      code = b;
-    } else if ((b & 0xE0) == 0xC0) {
-      length = 2;
-      code = b & 0x1F;
-    } else if ((b & 0xF0) == 0xE0) {
-      length = 3;
-      code = b & 0x0F;
-    } else {
-      return false;  // beyond the BMP or malformed: no single-byte form
-    }
-    if (i + length > utf8.size()) return false;
-    for (std::size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(utf8[i + k]);
-      if ((next & 0xC0) != 0x80) return false;
-      code = (code << 6) | (next & 0x3F);
-    }
-    i += length;
-    if (encoding == Encoding::Cp1252 && code >= 0x80) {
-      bool found = false;
-      for (std::size_t k = 0; k < kCp1252High.size(); ++k) {
-        if (kCp1252High[k] == code) {
-          out += static_cast<char>(0x80 + k);
-          found = true;
-          break;
-        }
-      }
-      if (found) continue;
-      if (code < 0xA0 || code > 0xFF) return false;
-    }
-    if (code > 0xFF) return false;
-    out += static_cast<char>(code);
-  }
-  return true;
-}
-
-Encoding DetectEncoding(std::string_view bytes, bool& bom) {
-  bom = false;
-  auto at = [&](std::size_t i) -> unsigned { return static_cast<unsigned char>(bytes[i]); };
-  if (bytes.size() >= 2 && ((at(0) == 0xFF && at(1) == 0xFE) || (at(0) == 0xFE && at(1) == 0xFF)))
-    return Encoding::Wide;
-  if (bytes.size() >= 2 && (at(0) == 0 || at(1) == 0)) return Encoding::Wide;
-  if (bytes.size() >= 3 && at(0) == 0xEF && at(1) == 0xBB && at(2) == 0xBF) {
-    bom = true;
-    return Encoding::Utf8;
-  }
-  if (bytes.substr(0, 5) != "<?xml") return Encoding::Utf8;
-  const std::string_view declaration = bytes.substr(0, bytes.find("?>"));
-  std::size_t pos = declaration.find("encoding");
-  if (pos == std::string_view::npos) return Encoding::Utf8;
-  pos += 8;
-  while (pos < declaration.size() && IsSpace(declaration[pos])) ++pos;
-  if (pos >= declaration.size() || declaration[pos] != '=') return Encoding::Utf8;
-  ++pos;
-  while (pos < declaration.size() && IsSpace(declaration[pos])) ++pos;
-  if (pos >= declaration.size() || (declaration[pos] != '"' && declaration[pos] != '\''))
-    return Encoding::Utf8;
-  const char quote = declaration[pos++];
-  const std::size_t end = declaration.find(quote, pos);
-  if (end == std::string_view::npos) return Encoding::Utf8;
-  const std::string name = Lower(declaration.substr(pos, end - pos));
-  if (name == "utf-8" || name == "utf8") return Encoding::Utf8;
-  if (name == "iso-8859-1" || name == "iso_8859-1" || name == "latin1" || name == "latin-1" ||
-      name == "l1" || name == "us-ascii" || name == "ascii") {
-    return Encoding::Latin1;
-  }
-  if (name == "windows-1252" || name == "cp1252" || name == "x-cp1252") return Encoding::Cp1252;
-  return Encoding::Other;
-}
-
-struct Range {
-  std::size_t begin = 0;
-  std::size_t end = 0;
-};
-
-// Byte layout of the root element in the original file (ASCII-compatible encodings only).
-struct RootLayout {
-  bool valid = false;
-  bool prologOnly = false;  // no root, and nothing but prolog markup
-  bool selfClosing = false;
-  Range root;                    // the whole root element
-  std::size_t contentBegin = 0;  // after the start tag's '>'
-  std::size_t contentEnd = 0;    // at the end tag's '<'
-  struct Child {
-    pugi::xml_node_type type;
-    std::string_view name;  // elements only
-    Range range;
-  };
-  std::vector<Child> children;
-};
-
-// A small scanner for a document the XML library has already accepted: it only has to find
-// where things start and end, not to validate them.
-class LayoutScanner {
- public:
-  explicit LayoutScanner(std::string_view bytes) : b_(bytes) {}
-
-  RootLayout Scan() {
-    RootLayout layout;
-    std::size_t pos = 0;
-    if (b_.substr(0, 3) == "\xEF\xBB\xBF") pos = 3;
-    // Prolog: declaration, comments, processing instructions, document type, white space.
-    for (;;) {
-      while (pos < b_.size() && IsSpace(b_[pos])) ++pos;
-      if (pos >= b_.size()) {
-        layout.prologOnly = true;
-        return layout;
-      }
-      if (b_[pos] != '<') return layout;
-      if (Starts(pos, "<?")) {
-        pos = After(pos, "?>");
-      } else if (Starts(pos, "<!--")) {
-        pos = After(pos + 4, "-->");
-      } else if (Starts(pos, "<!")) {
-        pos = DoctypeEnd(pos);
-      } else {
-        break;
-      }
-      if (pos == npos) return layout;
-    }
-    layout.root.begin = pos;
-    bool selfClosing = false;
-    std::size_t tagEnd = StartTagEnd(pos, selfClosing);
-    if (tagEnd == npos) return layout;
-    layout.contentBegin = tagEnd;
-    if (selfClosing) {
-      layout.selfClosing = true;
-      layout.contentEnd = tagEnd;
-      layout.root.end = tagEnd;
-      layout.valid = EpilogOnly(tagEnd);
-      return layout;
-    }
-    pos = tagEnd;
-    while (pos < b_.size()) {
-      RootLayout::Child child{};
-      child.range.begin = pos;
-      if (b_[pos] != '<') {
-        child.type = pugi::node_pcdata;
-        pos = b_.find('<', pos);
-        if (pos == npos) return layout;
-      } else if (Starts(pos, "</")) {
-        layout.contentEnd = pos;
-        pos = After(pos, ">");
-        if (pos == npos) return layout;
-        layout.root.end = pos;
-        layout.valid = EpilogOnly(pos);
-        return layout;
-      } else if (Starts(pos, "<!--")) {
-        child.type = pugi::node_comment;
-        pos = After(pos + 4, "-->");
-      } else if (Starts(pos, "<![CDATA[")) {
-        child.type = pugi::node_cdata;
-        pos = After(pos + 9, "]]>");
-      } else if (Starts(pos, "<?")) {
-        child.type = pugi::node_pi;
-        pos = After(pos, "?>");
-      } else {
-        child.type = pugi::node_element;
-        child.name = NameAt(pos + 1);
-        pos = ElementEnd(pos);
-      }
-      if (pos == npos) return layout;
-      child.range.end = pos;
-      layout.children.push_back(child);
-    }
-    return layout;
-  }
-
- private:
-  static constexpr std::size_t npos = std::string_view::npos;
-
-  // Only white space, comments and processing instructions may follow the root.
-  bool EpilogOnly(std::size_t pos) const {
-    for (;;) {
-      while (pos < b_.size() && IsSpace(b_[pos])) ++pos;
-      if (pos >= b_.size()) return true;
-      if (Starts(pos, "<!--")) {
-        pos = After(pos + 4, "-->");
-      } else if (Starts(pos, "<?")) {
-        pos = After(pos, "?>");
-      } else {
-        return false;
-      }
-      if (pos == npos) return false;
-    }
-  }
-
-  bool Starts(std::size_t pos, std::string_view text) const {
-    return b_.compare(pos, text.size(), text) == 0;
-  }
-
-  std::size_t After(std::size_t pos, std::string_view terminator) const {
-    const std::size_t found = b_.find(terminator, pos);
-    return found == npos ? npos : found + terminator.size();
-  }
-
-  std::string_view NameAt(std::size_t pos) const {
-    std::size_t end = pos;
-    while (end < b_.size() && !IsSpace(b_[end]) && b_[end] != '/' && b_[end] != '>') ++end;
-    return b_.substr(pos, end - pos);
-  }
-
-  // From '<' of a start tag to just past its '>', skipping quoted attribute values.
-  std::size_t StartTagEnd(std::size_t pos, bool& selfClosing) const {
-    char quote = 0;
-    for (++pos; pos < b_.size(); ++pos) {
-      const char c = b_[pos];
-      if (quote != 0) {
-        if (c == quote) quote = 0;
-      } else if (c == '"' || c == '\'') {
-        quote = c;
-      } else if (c == '>') {
-        selfClosing = b_[pos - 1] == '/';
-        return pos + 1;
-      }
-    }
-    return npos;
-  }
-
-  // From '<' of an element's start tag to just past its end tag.
-  std::size_t ElementEnd(std::size_t pos) const {
-    std::size_t depth = 0;
-    while (pos < b_.size()) {
-      if (b_[pos] != '<') {
-        pos = b_.find('<', pos);
-      } else if (Starts(pos, "</")) {
-        pos = After(pos, ">");
-        if (pos == npos) return npos;
-        if (--depth == 0) return pos;
-      } else if (Starts(pos, "<!--")) {
-        pos = After(pos + 4, "-->");
-      } else if (Starts(pos, "<![CDATA[")) {
-        pos = After(pos + 9, "]]>");
-      } else if (Starts(pos, "<?")) {
-        pos = After(pos, "?>");
-      } else {
-        bool selfClosing = false;
-        pos = StartTagEnd(pos, selfClosing);
-        if (pos == npos) return npos;
-        if (selfClosing) {
-          if (depth == 0) return pos;
-        } else {
-          ++depth;
-        }
-      }
-      if (pos == npos) return npos;
-    }
-    return npos;
-  }
-
-  // A document type declaration, with an internal subset that may hold '>' in its own markup.
-  std::size_t DoctypeEnd(std::size_t pos) const {
-    bool inSubset = false;
-    char quote = 0;
-    for (pos += 2; pos < b_.size(); ++pos) {
-      const char c = b_[pos];
-      if (quote != 0) {
-        if (c == quote) quote = 0;
-      } else if (c == '"' || c == '\'') {
-        quote = c;
-      } else if (inSubset && Starts(pos, "<!--")) {
-        pos = b_.find("-->", pos + 4);
-        if (pos == npos) return npos;
-        pos += 2;
-      } else if (c == '[') {
-        inSubset = true;
-      } else if (c == ']') {
-        inSubset = false;
-      } else if (c == '>' && !inSubset) {
-        return pos + 1;
-      }
-    }
-    return npos;
-  }
-
-  std::string_view b_;
-};
 
 class StringWriter final : public pugi::xml_writer {
  public:
@@ -417,131 +122,132 @@ std::int32_t ParseInt(std::string_view text) {
                               : static_cast<std::int32_t>(value);
 }
 
-// The text of all descendants. Blank text between child elements is layout, not content.
-std::string TextOf(pugi::xml_node element) {
-  std::string text;
-  pugi::xml_node cur = element.first_child();
-  while (cur) {
-    if ((cur.type() == pugi::node_pcdata && !IsBlank(cur.value())) ||
-        cur.type() == pugi::node_cdata) {
-      text += cur.value();
+// A raw attribute value from a single-quoted attribute may hold '"'; the writer always uses '"'.
+void QuoteAttributes(pugi::xml_node node) {
+  for (pugi::xml_node cur = node; cur;) {
+    for (pugi::xml_attribute attribute : cur.attributes()) {
+      const std::string_view value = attribute.value();
+      if (value.find('"') == std::string_view::npos) continue;
+      std::string quoted;
+      for (char c : value) {
+        if (c == '"') {
+          quoted += "&quot;";
+        } else {
+          quoted += c;
+        }
+      }
+      attribute.set_value(quoted.c_str());
     }
     if (cur.first_child()) {
       cur = cur.first_child();
       continue;
     }
-    while (cur != element && !cur.next_sibling()) cur = cur.parent();
-    if (cur == element) break;
+    while (cur != node && !cur.next_sibling()) cur = cur.parent();
+    if (cur == node) break;
     cur = cur.next_sibling();
   }
-  return text;
 }
 
-}  // namespace
+// One version of the profile file: its bytes, the tree over them and the edits made to the tree.
+class Profile {
+ public:
+  explicit Profile(ProfileFiles& files) : files_(files) {}
 
-struct ProfileStore::Impl {
-  ProfileFiles& files;
-  std::string path;
-  std::string original;
-  pugi::xml_document document;
-  Encoding encoding = Encoding::Utf8;
-  pugi::xml_encoding wideEncoding = pugi::encoding_auto;
-  bool bom = false;
-  bool usable = false;  // false: every read gives its default and nothing is saved
-  bool fresh = false;   // the file was missing or blank: write a whole new document
-  bool noRoot = false;  // the file held only a prolog: the new root goes after it
-  bool changed = false;
-  bool closed = false;
-  std::string lineEnd = "\n";
-  std::string indentUnit = kDefaultIndentUnit;
-  RootLayout layout;
-  std::unordered_map<pugi::xml_node_struct*, Range> originalChildren;
-  std::unordered_set<pugi::xml_node_struct*> dirtySections;
+  // False, with the reason, when the store must neither use nor write over these bytes.
+  bool Load(std::string bytes, bool exists, const char*& reason);
 
-  Impl(const std::string& p, ProfileFiles& f) : files(f), path(p) {}
+  const std::string& Bytes() const { return bytes_; }
+  bool Exists() const { return exists_; }
+  bool Changed() const { return changed_; }
 
-  void Open();
-  pugi::xml_node Root() const { return document.document_element(); }
   pugi::xml_node FindKey(const char* section, const char* key) const;
+  void RemoveKey(pugi::xml_node key);
+  // Reads a key's text; an empty key is removed and reads as missing.
+  bool ReadKeyText(const char* section, const char* key, std::string& text);
+  void WriteSetting(const char* section, const char* key, const std::string& settingsText);
+  std::string SettingsText(const std::string& text) const;
+  // The bytes to write, or false when the document cannot be written without damage.
+  bool Compose(std::string& out);
+
+ private:
+  pugi::xml_node Root() const { return document_.document_element(); }
+  std::string_view Text() const { return encoding_ == TextEncoding::Wide ? wideText_ : bytes_; }
+  bool NameFits(const char* name) const;
   pugi::xml_node FindOrCreateKey(const char* section, const char* key);
   pugi::xml_node AppendFormatted(pugi::xml_node parent, const char* name);
   std::string IndentBefore(pugi::xml_node node) const;
   void MarkChanged(pugi::xml_node section);
-  void RemoveKey(pugi::xml_node key);
-  bool ReadKeyText(const char* section, const char* key, std::string& text);
-  void SetText(const char* section, const char* key, const std::string& text);
-  std::string DocumentText(const std::string& text) const;
-  std::string SettingsText(const std::string& text) const;
-  bool Encode(const std::string& utf8, std::string& out) const;
   bool Serialize(pugi::xml_node node, std::string& out) const;
-  bool Compose(std::string& out) const;
-  bool Save();
+  bool ComposeText(std::string& out);
+
+  ProfileFiles& files_;
+  std::string bytes_;
+  std::string wideText_;  // a wide file's bytes as UTF-8
+  bool exists_ = false;
+  pugi::xml_document document_;
+  TextEncoding encoding_ = TextEncoding::Utf8;
+  WideForm wide_;
+  bool fresh_ = false;   // the file was missing or blank: write a whole new document
+  bool noRoot_ = false;  // the file held only a prolog: the new root goes after it
+  bool changed_ = false;
+  std::string lineEnd_ = "\n";
+  std::string indentUnit_ = kDefaultIndentUnit;
+  RootLayout layout_;
+  std::unordered_map<pugi::xml_node_struct*, ByteRange> originalChildren_;
+  std::unordered_set<pugi::xml_node_struct*> dirtySections_;
 };
 
-void ProfileStore::Impl::Open() {
-  if (path.empty()) return;
-  const ProfileFiles::ReadResult read = files.ReadAll(path, original);
-  if (read == ProfileFiles::ReadResult::Failed) return;  // never overwrite what we could not read
-  if (read == ProfileFiles::ReadResult::Missing) original.clear();
-
-  encoding = DetectEncoding(original, bom);
-  const std::string_view body = std::string_view(original).substr(bom ? 3 : 0);
-  if (encoding != Encoding::Wide && IsBlank(body)) {
-    fresh = true;
-    usable = true;
-    lineEnd = kFreshLineEnd;
-    document.append_child(kRootName);
-    changed = true;
-    return;
+bool Profile::Load(std::string bytes, bool exists, const char*& reason) {
+  reason = kNotXml;
+  bytes_ = std::move(bytes);
+  exists_ = exists;
+  const DetectedEncoding detected = DetectEncoding(bytes_);
+  encoding_ = detected.encoding;
+  wide_ = detected.wide;
+  if (encoding_ == TextEncoding::Wide && !WideToUtf8(bytes_, wide_, wideText_)) return false;
+  const std::string_view text = Text();
+  const std::string_view body = text.substr(text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0);
+  if (encoding_ != TextEncoding::Wide && IsBlank(body)) {
+    fresh_ = true;
+    lineEnd_ = kFreshLineEnd;
+    document_.append_child(kRootName);
+    changed_ = true;
+    return true;
   }
+  // The XML library stops at a NUL byte and would accept a document cut short there.
+  if (text.find('\0') != std::string_view::npos) return false;
 
-  const unsigned options = (pugi::parse_full | pugi::parse_ws_pcdata) & ~pugi::parse_eol;
   pugi::xml_parse_result result;
-  if (encoding == Encoding::Wide) {
-    result = document.load_buffer(original.data(), original.size(), options, pugi::encoding_auto);
-    wideEncoding = result.encoding;
-  } else if (encoding == Encoding::Latin1 || encoding == Encoding::Cp1252) {
-    const std::string utf8 = SingleByteToUtf8(original, encoding);
-    result = document.load_buffer(utf8.data(), utf8.size(), options, pugi::encoding_utf8);
+  if (encoding_ == TextEncoding::Latin1 || encoding_ == TextEncoding::Ascii) {
+    result = document_.load_buffer(text.data(), text.size(), kParseOptions, pugi::encoding_latin1);
+  } else if (encoding_ == TextEncoding::Cp1252) {
+    const std::string utf8 = Cp1252ToUtf8(text);
+    result = document_.load_buffer(utf8.data(), utf8.size(), kParseOptions, pugi::encoding_utf8);
   } else {
-    result = document.load_buffer(original.data(), original.size(), options, pugi::encoding_utf8);
+    result = document_.load_buffer(text.data(), text.size(), kParseOptions, pugi::encoding_utf8);
   }
 
-  if (result.status == pugi::status_no_document_element && encoding != Encoding::Wide) {
+  if (result.status == pugi::status_no_document_element) {
     // Only a prolog (declaration, comments, processing instructions): keep it, add the root.
-    for (pugi::xml_node node : document.children()) {
+    for (pugi::xml_node node : document_.children()) {
       const auto type = node.type();
       if (type != pugi::node_declaration && type != pugi::node_comment && type != pugi::node_pi &&
           type != pugi::node_doctype && !IsBlankText(node)) {
-        return;
+        return false;
       }
     }
-    noRoot = true;
+    noRoot_ = true;
   } else if (!result) {
-    return;  // unparseable: left alone
-  } else {
-    // The XML library tolerates a second top-level element or stray text; the host would not.
-    int elements = 0;
-    for (pugi::xml_node node : document.children()) {
-      if (node.type() == pugi::node_element) ++elements;
-      if ((node.type() == pugi::node_pcdata && !IsBlank(node.value())) ||
-          node.type() == pugi::node_cdata) {
-        return;
-      }
-    }
-    if (elements != 1) return;
+    return false;
   }
-  if (encoding != Encoding::Wide) {
-    layout = LayoutScanner(original).Scan();
-    // Stray text or a second element beside the root: not a file the host wrote; leave it.
-    if (noRoot ? !layout.prologOnly : !layout.valid) return;
-  }
-  usable = true;
-  if (original.find("\r\n") != std::string::npos) lineEnd = "\r\n";
-  if (noRoot) {
-    document.append_child(kRootName);
-    changed = true;
-    return;
+  // Stray text or a second element beside the root: not a file the host wrote; leave it.
+  layout_ = ScanLayout(text);
+  if (noRoot_ ? !layout_.prologOnly : !layout_.valid) return false;
+  if (text.find("\r\n") != std::string_view::npos) lineEnd_ = "\r\n";
+  if (noRoot_) {
+    document_.append_child(kRootName);
+    changed_ = true;
+    return true;
   }
 
   // Indentation of the root's children, for sections and keys the store adds.
@@ -552,57 +258,56 @@ void ProfileStore::Impl::Open() {
       const std::string_view blank = before.value();
       const std::size_t newline = blank.rfind('\n');
       if (newline != std::string_view::npos && newline + 1 < blank.size()) {
-        indentUnit = std::string(blank.substr(newline + 1));
+        indentUnit_ = std::string(blank.substr(newline + 1));
       }
     }
     break;
   }
 
-  if (encoding == Encoding::Wide) return;
-  // The byte layout must describe exactly the tree's root children, or nothing is spliced.
+  // The byte layout must describe exactly the tree's root children, or nothing can be spliced.
   std::size_t index = 0;
+  std::string name;
   for (pugi::xml_node child : Root().children()) {
-    if (!layout.valid || index >= layout.children.size() ||
-        layout.children[index].type != child.type()) {
-      layout.valid = false;
-      break;
-    }
+    if (index >= layout_.children.size() || !SameType(layout_.children[index].type, child.type()))
+      return false;
     if (child.type() == pugi::node_element) {
-      std::string name(layout.children[index].name);
-      if (encoding == Encoding::Latin1 || encoding == Encoding::Cp1252) {
-        name = SingleByteToUtf8(name, encoding);
-      }
-      if (name != child.name()) {
-        layout.valid = false;
-        break;
-      }
+      name.clear();
+      if (!EncodeUtf8(child.name(), encoding_, name) || name != layout_.children[index].name)
+        return false;
     }
-    originalChildren.emplace(child.internal_object(), layout.children[index].range);
+    originalChildren_.emplace(child.internal_object(), layout_.children[index].range);
     ++index;
   }
-  if (index != layout.children.size()) layout.valid = false;
-  if (!layout.valid) originalChildren.clear();
+  return index == layout_.children.size();
 }
 
-pugi::xml_node ProfileStore::Impl::FindKey(const char* section, const char* key) const {
-  if (!usable || section == nullptr || key == nullptr) return {};
+pugi::xml_node Profile::FindKey(const char* section, const char* key) const {
+  if (section == nullptr || key == nullptr) return {};
   return Root().child(section).child(key);
 }
 
+// A name the store creates must be valid text that the file's encoding holds as it is.
+bool Profile::NameFits(const char* name) const {
+  if (!IsElementName(name)) return false;
+  const std::string_view view(name);
+  std::string encoded;
+  return CleanSettingText(view, encoding_) == view && EncodeUtf8(view, encoding_, encoded);
+}
+
 // The white space that puts `node` on its own line, normalised to the file's line end.
-std::string ProfileStore::Impl::IndentBefore(pugi::xml_node node) const {
-  if (node == Root()) return lineEnd;
+std::string Profile::IndentBefore(pugi::xml_node node) const {
+  if (node == Root()) return lineEnd_;
   const pugi::xml_node before = node.previous_sibling();
   if (!IsBlankText(before)) return {};
   const std::string_view blank = before.value();
   const std::size_t newline = blank.rfind('\n');
   if (newline == std::string_view::npos) return {};
-  return lineEnd + std::string(blank.substr(newline + 1));
+  return lineEnd_ + std::string(blank.substr(newline + 1));
 }
 
 // Appends an element last in `parent`, laid out like its siblings: on its own line with their
 // indentation when they are on their own lines, inline when the parent is written compactly.
-pugi::xml_node ProfileStore::Impl::AppendFormatted(pugi::xml_node parent, const char* name) {
+pugi::xml_node Profile::AppendFormatted(pugi::xml_node parent, const char* name) {
   std::string childIndent;
   for (pugi::xml_node child : parent.children()) {
     if (child.type() == pugi::node_element) {
@@ -615,7 +320,7 @@ pugi::xml_node ProfileStore::Impl::AppendFormatted(pugi::xml_node parent, const 
   if (childIndent.empty() && (hadChildren || parentIndent.empty())) {
     return parent.append_child(name);
   }
-  if (childIndent.empty()) childIndent = parentIndent + indentUnit;
+  if (childIndent.empty()) childIndent = parentIndent + indentUnit_;
   const pugi::xml_node last = parent.last_child();
   if (last && IsBlankText(last)) {
     parent.insert_child_before(pugi::node_pcdata, last).set_value(childIndent.c_str());
@@ -629,8 +334,8 @@ pugi::xml_node ProfileStore::Impl::AppendFormatted(pugi::xml_node parent, const 
   return element;
 }
 
-pugi::xml_node ProfileStore::Impl::FindOrCreateKey(const char* section, const char* key) {
-  if (!usable || !IsElementName(section) || !IsElementName(key)) return {};
+pugi::xml_node Profile::FindOrCreateKey(const char* section, const char* key) {
+  if (!NameFits(section) || !NameFits(key)) return {};
   pugi::xml_node root = Root();
   pugi::xml_node sectionNode = root.child(section);
   if (!sectionNode) sectionNode = AppendFormatted(root, section);
@@ -642,12 +347,12 @@ pugi::xml_node ProfileStore::Impl::FindOrCreateKey(const char* section, const ch
   return keyNode;
 }
 
-void ProfileStore::Impl::MarkChanged(pugi::xml_node section) {
-  dirtySections.insert(section.internal_object());
-  changed = true;
+void Profile::MarkChanged(pugi::xml_node section) {
+  dirtySections_.insert(section.internal_object());
+  changed_ = true;
 }
 
-void ProfileStore::Impl::RemoveKey(pugi::xml_node key) {
+void Profile::RemoveKey(pugi::xml_node key) {
   pugi::xml_node section = key.parent();
   const pugi::xml_node before = key.previous_sibling();
   if (IsBlankText(before)) section.remove_child(before);
@@ -655,105 +360,224 @@ void ProfileStore::Impl::RemoveKey(pugi::xml_node key) {
   MarkChanged(section);
 }
 
-void ProfileStore::Impl::SetText(const char* section, const char* key, const std::string& text) {
+// The text of all descendants. Blank text between child elements is layout, not content.
+std::string TextOf(pugi::xml_node element) {
+  std::string text;
+  pugi::xml_node cur = element.first_child();
+  while (cur) {
+    if (cur.type() == pugi::node_pcdata && !IsBlank(cur.value())) {
+      text += UnescapeText(cur.value());
+    } else if (cur.type() == pugi::node_cdata) {
+      text += cur.value();
+    }
+    if (cur.first_child()) {
+      cur = cur.first_child();
+      continue;
+    }
+    while (cur != element && !cur.next_sibling()) cur = cur.parent();
+    if (cur == element) break;
+    cur = cur.next_sibling();
+  }
+  return text;
+}
+
+bool Profile::ReadKeyText(const char* section, const char* key, std::string& text) {
+  const pugi::xml_node element = FindKey(section, key);
+  if (!element) return false;
+  text = TextOf(element);
+  if (!text.empty()) return true;
+  RemoveKey(element);
+  return false;
+}
+
+// Settings' code page -> clean text for the tree. Bytes of an unknown declared encoding pass.
+void Profile::WriteSetting(const char* section, const char* key, const std::string& settingsText) {
+  const std::string text = CleanSettingText(
+      encoding_ == TextEncoding::Other ? settingsText : files_.ToDocument(settingsText),
+      encoding_);
   pugi::xml_node element = FindOrCreateKey(section, key);
   if (!element) return;
   // Writing back what is already there changes nothing, so the file can stay byte-identical.
   const pugi::xml_node only = element.first_child();
-  if (only && !only.next_sibling() && only.type() == pugi::node_pcdata && text == only.value())
+  if (only && !only.next_sibling() && only.type() == pugi::node_pcdata &&
+      UnescapeText(only.value()) == text) {
     return;
+  }
   if (!only && text.empty()) return;
   element.remove_children();
-  if (!text.empty()) element.append_child(pugi::node_pcdata).set_value(text.c_str());
+  if (!text.empty()) {
+    element.append_child(pugi::node_pcdata).set_value(EscapeText(text, encoding_).c_str());
+  }
   MarkChanged(element.parent());
 }
 
-// Settings' code page -> the tree's text. Bytes of an unknown declared encoding pass unchanged.
-std::string ProfileStore::Impl::DocumentText(const std::string& text) const {
-  return encoding == Encoding::Other ? text : files.ToDocument(text);
+std::string Profile::SettingsText(const std::string& text) const {
+  return encoding_ == TextEncoding::Other ? text : files_.FromDocument(text);
 }
 
-std::string ProfileStore::Impl::SettingsText(const std::string& text) const {
-  return encoding == Encoding::Other ? text : files.FromDocument(text);
-}
-
-bool ProfileStore::Impl::Encode(const std::string& utf8, std::string& out) const {
-  if (encoding == Encoding::Latin1 || encoding == Encoding::Cp1252) {
-    return Utf8ToSingleByte(utf8, encoding, out);
-  }
-  out = utf8;
-  return true;
-}
-
-bool ProfileStore::Impl::Serialize(pugi::xml_node node, std::string& out) const {
+bool Profile::Serialize(pugi::xml_node node, std::string& out) const {
+  QuoteAttributes(node);
   std::string utf8;
   StringWriter writer(utf8);
-  node.print(writer, "", pugi::format_raw, pugi::encoding_utf8);
-  std::string encoded;
-  if (!Encode(utf8, encoded)) return false;
-  out += encoded;
+  node.print(writer, "", kPrintFlags, pugi::encoding_utf8);
+  return EncodeUtf8(utf8, encoding_, out);
+}
+
+bool Profile::Compose(std::string& out) {
+  out.clear();
+  if (!changed_) {
+    out = bytes_;
+    return true;
+  }
+  if (encoding_ != TextEncoding::Wide) return ComposeText(out);
+  std::string utf8;
+  if (!ComposeText(utf8)) return false;
+  out = Utf8ToWide(utf8, wide_);
   return true;
 }
 
-// The bytes to write, or false when the document cannot be written without damage.
-bool ProfileStore::Impl::Compose(std::string& out) const {
-  out.clear();
-  if (!changed) {
-    out = original;
-    return true;
-  }
-  if (fresh) {
-    out = std::string(kFreshDeclaration) + lineEnd;
+// The new file in the bytes of its single-byte or UTF-8 form.
+bool Profile::ComposeText(std::string& out) {
+  const std::string_view text = Text();
+  if (fresh_) {
+    out = std::string(kFreshDeclaration) + lineEnd_;
     if (!Serialize(Root(), out)) return false;
-    out += lineEnd;
+    out += lineEnd_;
     return true;
   }
-  if (noRoot) {
-    out = original;
-    if (!out.empty() && out.back() != '\n') out += lineEnd;
+  if (noRoot_) {
+    out = text;
+    if (!out.empty() && out.back() != '\n') out += lineEnd_;
     if (!Serialize(Root(), out)) return false;
-    out += lineEnd;
+    out += lineEnd_;
     return true;
   }
-  if (!layout.valid) {
-    // No safe splice: let the XML library write the whole tree, in the file's own encoding.
-    unsigned flags = pugi::format_raw | pugi::format_no_declaration;
-    if (bom || encoding == Encoding::Wide) flags |= pugi::format_write_bom;
-    if (encoding == Encoding::Wide) {
-      StringWriter writer(out);
-      document.save(writer, "", flags, wideEncoding);
-      return true;
-    }
-    std::string utf8;
-    StringWriter writer(utf8);
-    document.save(writer, "", flags, pugi::encoding_utf8);
-    return Encode(utf8, out);
-  }
-  if (layout.selfClosing) {
-    out.append(original, 0, layout.root.begin);
+  if (layout_.selfClosing) {
+    out.append(text.substr(0, layout_.root.begin));
     if (!Serialize(Root(), out)) return false;
-    out.append(original, layout.root.end, std::string::npos);
+    out.append(text.substr(layout_.root.end));
     return true;
   }
-  out.reserve(original.size() + 4096);
-  out.append(original, 0, layout.contentBegin);
+  out.reserve(text.size() + 4096);
+  out.append(text.substr(0, layout_.contentBegin));
   for (pugi::xml_node child : Root().children()) {
-    const auto found = originalChildren.find(child.internal_object());
-    if (found != originalChildren.end() && !dirtySections.contains(child.internal_object())) {
-      out.append(original, found->second.begin, found->second.end - found->second.begin);
+    const auto found = originalChildren_.find(child.internal_object());
+    if (found != originalChildren_.end() && !dirtySections_.contains(child.internal_object())) {
+      out.append(text.substr(found->second.begin, found->second.end - found->second.begin));
     } else if (!Serialize(child, out)) {
       return false;
     }
   }
-  out.append(original, layout.contentEnd, std::string::npos);
+  out.append(text.substr(layout_.contentEnd));
   return true;
 }
 
-bool ProfileStore::Impl::Save() {
-  if (!usable) return false;
+// What the store did to the tree, so it can be done again over a file that changed meanwhile.
+struct Edit {
+  bool removeIfEmpty = false;  // else: write `text`
+  std::string section;
+  std::string key;
+  std::string text;  // in the settings' code page
+};
+
+}  // namespace
+
+struct ProfileStore::Impl {
+  ProfileFiles& files;
+  std::string path;
+  std::unique_ptr<Profile> profile;  // null: every read gives its default and nothing is saved
+  const char* openFailure = nullptr;
+  std::vector<Edit> edits;
+  std::string failure;
+  bool closed = false;
+
+  Impl(const std::string& p, ProfileFiles& f) : files(f), path(p) {}
+
+  void Open();
+  bool ReadKeyText(const char* section, const char* key, std::string& text);
+  bool Save();
+};
+
+void ProfileStore::Impl::Open() {
+  if (path.empty()) return;
   std::string bytes;
-  if (!Compose(bytes)) return false;
-  return files.ReplaceAll(path, bytes);
+  const ProfileFiles::ReadResult read = files.ReadAll(path, bytes);
+  if (read == ProfileFiles::ReadResult::Failed) {
+    openFailure = kUnreadable;  // never overwrite what we could not read
+    return;
+  }
+  auto loaded = std::make_unique<Profile>(files);
+  if (loaded->Load(std::move(bytes), read == ProfileFiles::ReadResult::Ok, openFailure)) {
+    profile = std::move(loaded);
+    openFailure = nullptr;
+  }
+}
+
+// The steps both reads share: false for a missing key, and for an empty one, which is removed.
+bool ProfileStore::Impl::ReadKeyText(const char* section, const char* key, std::string& text) {
+  if (closed || !profile) return false;
+  const bool present = static_cast<bool>(profile->FindKey(section, key));
+  if (profile->ReadKeyText(section, key, text)) return true;
+  if (present) edits.push_back({true, section, key, {}});
+  return false;
+}
+
+bool ProfileStore::Impl::Save() {
+  failure.clear();
+  if (!profile) {
+    if (openFailure != nullptr) failure = openFailure;
+    return false;
+  }
+  if (!profile->Changed()) return true;
+
+  std::string current;
+  const ProfileFiles::ReadResult read = files.ReadAll(path, current);
+  if (read == ProfileFiles::ReadResult::Failed) {
+    failure = kUnreadable;
+    return false;
+  }
+  const bool exists = read == ProfileFiles::ReadResult::Ok;
+  Profile* target = profile.get();
+  std::unique_ptr<Profile> now;
+  if (exists != profile->Exists() || current != profile->Bytes()) {
+    // Another program saved the file meanwhile: apply our edits to its content instead.
+    now = std::make_unique<Profile>(files);
+    const char* reason = nullptr;
+    if (!now->Load(std::move(current), exists, reason)) {
+      failure = reason;
+      return false;
+    }
+    for (const Edit& edit : edits) {
+      if (edit.removeIfEmpty) {
+        std::string ignored;
+        now->ReadKeyText(edit.section.c_str(), edit.key.c_str(), ignored);
+      } else {
+        now->WriteSetting(edit.section.c_str(), edit.key.c_str(), edit.text);
+      }
+    }
+    if (!now->Changed()) return true;
+    target = now.get();
+  }
+  std::string bytes;
+  if (!target->Compose(bytes)) {
+    failure = kCannotEncode;
+    return false;
+  }
+  if (exists && bytes == target->Bytes()) return true;
+  switch (files.ReplaceAll(path, bytes)) {
+    case ProfileFiles::WriteResult::Ok:
+      return true;
+    case ProfileFiles::WriteResult::ReadOnly:
+      failure = kReadOnly;
+      return false;
+    case ProfileFiles::WriteResult::NotAFile:
+      failure = kNotAFile;
+      return false;
+    case ProfileFiles::WriteResult::Failed:
+      break;
+  }
+  failure = kWriteFailed;
+  return false;
 }
 
 ProfileStore::ProfileStore(const std::string& path, ProfileFiles& files)
@@ -762,7 +586,8 @@ ProfileStore::ProfileStore(const std::string& path, ProfileFiles& files)
     impl_->Open();
   } catch (...) {
     // Out of memory while loading: behave as if the profile could not be read.
-    impl_->usable = false;
+    impl_->profile.reset();
+    impl_->openFailure = kUnreadable;
   }
 }
 
@@ -774,17 +599,6 @@ ProfileStore::~ProfileStore() {
   }
 }
 
-// The steps both reads share: false for a missing key, and for an empty one, which is removed.
-bool ProfileStore::Impl::ReadKeyText(const char* section, const char* key, std::string& text) {
-  if (closed) return false;
-  const pugi::xml_node element = FindKey(section, key);
-  if (!element) return false;
-  text = TextOf(element);
-  if (!text.empty()) return true;
-  RemoveKey(element);
-  return false;
-}
-
 std::int32_t ProfileStore::ReadInt(const char* section, const char* key,
                                    std::int32_t defaultValue) {
   std::string text;
@@ -794,35 +608,31 @@ std::int32_t ProfileStore::ReadInt(const char* section, const char* key,
 std::string ProfileStore::ReadString(const char* section, const char* key,
                                      const std::string& defaultValue) {
   std::string text;
-  return impl_->ReadKeyText(section, key, text) ? impl_->SettingsText(text) : defaultValue;
+  return impl_->ReadKeyText(section, key, text) ? impl_->profile->SettingsText(text)
+                                                : defaultValue;
 }
 
 void ProfileStore::WriteInt(const char* section, const char* key, std::int32_t value) {
-  if (impl_->closed) return;
   std::array<char, 16> digits{};
   const auto result = std::to_chars(digits.data(), digits.data() + digits.size(), value);
-  impl_->SetText(section, key, std::string(digits.data(), result.ptr));
+  WriteString(section, key, std::string(digits.data(), result.ptr));
 }
 
 void ProfileStore::WriteString(const char* section, const char* key, const std::string& value) {
-  if (impl_->closed) return;
-  // Control characters other than tab and line ends cannot appear in XML 1.0 at all: written
-  // raw they would make the host's whole profile unreadable, so they are dropped.
-  std::string text = impl_->DocumentText(value);
-  std::erase_if(text, [](char c) {
-    const auto b = static_cast<unsigned char>(c);
-    return b < 0x20 && c != '\t' && c != '\n' && c != '\r';
-  });
-  impl_->SetText(section, key, text);
+  if (impl_->closed || !impl_->profile || section == nullptr || key == nullptr) return;
+  impl_->profile->WriteSetting(section, key, value);
+  impl_->edits.push_back({false, section, key, value});
 }
 
 bool ProfileStore::CloseProfile() {
   if (impl_->closed) return false;
   impl_->closed = true;
   const bool saved = impl_->Save();
-  impl_->document.reset();
-  impl_->original.clear();
-  impl_->originalChildren.clear();
-  impl_->dirtySections.clear();
+  impl_->profile.reset();
+  impl_->edits.clear();
   return saved;
+}
+
+const std::string& ProfileStore::SaveFailure() const {
+  return impl_->failure;
 }

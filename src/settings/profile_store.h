@@ -20,8 +20,12 @@ class ProfileStore {
   std::string ReadString(const char* section, const char* key, const std::string& defaultValue);
   void WriteInt(const char* section, const char* key, std::int32_t value);
   void WriteString(const char* section, const char* key, const std::string& value);
-  // Saves now; the destructor then saves no more. False when the file was not written.
+  // Saves now; the destructor then saves no more. False when the file was not written because
+  // of a failure; true also when the file already held exactly what the store would write.
   bool CloseProfile();
+  // Why the last CloseProfile did not save, as a sentence for the operator; empty when it saved
+  // or when there was no profile to save to (no path).
+  const std::string& SaveFailure() const;
 
  private:
   struct Impl;

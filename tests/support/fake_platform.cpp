@@ -3,17 +3,19 @@
 #include "support/recording_host.h"
 
 ProfileFiles::ReadResult MemoryProfileFiles::ReadAll(const std::string& path, std::string& bytes) {
+  if (++readCount == changeOnRead && change) change();
   auto it = files.find(path);
   if (it == files.end()) return ReadResult::Missing;
   bytes = it->second;
   return ReadResult::Ok;
 }
 
-bool MemoryProfileFiles::ReplaceAll(const std::string& path, const std::string& bytes) {
-  if (failReplace) return false;
+ProfileFiles::WriteResult MemoryProfileFiles::ReplaceAll(const std::string& path,
+                                                         const std::string& bytes) {
+  if (failReplace) return WriteResult::Failed;
   files[path] = bytes;
   ++replaceCount;
-  return true;
+  return WriteResult::Ok;
 }
 
 std::unique_ptr<DeviceBus> FakePlatform::CreateDeviceBus(void*) {

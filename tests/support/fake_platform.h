@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "host/platform.h"
 #include "link/device_bus.h"
@@ -17,9 +18,14 @@ class MemoryProfileFiles final : public ProfileFiles {
   std::map<std::string, std::string> files;
   bool failReplace = false;
   int replaceCount = 0;
+  // Runs inside the next ReadAll of the given number (1: the first), before it reads: another
+  // program changing the file while a store is open.
+  int readCount = 0;
+  int changeOnRead = 0;
+  std::function<void()> change;
 
   ReadResult ReadAll(const std::string& path, std::string& bytes) override;
-  bool ReplaceAll(const std::string& path, const std::string& bytes) override;
+  WriteResult ReplaceAll(const std::string& path, const std::string& bytes) override;
   std::string ToDocument(const std::string& text) override { return text; }
   std::string FromDocument(const std::string& text) override { return text; }
 };
@@ -57,10 +63,12 @@ class FakePlatform final : public Platform {
   std::string ModuleBaseName() override { return moduleBaseName; }
   ProfileFiles& Files() override { return files; }
   void RunConfigDialog(ConfigDialog& dialog) override;
+  void ShowMessage(const std::string& text) override { messages.push_back(text); }
 
   std::string moduleBaseName = "Pendant";
   MemoryProfileFiles files;
   // Makes the next buses; NullBus when empty.
   std::function<std::unique_ptr<DeviceBus>()> busFactory;
   std::function<void(ConfigDialog&)> dialogScript;
+  std::vector<std::string> messages;  // message boxes shown
 };

@@ -42,6 +42,11 @@ class Win32Platform final : public Platform {
   std::string ModuleBaseName() override { return BaseNameWithoutExtension(ModuleFilePath()); }
   ProfileFiles& Files() override { return Win32ProfileFilesInstance(); }
   void RunConfigDialog(ConfigDialog& dialog) override { RunWin32ConfigDialog(dialog); }
+  // Task-modal: the host's windows wait for the operator to read it.
+  void ShowMessage(const std::string& text) override {
+    MessageBoxA(nullptr, text.c_str(), ModuleBaseName().c_str(),
+                MB_OK | MB_ICONEXCLAMATION | MB_TASKMODAL | MB_SETFOREGROUND);
+  }
 };
 
 }  // namespace

@@ -63,6 +63,11 @@ ProfileFiles::ReadResult Win32ProfileFiles::ReadAll(const std::string& path, std
     DWORD error = GetLastError();
     return (error == ERROR_FILE_NOT_FOUND) ? ReadResult::Missing : ReadResult::Failed;
   }
+  // A device or pipe given as the profile path could block the host's thread for ever.
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    return ReadResult::Failed;
+  }
   LARGE_INTEGER size{};
   if (GetFileSizeEx(file, &size) && size.QuadPart > 0 && size.QuadPart < 0x40000000) {
     bytes.reserve(static_cast<std::size_t>(size.QuadPart));
@@ -82,40 +87,52 @@ ProfileFiles::ReadResult Win32ProfileFiles::ReadAll(const std::string& path, std
   return ReadResult::Ok;
 }
 
-bool Win32ProfileFiles::ReplaceAll(const std::string& path, const std::string& bytes) {
-  if (path.empty()) return false;
+std::string Win32TemporaryPath(const std::string& target) {
+  return target + ".pendant.tmp";
+}
+
+ProfileFiles::WriteResult Win32ProfileFiles::ReplaceAll(const std::string& path,
+                                                        const std::string& bytes) {
+  if (path.empty()) return WriteResult::Failed;
   // Wine's and Windows' replacement calls want a folder part; an absolute path always has one.
   const std::string target = FullPath(path);
-  if (target.empty()) return false;
-  const std::string temp = target + ".tmp-" + std::to_string(GetCurrentProcessId());
+  if (target.empty()) return WriteResult::Failed;
+  const DWORD attributes = GetFileAttributesA(target.c_str());
+  const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+  if (exists && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return WriteResult::NotAFile;
+  // The operator protected the profile: a replacement would drop the protection with the file.
+  if (exists && (attributes & FILE_ATTRIBUTE_READONLY) != 0) return WriteResult::ReadOnly;
 
+  // One well-known name: a save that was killed leaves at most this file, and the next save
+  // truncates and reuses it. Opened without sharing, so two saves never write into it at once.
+  const std::string temp = Win32TemporaryPath(target);
   HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  if (file == INVALID_HANDLE_VALUE) return WriteResult::Failed;
   bool ok = WriteFully(file, bytes) && FlushFileBuffers(file);
   ok = CloseHandle(file) && ok;
   if (!ok) {
     DeleteFileA(temp.c_str());
-    return false;
+    return WriteResult::Failed;
   }
 
-  if (GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
+  if (exists) {
     if (ReplaceFileA(target.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
                      nullptr, nullptr)) {
-      return true;
+      return WriteResult::Ok;
     }
     // The target is gone and the data is still in the temporary file: move it into place.
     if (GetLastError() != ERROR_UNABLE_TO_MOVE_REPLACEMENT) {
       DeleteFileA(temp.c_str());
-      return false;
+      return WriteResult::Failed;
     }
   }
   if (MoveFileExA(temp.c_str(), target.c_str(),
                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return true;
+    return WriteResult::Ok;
   }
   DeleteFileA(temp.c_str());
-  return false;
+  return WriteResult::Failed;
 }
 
 std::string Win32ProfileFiles::ToDocument(const std::string& text) {
