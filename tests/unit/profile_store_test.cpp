@@ -1,6 +1,9 @@
 #include "settings/profile_store.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -10,7 +13,9 @@
 #include <pugixml.hpp>
 #include <sstream>
 
+#include "host/module.h"
 #include "platform/sim/posix_profile_files.h"
+#include "settings/config_dialog.h"
 #include "settings/pendant_settings.h"
 #include "settings/pendant_settings_io.h"
 #include "support/fake_platform.h"
@@ -457,3 +462,225 @@ TEST_F(ProfileStoreTest, FileThatIsNotXmlIsLeftAlone) {
     EXPECT_EQ(files.replaceCount, 0) << original;
   }
 }
+
+namespace {
+
+// Another program saves the profile while a store is open (the dialog is up): its change is kept
+// and ours is spliced into the file as it is now; a file it left unparseable is not written.
+TEST_F(ProfileStoreTest, SaveSplicesIntoTheFileAsItIsAtSaveTime) {
+  files.files[kPath] = "<p>\n  <Host>1</Host>\n  <S>\n    <K>1</K>\n  </S>\n</p>\n";
+  files.changeOnRead = 2;  // the save's read
+  files.change = [this] {
+    files.files[kPath] = "<p>\n  <Host>2</Host>\n  <S>\n    <K>1</K>\n    <E></E>\n  </S>\n</p>\n";
+  };
+  {
+    ProfileStore store(kPath, files);
+    EXPECT_EQ(store.ReadInt("S", "E", 7), 7);  // not there yet
+    store.WriteInt("S", "K", 2);
+    EXPECT_TRUE(store.CloseProfile());
+  }
+  EXPECT_EQ(files.files[kPath], "<p>\n  <Host>2</Host>\n  <S>\n    <K>2</K>\n    <E/>\n  </S>\n</p>\n");
+
+  for (const char* broken : {"<p><Host>3</Host>", "<a/><b/>"}) {
+    files.files[kPath] = "<p><S><K>1</K></S></p>";
+    files.readCount = 0;
+    files.change = [this, broken] { files.files[kPath] = broken; };
+    ProfileStore store(kPath, files);
+    store.WriteInt("S", "K", 2);
+    EXPECT_FALSE(store.CloseProfile());
+    EXPECT_NE(store.SaveFailure().find("not well-formed XML"), std::string::npos);
+    EXPECT_EQ(files.files[kPath], broken);
+  }
+  // An empty key the store removed is removed from the new content too.
+  files.files[kPath] = "<p><S><E/></S></p>";
+  files.readCount = 0;
+  files.change = [this] { files.files[kPath] = "<p><X/><S><E/></S></p>"; };
+  Run(nullptr, [](ProfileStore& s) { EXPECT_EQ(s.ReadInt("S", "E", 3), 3); });
+  EXPECT_EQ(files.files[kPath], "<p><X/><S/></p>");
+}
+
+// Whatever the declared encoding, no byte it cannot hold reaches the file: characters beyond it
+// become references, text that is not text never arrives raw, and every value survives.
+TEST_F(ProfileStoreTest, EveryCharacterSurvivesInTheDeclaredEncoding) {
+  struct Case {
+    const char* declaration;
+    std::string value;
+    std::string written;  // inside <T>...</T>
+    std::string readBack;
+  } cases[] = {
+      {"US-ASCII", "\xC3\xA9", "&#xE9;", "\xC3\xA9"},
+      {"ISO-8859-1", "5 \xE2\x82\xAC", "5 &#x20AC;", "5 \xE2\x82\xAC"},
+      {"ISO-8859-1", "\xC3\xA9", "\xE9", "\xC3\xA9"},
+      {"windows-1252", "\xE2\x82\xAC \xF0\x9F\x98\x80", "\x80 &#x1F600;", "\xE2\x82\xAC \xF0\x9F\x98\x80"},
+      {"UTF-8", "a\xFF" "b\xEF\xBF\xBE\xEF\xBF\xBF", "a\xEF\xBF\xBD" "b", "a\xEF\xBF\xBD" "b"},
+      {"UTF-8", "x\r\ny<&>", "x&#xD;\ny&lt;&amp;&gt;", "x\r\ny<&>"},
+  };
+  for (const Case& c : cases) {
+    files.files.clear();
+    const std::string head = std::string("<?xml version=\"1.0\" encoding=\"") + c.declaration + "\"?>";
+    const std::string out = Run((head + "<p><S><T/><U>0</U></S></p>").c_str(), [&](ProfileStore& s) {
+      s.WriteString("S", "T", c.value);
+      s.WriteInt("S", "U", 1);  // saved along, whatever T holds
+    });
+    EXPECT_EQ(out, head + "<p><S><T>" + c.written + "</T><U>1</U></S></p>") << c.declaration;
+    ProfileStore store(kPath, files);
+    EXPECT_EQ(store.ReadString("S", "T", ""), c.readBack) << c.declaration;
+  }
+  // A reference already in the section does not stop later saves, and stays a reference.
+  const char* latin = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><p><S><T>&#x20AC;</T><U/></S></p>";
+  EXPECT_EQ(Run(latin, [](ProfileStore& s) {
+              EXPECT_EQ(s.ReadString("S", "T", ""), "\xE2\x82\xAC");
+              s.WriteInt("S", "U", 4);
+            }),
+            "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><p><S><T>&#x20AC;</T><U>4</U></S></p>");
+}
+
+// References to entities the file declares itself go back as they were, in a spliced section and
+// in a wide file alike; quotes inside the internal subset's comments and instructions end nothing.
+TEST_F(ProfileStoreTest, DeclaredEntitiesAndTheInternalSubsetSurvive) {
+  const std::string doctype =
+      "<!DOCTYPE p [ <!ENTITY pitch \"1.5\"> <!-- don't --> <?pi a \"quote?> ]>\n";
+  const std::string original = doctype + "<p a='&pitch;'><S q='\"'><P>&pitch;</P><K>1</K></S></p>";
+  const std::string out = Run(original.c_str(), [](ProfileStore& s) {
+    EXPECT_EQ(s.ReadString("S", "P", ""), "&pitch;");
+    s.WriteInt("S", "K", 2);
+  });
+  EXPECT_EQ(out, doctype + "<p a='&pitch;'><S q=\"&quot;\"><P>&pitch;</P><K>2</K></S></p>");
+
+  std::string utf16 = "\xFF\xFE";
+  for (char ch : doctype + "<p><A>&pitch;</A></p>") {
+    utf16 += ch;
+    utf16 += '\0';
+  }
+  files.files[kPath] = utf16;
+  Run(nullptr, [](ProfileStore& s) { s.WriteInt("S", "K", -3); });
+  std::string expected = "\xFF\xFE";
+  for (char ch : doctype + "<p><A>&pitch;</A><S><K>-3</K></S></p>") {
+    expected += ch;
+    expected += '\0';
+  }
+  EXPECT_EQ(files.files[kPath], expected);
+}
+
+// A UTF-16 profile that holds only a comment gets its root and settings like a UTF-8 one.
+TEST_F(ProfileStoreTest, WideProfileWithoutRootGetsOne) {
+  std::string utf16 = "\xFF\xFE";
+  for (char ch : std::string("<!-- host -->\r\n")) {
+    utf16 += ch;
+    utf16 += '\0';
+  }
+  files.files[kPath] = utf16;
+  Run(nullptr, [](ProfileStore& s) { s.WriteInt("S", "K", 5); });
+  ProfileStore store(kPath, files);
+  EXPECT_EQ(store.ReadInt("S", "K", 0), 5);
+  const std::string saved = files.files[kPath];
+  EXPECT_EQ(saved.substr(0, utf16.size()), utf16);
+}
+
+// Config: a save that fails tells the operator, in a message box, that and why.
+TEST(ConfigSave, FailedSaveIsShownToTheOperator) {
+  struct Case {
+    const char* profile;  // nullptr: the replacement fails
+    const char* reason;
+  } cases[] = {
+      {"<profile><Talvik_Q5_Pendant>", "not well-formed XML"},
+      {nullptr, "could not be written"},
+      {"<profile/>", nullptr},
+  };
+  for (const Case& c : cases) {
+    FakePlatform platform;
+    Module module(platform);
+    module.profilePath = "/p/profile.xml";
+    platform.files.files[module.profilePath] = c.profile ? c.profile : "<profile/>";
+    platform.files.failReplace = c.profile == nullptr;
+    {
+      ProfileStore store(module.profilePath, platform.files);
+      ShowConfigDialog(module, store);
+    }
+    if (c.reason == nullptr) {
+      EXPECT_TRUE(platform.messages.empty());
+      continue;
+    }
+    ASSERT_EQ(platform.messages.size(), 1u);
+    EXPECT_EQ(platform.messages[0].rfind("The pendant settings were not saved. ", 0), 0u);
+    EXPECT_NE(platform.messages[0].find(c.reason), std::string::npos) << platform.messages[0];
+  }
+}
+
+// Files the operator protected or that are not files at all are never replaced, and reading a
+// pipe does not wait for a writer.
+TEST_F(PosixProfileFilesTest, ProtectedAndSpecialPathsAreRefused) {
+  ProfileFiles& files = PosixProfileFilesInstance();
+  const std::string path = dir + "/profile.xml";
+  std::ofstream(path) << "<p/>";
+  std::filesystem::permissions(path, std::filesystem::perms::owner_read |
+                                         std::filesystem::perms::group_read);
+  {
+    ProfileStore store(path, files);
+    store.WriteInt("S", "K", 1);
+    EXPECT_FALSE(store.CloseProfile());
+    EXPECT_NE(store.SaveFailure().find("read-only"), std::string::npos);
+  }
+  std::string bytes;
+  EXPECT_EQ(files.ReadAll(path, bytes), ProfileFiles::ReadResult::Ok);
+  EXPECT_EQ(bytes, "<p/>");
+
+  const std::string fifo = dir + "/fifo.xml";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(files.ReadAll(fifo, bytes), ProfileFiles::ReadResult::Failed);
+  EXPECT_EQ(files.ReplaceAll(fifo, "<p/>"), ProfileFiles::WriteResult::NotAFile);
+  EXPECT_EQ(files.ReadAll("/dev/zero", bytes), ProfileFiles::ReadResult::Failed);
+
+  // A dangling link stays a link; the file appears where it points.
+  const std::string link = dir + "/link.xml";
+  std::filesystem::create_symlink("sub/target.xml", link);
+  std::filesystem::create_directory(dir + "/sub");
+  ASSERT_EQ(files.ReplaceAll(link, "<q/>"), ProfileFiles::WriteResult::Ok);
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(files.ReadAll(dir + "/sub/target.xml", bytes), ProfileFiles::ReadResult::Ok);
+  EXPECT_EQ(bytes, "<q/>");
+}
+
+// A save killed at any moment leaves the old or the new profile and at most the one temporary
+// file, which the next save takes over and removes.
+TEST_F(PosixProfileFilesTest, KilledSavesLeaveOldOrNewAndOneTemporaryAtMost) {
+  const std::string path = dir + "/profile.xml";
+  const std::string oldContent = HostProfile(40, true, "\r\n");
+  std::ofstream(path, std::ios::binary) << oldContent;
+  std::string newContent;
+  {
+    MemoryProfileFiles memory;
+    memory.files[path] = oldContent;
+    ProfileStore store(path, memory);
+    store.WriteString(kSec, "S1", "0.5");
+    store.CloseProfile();
+    newContent = memory.files[path];
+  }
+  for (int round = 0; round < 60; ++round) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << oldContent;
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ProfileStore store(path, PosixProfileFilesInstance());
+      store.WriteString(kSec, "S1", "0.5");
+      store.CloseProfile();
+      _exit(0);
+    }
+    usleep(static_cast<useconds_t>((round * 37) % 900));
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    std::string bytes;
+    ASSERT_EQ(PosixProfileFilesInstance().ReadAll(path, bytes), ProfileFiles::ReadResult::Ok);
+    ASSERT_TRUE(bytes == oldContent || bytes == newContent) << round;
+    int entries = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir)) ++entries;
+    ASSERT_LE(entries, 2) << round;
+  }
+  // The next save removes what a kill left.
+  ProfileStore store(path, PosixProfileFilesInstance());
+  store.WriteString(kSec, "S1", "0.25");
+  EXPECT_TRUE(store.CloseProfile());
+  EXPECT_FALSE(std::filesystem::exists(PosixTemporaryPath(path)));
+}
+
+}  // namespace
