@@ -46,7 +46,8 @@ constexpr const char* kReadOnly = "The profile file is read-only.";
 constexpr const char* kNotAFile = "The profile path does not name a regular file.";
 constexpr const char* kWriteFailed =
     "The profile file could not be written; it was left as it was.";
-constexpr const char* kCannotEncode = "The settings cannot be written in the profile file's encoding.";
+constexpr const char* kCannotEncode =
+    "The settings cannot be written in the profile file's encoding.";
 
 bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -393,8 +394,7 @@ bool Profile::ReadKeyText(const char* section, const char* key, std::string& tex
 // Settings' code page -> clean text for the tree. Bytes of an unknown declared encoding pass.
 void Profile::WriteSetting(const char* section, const char* key, const std::string& settingsText) {
   const std::string text = CleanSettingText(
-      encoding_ == TextEncoding::Other ? settingsText : files_.ToDocument(settingsText),
-      encoding_);
+      encoding_ == TextEncoding::Other ? settingsText : files_.ToDocument(settingsText), encoding_);
   pugi::xml_node element = FindOrCreateKey(section, key);
   if (!element) return;
   // Writing back what is already there changes nothing, so the file can stay byte-identical.
@@ -608,8 +608,7 @@ std::int32_t ProfileStore::ReadInt(const char* section, const char* key,
 std::string ProfileStore::ReadString(const char* section, const char* key,
                                      const std::string& defaultValue) {
   std::string text;
-  return impl_->ReadKeyText(section, key, text) ? impl_->profile->SettingsText(text)
-                                                : defaultValue;
+  return impl_->ReadKeyText(section, key, text) ? impl_->profile->SettingsText(text) : defaultValue;
 }
 
 void ProfileStore::WriteInt(const char* section, const char* key, std::int32_t value) {

@@ -141,7 +141,8 @@ DetectedEncoding DetectEncoding(std::string_view bytes) {
     auto at = [&](std::size_t i) -> unsigned { return static_cast<unsigned char>(bytes[i]); };
     const unsigned d0 = at(0), d1 = at(1), d2 = at(2), d3 = at(3);
     WideForm& wide = result.wide;
-    if ((d0 == 0 && d1 == 0 && d2 == 0xFE && d3 == 0xFF) || (d0 == 0 && d1 == 0 && d2 == 0 && d3 == '<')) {
+    if ((d0 == 0 && d1 == 0 && d2 == 0xFE && d3 == 0xFF) ||
+        (d0 == 0 && d1 == 0 && d2 == 0 && d3 == '<')) {
       wide = {4, true};
     } else if ((d0 == 0xFF && d1 == 0xFE && d2 == 0 && d3 == 0) ||
                (d0 == '<' && d1 == 0 && d2 == 0 && d3 == 0)) {
@@ -196,7 +197,8 @@ bool WideToUtf8(std::string_view bytes, WideForm form, std::string& out) {
   auto unitAt = [&](std::size_t i) {
     char32_t value = 0;
     for (unsigned k = 0; k < form.unit; ++k) {
-      const auto b = static_cast<unsigned char>(bytes[i + (form.bigEndian ? k : form.unit - 1 - k)]);
+      const auto b =
+          static_cast<unsigned char>(bytes[i + (form.bigEndian ? k : form.unit - 1 - k)]);
       value = (value << 8) | b;
     }
     return value;

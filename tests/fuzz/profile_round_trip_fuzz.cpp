@@ -168,7 +168,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     first = file.substr(0, at);
     second = file.substr(at);
   }
-  const std::int32_t number = static_cast<std::int32_t>(flags) * 16777619 - split;
+  const auto number = static_cast<std::int32_t>(flags * 16777619u - split);
 
   const std::string path = Folder() + "/profile.xml";
   WriteFile(path, first);

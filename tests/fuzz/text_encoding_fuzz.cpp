@@ -26,7 +26,7 @@ constexpr unsigned kOptions = pugi::parse_default | pugi::parse_ws_pcdata;
 
 // How the XML library reads a file in `encoding` (windows-1252 through our own table).
 std::string ReadBack(const std::string& element, TextEncoding encoding) {
-  pugi::xml_document doc;
+  static pugi::xml_document doc;
   pugi::xml_parse_result result;
   if (encoding == TextEncoding::Cp1252) {
     const std::string utf8 = Cp1252ToUtf8(element);
@@ -45,8 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string input(reinterpret_cast<const char*>(data), size);
 
   // Wide bytes come back unchanged through UTF-8.
-  for (const WideForm form : {WideForm{2, false}, WideForm{2, true}, WideForm{4, false},
-                              WideForm{4, true}}) {
+  for (const WideForm form :
+       {WideForm{2, false}, WideForm{2, true}, WideForm{4, false}, WideForm{4, true}}) {
     std::string utf8;
     if (WideToUtf8(input, form, utf8)) {
       Check(Utf8ToWide(utf8, form) == input, "wide bytes changed through UTF-8");

@@ -19,8 +19,9 @@ void Check(bool condition, const char* what) {
 }
 
 // As the store parses: text as written, white space kept.
-constexpr unsigned kOptions = (pugi::parse_full | pugi::parse_ws_pcdata) &
-                              ~(pugi::parse_eol | pugi::parse_escapes | pugi::parse_wconv_attribute);
+constexpr unsigned kOptions =
+    (pugi::parse_full | pugi::parse_ws_pcdata) &
+    ~(pugi::parse_eol | pugi::parse_escapes | pugi::parse_wconv_attribute);
 
 bool SameType(LayoutNode layout, pugi::xml_node_type tree) {
   switch (layout) {
@@ -72,8 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       pugi::xml_document alone;
       const std::string_view range =
           bytes.substr(child.range.begin, child.range.end - child.range.begin);
-      Check(static_cast<bool>(alone.load_buffer(range.data(), range.size(), kOptions,
-                                                pugi::encoding_utf8)),
+      Check(static_cast<bool>(
+                alone.load_buffer(range.data(), range.size(), kOptions, pugi::encoding_utf8)),
             "an element's bytes do not parse alone");
       Check(std::string_view(alone.document_element().name()) == node.name(),
             "an element's bytes hold another element");

@@ -479,7 +479,8 @@ TEST_F(ProfileStoreTest, SaveSplicesIntoTheFileAsItIsAtSaveTime) {
     store.WriteInt("S", "K", 2);
     EXPECT_TRUE(store.CloseProfile());
   }
-  EXPECT_EQ(files.files[kPath], "<p>\n  <Host>2</Host>\n  <S>\n    <K>2</K>\n    <E/>\n  </S>\n</p>\n");
+  EXPECT_EQ(files.files[kPath],
+            "<p>\n  <Host>2</Host>\n  <S>\n    <K>2</K>\n    <E/>\n  </S>\n</p>\n");
 
   for (const char* broken : {"<p><Host>3</Host>", "<a/><b/>"}) {
     files.files[kPath] = "<p><S><K>1</K></S></p>";
@@ -511,27 +512,38 @@ TEST_F(ProfileStoreTest, EveryCharacterSurvivesInTheDeclaredEncoding) {
       {"US-ASCII", "\xC3\xA9", "&#xE9;", "\xC3\xA9"},
       {"ISO-8859-1", "5 \xE2\x82\xAC", "5 &#x20AC;", "5 \xE2\x82\xAC"},
       {"ISO-8859-1", "\xC3\xA9", "\xE9", "\xC3\xA9"},
-      {"windows-1252", "\xE2\x82\xAC \xF0\x9F\x98\x80", "\x80 &#x1F600;", "\xE2\x82\xAC \xF0\x9F\x98\x80"},
-      {"UTF-8", "a\xFF" "b\xEF\xBF\xBE\xEF\xBF\xBF", "a\xEF\xBF\xBD" "b", "a\xEF\xBF\xBD" "b"},
+      {"windows-1252", "\xE2\x82\xAC \xF0\x9F\x98\x80", "\x80 &#x1F600;",
+       "\xE2\x82\xAC \xF0\x9F\x98\x80"},
+      {"UTF-8",
+       "a\xFF"
+       "b\xEF\xBF\xBE\xEF\xBF\xBF",
+       "a\xEF\xBF\xBD"
+       "b",
+       "a\xEF\xBF\xBD"
+       "b"},
       {"UTF-8", "x\r\ny<&>", "x&#xD;\ny&lt;&amp;&gt;", "x\r\ny<&>"},
   };
   for (const Case& c : cases) {
     files.files.clear();
-    const std::string head = std::string("<?xml version=\"1.0\" encoding=\"") + c.declaration + "\"?>";
-    const std::string out = Run((head + "<p><S><T/><U>0</U></S></p>").c_str(), [&](ProfileStore& s) {
-      s.WriteString("S", "T", c.value);
-      s.WriteInt("S", "U", 1);  // saved along, whatever T holds
-    });
+    const std::string head =
+        std::string("<?xml version=\"1.0\" encoding=\"") + c.declaration + "\"?>";
+    const std::string out =
+        Run((head + "<p><S><T/><U>0</U></S></p>").c_str(), [&](ProfileStore& s) {
+          s.WriteString("S", "T", c.value);
+          s.WriteInt("S", "U", 1);  // saved along, whatever T holds
+        });
     EXPECT_EQ(out, head + "<p><S><T>" + c.written + "</T><U>1</U></S></p>") << c.declaration;
     ProfileStore store(kPath, files);
     EXPECT_EQ(store.ReadString("S", "T", ""), c.readBack) << c.declaration;
   }
   // A reference already in the section does not stop later saves, and stays a reference.
-  const char* latin = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><p><S><T>&#x20AC;</T><U/></S></p>";
-  EXPECT_EQ(Run(latin, [](ProfileStore& s) {
-              EXPECT_EQ(s.ReadString("S", "T", ""), "\xE2\x82\xAC");
-              s.WriteInt("S", "U", 4);
-            }),
+  const char* latin =
+      "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><p><S><T>&#x20AC;</T><U/></S></p>";
+  EXPECT_EQ(Run(latin,
+                [](ProfileStore& s) {
+                  EXPECT_EQ(s.ReadString("S", "T", ""), "\xE2\x82\xAC");
+                  s.WriteInt("S", "U", 4);
+                }),
             "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><p><S><T>&#x20AC;</T><U>4</U></S></p>");
 }
 
@@ -613,8 +625,8 @@ TEST_F(PosixProfileFilesTest, ProtectedAndSpecialPathsAreRefused) {
   ProfileFiles& files = PosixProfileFilesInstance();
   const std::string path = dir + "/profile.xml";
   std::ofstream(path) << "<p/>";
-  std::filesystem::permissions(path, std::filesystem::perms::owner_read |
-                                         std::filesystem::perms::group_read);
+  std::filesystem::permissions(
+      path, std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
   {
     ProfileStore store(path, files);
     store.WriteInt("S", "K", 1);

@@ -45,7 +45,11 @@ std::string FollowLinks(const std::string& path) {
     const ssize_t n = ::readlink(current.c_str(), target.data(), target.size());
     if (n <= 0 || static_cast<std::size_t>(n) >= target.size()) return {};
     const std::string next(target.data(), static_cast<std::size_t>(n));
-    current = next[0] == '/' ? next : FolderOf(current) + "/" + next;
+    if (next[0] == '/') {
+      current = next;
+    } else {
+      current = FolderOf(current).append("/").append(next);
+    }
   }
   return {};
 }
@@ -84,7 +88,8 @@ ProfileFiles::ReadResult PosixProfileFiles::ReadAll(const std::string& path, std
   if (path.empty()) return ReadResult::Missing;
   // Opening a pipe would wait for a writer, and a device may not even have an end.
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
+  if (::stat(path.c_str(), &st) != 0)
+    return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
   if (!S_ISREG(st.st_mode)) return ReadResult::Failed;
   int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
