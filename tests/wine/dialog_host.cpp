@@ -391,6 +391,35 @@ int main(int argc, char** argv) {
     xml = ReadFile(profilePath);
     CheckText(KeyText(xml, "StepJogRate"), "12", "Esc keeps StepJogRate");
     CheckText(KeyText(xml, "Fp3"), "250", "Esc keeps Fp3");
+
+    // A read-only profile is not replaced, and the operator is told that OK saved nothing.
+    SetFileAttributesA(profilePath.c_str(), FILE_ATTRIBUTE_READONLY);
+    RunConfig(plugin, {FindDialogStep,
+                       [] {
+                         SetDlgItemTextA(driver.dialog, 4182, "77");
+                         Press(IDOK);
+                         return true;
+                       },
+                       [] {
+                         // Shown after the dialog has gone, before Config returns.
+                         if (FindOwnDialog(false) != nullptr) return false;
+                         HWND box = FindOwnDialog(true);
+                         if (box == nullptr) return false;
+                         char text[512] = {};
+                         GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+                         const std::string shown = text;
+                         Check(shown.rfind("The pendant settings were not saved. ", 0) == 0 &&
+                                   shown.find("read-only") != std::string::npos,
+                               "read-only message: " + shown);
+                         PostMessageA(box, WM_COMMAND, IDOK, 0);
+                         return true;
+                       }});
+    Check(ReadFile(profilePath) == xml, "read-only profile untouched");
+    Check((GetFileAttributesA(profilePath.c_str()) & FILE_ATTRIBUTE_READONLY) != 0,
+          "profile still read-only");
+    Check(GetFileAttributesA((profilePath + ".pendant.tmp").c_str()) == INVALID_FILE_ATTRIBUTES,
+          "no temporary file left");
+    SetFileAttributesA(profilePath.c_str(), FILE_ATTRIBUTE_NORMAL);
   }
 
   UnhookWindowsHookEx(getMessage);
