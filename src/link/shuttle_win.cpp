@@ -44,7 +44,8 @@ ShuttleWin::~ShuttleWin() {
 }
 
 void ShuttleWin::Shutdown() {
-  if (!bus) return;
+  if (!bus || shutDown) return;
+  shutDown = true;
   CloseLink();
   CloseHandle(probeHandle);
   if (notificationsRegistered) bus->UnregisterNotifications();

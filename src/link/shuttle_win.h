@@ -64,6 +64,7 @@ class ShuttleWin final : public BusListener {
   // unplug may hold a turning wheel, which must not keep driving the machine.
   bool awaitingReport = false;
   bool polling = false;
+  bool shutDown = false;
   std::uint8_t ioBuffer[kInputReportSize] = {};  // the system reads into this one
 
   // Poll

@@ -115,6 +115,8 @@ class VirtualBus final : public DeviceBus {
 
   void SetListener(BusListener* l) override {
     Hub& hub = TheHub();
+    // Another bus's listener is not this bus's to clear.
+    if (l == nullptr && hub.listenerOwner != this) return;
     hub.listener = l;
     hub.listenerOwner = l != nullptr ? this : nullptr;
     hub.stats.listenerSet = l != nullptr;
