@@ -69,11 +69,15 @@ PENDANT_EXPORT void SetCode(CodeFn f) {
 PENDANT_EXPORT std::uint8_t InitControl(void* hostState, void* hostConfig, void* hostMotion,
                                         void* hostParentWindow) {
   // False only when no window could be made: the pendant would never be polled.
-  return Guarded(false, [&] {
-    Module& module = TheModule();
-    ModuleCall call(module);
-    return InitControlCall(module, call, hostState, hostConfig, hostMotion, hostParentWindow);
-  }) ? 1 : 0;
+  return Guarded(false,
+                 [&] {
+                   Module& module = TheModule();
+                   ModuleCall call(module);
+                   return InitControlCall(module, call, hostState, hostConfig, hostMotion,
+                                          hostParentWindow);
+                 })
+             ? 1
+             : 0;
 }
 
 PENDANT_EXPORT void PostInitControl() {

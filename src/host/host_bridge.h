@@ -37,7 +37,8 @@ class HostBridge {
 
   // Host button codes are 16-bit; only the low 16 bits of `code` reach the host.
   void DoButton(std::int32_t code) const {
-    if (!muted && callbacks.DoButton != nullptr) callbacks.DoButton(static_cast<std::int16_t>(code));
+    if (!muted && callbacks.DoButton != nullptr)
+      callbacks.DoButton(static_cast<std::int16_t>(code));
   }
   void SetDRO(std::int32_t dro, double value) const {
     if (!muted && callbacks.SetDRO != nullptr) callbacks.SetDRO(dro, value);

@@ -232,8 +232,8 @@ bool WellFormed(const char* line) {
   }
   if (!text.starts_with("G91G1 ")) return false;
   text.remove_prefix(6);
-  if (text.starts_with("X") && text.find(" Y") != std::string_view::npos &&
-      text.size() > 1 && text[1] != ' ') {
+  if (text.starts_with("X") && text.find(" Y") != std::string_view::npos && text.size() > 1 &&
+      text[1] != ' ') {
     text.remove_prefix(1);
     if (!Number(text) || !text.starts_with(" Y")) return false;
     text.remove_prefix(2);
@@ -320,7 +320,8 @@ void CheckWindowState() {
 }
 
 void ResetHost() {
-  for (const Field& field : kFields) std::memset(BlockBytes(field.block) + field.offset, 0, field.size);
+  for (const Field& field : kFields)
+    std::memset(BlockBytes(field.block) + field.offset, 0, field.size);
   ledMask = 0;
   for (double& d : dros) d = 0.0;
   windowAlive = false;
@@ -521,8 +522,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   blocks = new Blocks{};
   // A memory file system where there is one: every profile save flushes its file.
   const char* folder = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-  profilePath =
-      std::string(folder) + "/pendant-call-sequence-" + std::to_string(getpid()) + ".xml";
+  profilePath = std::string(folder) + "/pendant-call-sequence-" + std::to_string(getpid()) + ".xml";
   return 0;
 }
 

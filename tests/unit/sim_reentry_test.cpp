@@ -1,8 +1,8 @@
 // A host that calls the plug-in back from inside its callbacks, in the middle of a poll: every
 // entry point from inside every callback, through the simulation library as a host loads it.
 #include <dlfcn.h>
-#include <unistd.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -73,14 +73,22 @@ Library& Lib() {
 }
 
 enum class Callback { DoButton, SetDRO, GetDRO, GetLED, Code, Status };
-enum class Export { StopPlug, InitControl, PostInitControl, Config, SetProName, Update, SimReset,
-                    SimTimerTick };
+enum class Export {
+  StopPlug,
+  InitControl,
+  PostInitControl,
+  Config,
+  SetProName,
+  Update,
+  SimReset,
+  SimTimerTick
+};
 
 constexpr Callback kCallbacks[] = {Callback::DoButton, Callback::SetDRO, Callback::GetDRO,
                                    Callback::GetLED,   Callback::Code,   Callback::Status};
-constexpr Export kExports[] = {Export::StopPlug,   Export::InitControl, Export::PostInitControl,
-                               Export::Config,     Export::SetProName,  Export::Update,
-                               Export::SimReset,   Export::SimTimerTick};
+constexpr Export kExports[] = {Export::StopPlug, Export::InitControl, Export::PostInitControl,
+                               Export::Config,   Export::SetProName,  Export::Update,
+                               Export::SimReset, Export::SimTimerTick};
 
 // The host: every callback is traced; the armed one calls `armedExport` once.
 std::vector<std::string> trace;
@@ -103,9 +111,8 @@ void CallArmed(Callback callback) {
       lib.StopPlug();
       break;
     case Export::InitControl:
-      EXPECT_EQ(lib.InitControl(blocks[0].data(), blocks[1].data(), blocks[2].data(),
-                                &parentWindow),
-                1);
+      EXPECT_EQ(
+          lib.InitControl(blocks[0].data(), blocks[1].data(), blocks[2].data(), &parentWindow), 1);
       break;
     case Export::PostInitControl:
       lib.PostInitControl();
