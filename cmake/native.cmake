@@ -27,14 +27,18 @@ if(NOT PENDANT_FUZZ)
   target_link_options(pendant_sim PRIVATE -Wl,--no-undefined)
 endif()
 
+# pendant-sim: its session player as a library (the session fuzz target uses it too) and main.
 file(GLOB PENDANT_SIM_TOOL_SOURCES CONFIGURE_DEPENDS tools/pendant-sim/*.cpp)
-if(PENDANT_SIM_TOOL_SOURCES)
-  add_executable(pendant-sim ${PENDANT_SIM_TOOL_SOURCES})
-  target_include_directories(pendant-sim PRIVATE ${CMAKE_SOURCE_DIR}/include)
-  target_compile_options(pendant-sim PRIVATE ${PENDANT_WARNINGS})
-  target_link_libraries(pendant-sim PRIVATE ${CMAKE_DL_LIBS})
-  add_dependencies(pendant-sim pendant_sim)
-endif()
+list(FILTER PENDANT_SIM_TOOL_SOURCES EXCLUDE REGEX ".*/main\\.cpp$")
+add_library(pendant_sim_tool STATIC ${PENDANT_SIM_TOOL_SOURCES})
+target_include_directories(pendant_sim_tool PUBLIC ${CMAKE_SOURCE_DIR}/include
+  ${CMAKE_SOURCE_DIR}/tools/pendant-sim)
+target_compile_options(pendant_sim_tool PRIVATE ${PENDANT_WARNINGS})
+target_link_libraries(pendant_sim_tool PUBLIC ${CMAKE_DL_LIBS})
+add_executable(pendant-sim tools/pendant-sim/main.cpp)
+target_compile_options(pendant-sim PRIVATE ${PENDANT_WARNINGS})
+target_link_libraries(pendant-sim PRIVATE pendant_sim_tool)
+add_dependencies(pendant-sim pendant_sim)
 
 # Shared test support: recording host, fake platform and bus.
 file(GLOB PENDANT_TEST_SUPPORT CONFIGURE_DEPENDS tests/support/*.cpp)

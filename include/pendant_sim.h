@@ -81,7 +81,8 @@ enum {
  */
 
 /* Back to the state right after the library was loaded: settings zeroed, counters and latches
- * initial, bus empty, sinks cleared, dialog script cleared. */
+ * initial, bus empty, sinks cleared, dialog script cleared. Called from inside a callback or sink
+ * (while a plug-in call is still running) it does nothing. */
 PENDANT_SIM_API void SimReset(void);
 
 /* Appends a present HID interface to the virtual bus; returns its index from 0. */
@@ -105,7 +106,8 @@ PENDANT_SIM_API void SimQueueInputReport(const unsigned char report[8]);
 PENDANT_SIM_API int SimOutputReportCount(void);
 /* The last output report written; zeros before the first one. */
 PENDANT_SIM_API void SimLastOutputReport(unsigned char report[5]);
-/* Delivers one timer message; returns 1 if the poll timer is running (the poll ran), else 0. */
+/* Delivers one timer message; returns 1 if the poll timer is running, else 0. A timer message
+ * delivered from inside a callback of a running poll starts no second poll. */
 PENDANT_SIM_API int SimTimerTick(void);
 /* Receives every status text (NULL: none). */
 PENDANT_SIM_API void SimSetStatusSink(void (*sink)(const char* text));

@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <memory>
 
+#include "host/lifecycle.h"
 #include "host/module.h"
 #include "link/shuttle_win.h"
 #include "settings/config_dialog.h"
-#include "settings/pendant_settings_io.h"
 #include "settings/profile_store.h"
 
 namespace {
@@ -27,14 +27,18 @@ Module& TheModule() {
   return *slot;
 }
 
-void ResetModule() {
+bool ResetModule() {
   auto& slot = ModuleSlot();
+  // From inside a callback the module is still in use below the caller.
+  if (slot && slot->callDepth > 0) return false;
   slot.reset();
   slot = std::make_unique<Module>(ThePlatform());
+  return true;
 }
 
 const char* SetProNameFromPath(const std::string& profilePath) {
   Module& module = TheModule();
+  ModuleCall call(module);
   Guarded([&] {
     module.profilePath = profilePath;
     { ProfileStore store(module.profilePath, module.platform.Files()); }
@@ -64,44 +68,50 @@ PENDANT_EXPORT void SetCode(CodeFn f) {
 
 PENDANT_EXPORT std::uint8_t InitControl(void* hostState, void* hostConfig, void* hostMotion,
                                         void* hostParentWindow) {
-  Guarded([&] {
-    Module& module = TheModule();
-    module.host.HostState = hostState;
-    module.host.HostConfig = hostConfig;
-    module.host.HostMotion = hostMotion;
-    module.host.hostParentWindow = hostParentWindow;
-    // A second InitControl replaces the window; the old one closes its handles first.
-    module.shuttleWin.reset();
-    module.shuttleWin =
-        std::make_unique<ShuttleWin>(module, module.platform.CreateDeviceBus(hostParentWindow));
-  });
-  return 1;
+  // False only when no window could be made: the pendant would never be polled.
+  return Guarded(false,
+                 [&] {
+                   Module& module = TheModule();
+                   ModuleCall call(module);
+                   return InitControlCall(module, call, hostState, hostConfig, hostMotion,
+                                          hostParentWindow);
+                 })
+             ? 1
+             : 0;
 }
 
 PENDANT_EXPORT void PostInitControl() {
   Guarded([] {
     Module& module = TheModule();
-    ProfileStore store(module.profilePath, module.platform.Files());
-    LoadSettings(store, module.settings, 0, [&module] {
-      if (module.shuttleWin) module.shuttleWin->FindPendant();
-    });
+    ModuleCall call(module);
+    PostInitControlCall(module, call);
   });
 }
 
 PENDANT_EXPORT void Config() {
   Guarded([] {
     Module& module = TheModule();
+    ModuleCall call(module);
+    if (call.Nested()) return;  // see host/lifecycle.h
     ProfileStore store(module.profilePath, module.platform.Files());
     ShowConfigDialog(module, store);
   });
 }
 
 PENDANT_EXPORT void Update() {
-  TheModule().ticks.Update();
+  Guarded([] {
+    Module& module = TheModule();
+    ModuleCall call(module);
+    module.ticks.Update();
+  });
 }
 
 PENDANT_EXPORT void StopPlug() {
-  Guarded([] { TheModule().shuttleWin.reset(); });
+  Guarded([] {
+    Module& module = TheModule();
+    ModuleCall call(module);
+    StopPlugCall(module, call);
+  });
 }
 
 PENDANT_EXPORT void DoDwell() {}

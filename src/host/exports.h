@@ -36,8 +36,9 @@ Platform& ThePlatform();
 
 // The single module instance of this library.
 Module& TheModule();
-// Back to the state right after the library was loaded (the simulation's SimReset).
-void ResetModule();
+// Back to the state right after the library was loaded (the simulation's SimReset). Refused
+// (false) while a call into the module is running, that is, from inside one of its callbacks.
+bool ResetModule();
 
 // SetProName steps shared by both builds: keeps the profile path, opens and releases a store over
 // it, and builds the display name. Returns the name's characters, valid until the next call.

@@ -7,5 +7,6 @@ Module::Module(Platform& platformServices) : platform(platformServices) {}
 Module::~Module() = default;
 
 void ShowStatus(Module& module, const char* text) {
+  if (module.host.muted) return;
   module.platform.ShowStatus(module.host, text);
 }

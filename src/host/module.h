@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "host/host_bridge.h"
 #include "host/platform.h"
@@ -17,6 +18,21 @@
 #include "settings/pendant_settings.h"
 
 class ShuttleWin;
+
+// Lifecycle work asked for from inside a callback, done when the outermost call returns
+// (host/lifecycle.h).
+struct PendingLifecycle {
+  enum class Window : std::uint8_t { Keep, Stop, Replace };
+  Window window = Window::Keep;
+  // InitControl's arguments for Replace.
+  void* hostState = nullptr;
+  void* hostConfig = nullptr;
+  void* hostMotion = nullptr;
+  void* hostParentWindow = nullptr;
+  bool postInit = false;
+
+  bool Any() const { return window != Window::Keep || postInit; }
+};
 
 struct Module {
   explicit Module(Platform& platformServices);
@@ -32,6 +48,13 @@ struct Module {
   std::string profilePath;
   std::string proName;  // returned by SetProName, valid until the next call
   std::unique_ptr<ShuttleWin> shuttleWin;
+
+  // The module's frames on the stack (exports and window messages); see host/lifecycle.h.
+  std::int32_t callDepth = 0;
+  PendingLifecycle pending;
+  // Windows that went while one of their messages was being handled: inert, freed at the next
+  // outermost call.
+  std::vector<std::unique_ptr<ShuttleWin>> retired;
 
   // Wheel mode 1..6; survives reconnection and a new ShuttleWin.
   std::int32_t wheelMode = 1;

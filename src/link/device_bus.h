@@ -86,4 +86,12 @@ class DeviceBus {
   virtual void UnregisterNotifications() = 0;
 
   virtual void StartTimer(std::uint32_t id, std::uint32_t periodMs) = 0;
+
+  // False when the platform could not make the window that carries the timer and the
+  // notifications.
+  virtual bool HasWindow() const = 0;
+  // Ends the window now (timer, notifications, anything still open) while the object stays valid
+  // and inert: the link calls it when the window must go while one of its own messages is still
+  // being handled. Nothing reaches the listener afterwards. Destroying the bus does the same.
+  virtual void Shutdown() = 0;
 };

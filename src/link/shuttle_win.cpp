@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "host/host_blocks.h"
+#include "host/lifecycle.h"
 #include "host/module.h"
 #include "input/axis_select.h"
 #include "input/buttons.h"
@@ -38,13 +39,32 @@ ShuttleWin::ShuttleWin(Module& owner, std::unique_ptr<DeviceBus> deviceBus)
 }
 
 ShuttleWin::~ShuttleWin() {
-  if (!bus) return;
+  Shutdown();
+  // The bus goes with this object; it owns the read event and the timer.
+}
+
+void ShuttleWin::Shutdown() {
+  if (!bus || shutDown) return;
+  shutDown = true;
   CloseLink();
   CloseHandle(probeHandle);
   if (notificationsRegistered) bus->UnregisterNotifications();
   notificationsRegistered = false;
+  connected = false;
+  timerStarted = false;
   bus->SetListener(nullptr);
-  // The bus goes with this object; it owns the read event and the timer.
+  bus->Shutdown();
+}
+
+void ShuttleWin::OnTimer() {
+  ModuleCall call(module);
+  if (polling || module.host.muted) return;
+  polling = true;
+  struct PollEnd {
+    bool& flag;
+    ~PollEnd() { flag = false; }
+  } pollEnd{polling};
+  Poll();
 }
 
 void ShuttleWin::CloseHandle(DeviceHandle& handle) {
@@ -96,7 +116,8 @@ bool ShuttleWin::FindPendant() {
 }
 
 bool ShuttleWin::OnDeviceChange(std::uint32_t eventType, const DeviceBroadcast* broadcast) {
-  if (!bus) return true;
+  ModuleCall call(module);
+  if (!bus || module.host.muted) return true;
   if (eventType == kDeviceArrival) {
     // Whichever device arrived, the pendant's path is reopened; the old handles go first.
     CloseLink();
@@ -148,6 +169,8 @@ void ShuttleWin::Poll() {
   std::memcpy(previousReport, readBuffer, kInputReportSize);
   ReadReport();
   if (!awaitingReport) DecodeInput();
+  // The host may have stopped the plug-in from inside a callback: this window is going.
+  if (module.host.muted) return;
   FillOutputReport(module, *this);
   if (writeHandle != kInvalidDeviceHandle) bus->Write(writeHandle, outputReport, kOutputReportSize);
 }
@@ -155,9 +178,12 @@ void ShuttleWin::Poll() {
 void ShuttleWin::DecodeInput() {
   reportWord0 = input_report::Word(readBuffer);
   reportWord1 = input_report::Word(readBuffer + 4);
-  CheckSafetyInput(module, *this);
-  ProcessChords(module, *this);
-  ProcessButtons(module, *this);
-  SelectAxis(module, *this);
-  ProcessWheel(module, *this);
+  // Each step may call the host; once the host has stopped the plug-in the rest is skipped.
+  using Step = void (*)(Module&, ShuttleWin&);
+  static constexpr Step kSteps[] = {CheckSafetyInput, ProcessChords, ProcessButtons, SelectAxis,
+                                    ProcessWheel};
+  for (Step step : kSteps) {
+    if (module.host.muted) return;
+    step(module, *this);
+  }
 }

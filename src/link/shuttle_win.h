@@ -25,10 +25,19 @@ class ShuttleWin final : public BusListener {
   ShuttleWin& operator=(const ShuttleWin&) = delete;
 
   bool FindPendant();
+  // The window's messages: each enters the module (host/lifecycle.h). A timer message that
+  // arrives while a poll runs (a host that pumps messages inside a callback) is dropped, and a
+  // window that is going handles nothing more.
   bool OnDeviceChange(std::uint32_t eventType, const DeviceBroadcast* broadcast) override;
-  void OnTimer() override { Poll(); }
+  void OnTimer() override;
   void Poll();
   void DecodeInput();
+
+  // False when the platform could make no window: then nothing would ever be polled.
+  bool HasWindow() const { return bus && bus->HasWindow(); }
+  // Closes every handle and ends the window, its timer and its notifications; the object stays
+  // valid and inert until it is destroyed. The destructor does the same.
+  void Shutdown();
 
  private:
   // Cancels a pending read, then closes the read and write handles.
@@ -54,6 +63,8 @@ class ShuttleWin final : public BusListener {
   // After a reopen nothing is decoded until a fresh report arrives: the report from before an
   // unplug may hold a turning wheel, which must not keep driving the machine.
   bool awaitingReport = false;
+  bool polling = false;
+  bool shutDown = false;
   std::uint8_t ioBuffer[kInputReportSize] = {};  // the system reads into this one
 
   // Poll

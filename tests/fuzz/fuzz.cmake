@@ -22,7 +22,8 @@ foreach(fuzz_source ${PENDANT_FUZZ_TARGETS})
       ENVIRONMENT "PENDANT_SIM_LIB=${CMAKE_BINARY_DIR}/libpendant_sim.so")
   endif()
   target_compile_options(${fuzz_target} PRIVATE ${PENDANT_WARNINGS})
-  target_link_libraries(${fuzz_target} PRIVATE pendant_test_support ${CMAKE_DL_LIBS})
+  target_link_libraries(${fuzz_target} PRIVATE pendant_test_support pendant_sim_tool
+    ${CMAKE_DL_LIBS})
   # A target that loads the simulation library waits for it to link.
   add_dependencies(${fuzz_target} pendant_sim)
 endforeach()

@@ -51,6 +51,11 @@ class NullBus final : public DeviceBus {
   bool RegisterNotifications() override { return true; }
   void UnregisterNotifications() override {}
   void StartTimer(std::uint32_t, std::uint32_t) override { timerStarted = true; }
+  bool HasWindow() const override { return true; }
+  void Shutdown() override {
+    listener = nullptr;
+    timerStarted = false;
+  }
 
   BusListener* listener = nullptr;
   bool timerStarted = false;

@@ -234,14 +234,24 @@ void TestWindow() {
   CheckEqual(listener.timers, 0, "a bus whose window is gone has no timer");
   bus.reset();
 
-  // No parent at all: no window, but devices still work and nothing crashes.
-  auto orphan = CreateWin32DeviceBus(nullptr);
-  orphan->SetListener(&listener);
-  orphan->StartTimer(1, 25);
-  listener.timers = 0;
-  Pump(100);
-  CheckEqual(listener.timers, 0, "a bus without a window has no timer");
-  Check(!orphan->RegisterNotifications(), "a bus without a window gets no notifications");
+  // No parent at all, or a parent that is no window: a message-only window carries the timer
+  // and the notifications.
+  for (HWND noParent : {static_cast<HWND>(nullptr), parent}) {
+    auto orphan = CreateWin32DeviceBus(noParent);
+    Check(orphan->HasWindow(), "without a parent window the bus still has a window");
+    orphan->SetListener(&listener);
+    orphan->StartTimer(1, 25);
+    listener.timers = 0;
+    Pump(200);
+    Check(listener.timers >= 2, "without a parent window the timer reaches the listener");
+    Check(orphan->RegisterNotifications(), "without a parent window notifications register");
+    // Shut down, the bus stays valid but nothing reaches the listener any more.
+    orphan->Shutdown();
+    listener.timers = 0;
+    Pump(100);
+    CheckEqual(listener.timers, 0, "a bus that is shut down has no timer");
+    Check(!orphan->HasWindow(), "a bus that is shut down has no window");
+  }
 }
 
 }  // namespace

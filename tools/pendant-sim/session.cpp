@@ -23,9 +23,6 @@ struct SessionError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Keeps a whole session from running away on a typo such as "tick 1000000000".
-constexpr long kMaxRepeat = 100000;
-
 constexpr const char* kTimerNotRunning = "(timer not running)";
 
 bool EqualsIgnoringCase(const std::string& a, const char* b) {
@@ -128,9 +125,9 @@ std::string HexBytes(const std::uint8_t* bytes, std::size_t count) {
   return out;
 }
 
-long Repeat(const Session::Args& args) {
+long Repeat(const Session::Args& args, long maxRepeat) {
   if (args.size() > 2) throw SessionError("expected at most one count");
-  return args.size() == 2 ? ParseInteger(args[1], 0, kMaxRepeat, "count") : 1;
+  return args.size() == 2 ? ParseInteger(args[1], 0, maxRepeat, "count") : 1;
 }
 
 void ExpectArgs(const Session::Args& args, std::size_t min, std::size_t max, const char* usage) {
@@ -335,6 +332,8 @@ bool Session::Run(std::istream& in, std::string& error) {
     }
     try {
       Args args = Tokenize(line);
+      // Blanks other than space and tab leave nothing to run.
+      if (args.empty()) continue;
       // "config" alone opens the dialog; "config <field> ..." sets a HostConfig field.
       Handler handler = nullptr;
       if (args[0] == "config" && args.size() > 1) {
@@ -667,17 +666,17 @@ bool Session::TickOnce() {
 
 void Session::Tick(const Args& args) {
   bool allRan = true;
-  for (long i = Repeat(args); i > 0; --i) allRan &= TickOnce();
+  for (long i = Repeat(args, options_.maxRepeat); i > 0; --i) allRan &= TickOnce();
   if (!allRan) host_.Add(kTimerNotRunning);
 }
 
 void Session::UpdateCommand(const Args& args) {
-  for (long i = Repeat(args); i > 0; --i) plugin_.Update();
+  for (long i = Repeat(args, options_.maxRepeat); i > 0; --i) plugin_.Update();
 }
 
 void Session::Poll(const Args& args) {
   bool allRan = true;
-  for (long i = Repeat(args); i > 0; --i) {
+  for (long i = Repeat(args, options_.maxRepeat); i > 0; --i) {
     plugin_.Update();
     allRan &= TickOnce();
   }

@@ -15,6 +15,9 @@ namespace pendant_sim {
 
 struct SessionOptions {
   bool allOutputs = false;  // print every output report, not only changes
+  // The largest count of tick, poll and update; keeps a session from running away on a typo such
+  // as "tick 1000000000".
+  long maxRepeat = 100000;
 };
 
 class Session {

@@ -19,8 +19,9 @@ const char* SetProName(const char* profilePath) {
 
 void SimReset(void) {
   Guarded([] {
-    // The window goes first, while the bus it holds handles on still knows them.
-    ResetModule();
+    // The window goes first, while the bus it holds handles on still knows them. From inside a
+    // callback nothing is reset: the module is in use below the caller.
+    if (!ResetModule()) return;
     VirtualBusReset();
     SimSinksClear();
     ClearSimDialogScript();

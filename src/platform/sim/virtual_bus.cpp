@@ -57,9 +57,11 @@ struct Hub {
   std::vector<std::string> enumeration;
 };
 
+// Never destroyed: at process exit the plug-in's module may be torn down after any other static,
+// and its window still closes its handles here.
 Hub& TheHub() {
-  static Hub hub;
-  return hub;
+  static Hub* hub = new Hub;
+  return *hub;
 }
 
 bool SameText(std::string_view a, std::string_view b) {
@@ -89,7 +91,11 @@ IoStatus Complete(Hub& hub, OpenHandle& h, std::uint32_t& transferred) {
 
 class VirtualBus final : public DeviceBus {
  public:
-  ~VirtualBus() override {
+  ~VirtualBus() override { Shutdown(); }
+
+  bool HasWindow() const override { return true; }
+
+  void Shutdown() override {
     Hub& hub = TheHub();
     if (hub.listenerOwner == this) {
       hub.listener = nullptr;
@@ -109,6 +115,8 @@ class VirtualBus final : public DeviceBus {
 
   void SetListener(BusListener* l) override {
     Hub& hub = TheHub();
+    // Another bus's listener is not this bus's to clear.
+    if (l == nullptr && hub.listenerOwner != this) return;
     hub.listener = l;
     hub.listenerOwner = l != nullptr ? this : nullptr;
     hub.stats.listenerSet = l != nullptr;

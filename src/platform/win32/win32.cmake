@@ -19,7 +19,8 @@ function(pendant_add_plugin_dll target with_pipe)
   add_library(${target} SHARED ${CMAKE_SOURCE_DIR}/src/host/exports.cpp ${sources}
     ${PENDANT_WIN32_DEF})
   set_target_properties(${target} PROPERTIES OUTPUT_NAME ${target} PREFIX "")
-  target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${PENDANT_WARNINGS}>)
+  target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${PENDANT_WARNINGS}>
+    $<$<COMPILE_LANGUAGE:CXX>:${PENDANT_WIN32_SINGLE_THREAD}>)
   target_compile_definitions(${target} PRIVATE ${ARGN})
   target_link_libraries(${target} PRIVATE pendant_core pugixml_static ${PENDANT_WIN32_SYSTEM_LIBS})
   # No MinGW runtime DLL next to the host; the .def names the undecorated registration exports,

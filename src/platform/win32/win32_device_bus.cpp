@@ -153,6 +153,9 @@ class Win32DeviceBus final : public DeviceBus {
 
   void StartTimer(std::uint32_t id, std::uint32_t periodMs) override;
 
+  bool HasWindow() const override { return window_ != nullptr; }
+  void Shutdown() override;
+
   LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
  private:
@@ -231,25 +234,43 @@ Win32DeviceBus::Win32DeviceBus(HWND parent)
   windowClass.hInstance = instance_;
   windowClass.lpszClassName = kWindowClassName;
   RegisterClassA(&windowClass);  // already registered by an earlier bus: fine
-  window_ = CreateWindowExA(0, kWindowClassName, "", WS_CHILD, 0, 0, kWindowSize, kWindowSize,
-                            parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kWindowChildId)),
-                            instance_, this);
+  if (parent != nullptr) {
+    window_ = CreateWindowExA(0, kWindowClassName, "", WS_CHILD, 0, 0, kWindowSize, kWindowSize,
+                              parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kWindowChildId)),
+                              instance_, this);
+  }
+  // Timers and device notifications need no visible parent: without one (or with a handle that
+  // is not a window) a message-only window carries them.
+  if (window_ == nullptr) {
+    window_ = CreateWindowExA(0, kWindowClassName, "", 0, 0, 0, kWindowSize, kWindowSize,
+                              HWND_MESSAGE, nullptr, instance_, this);
+  }
 }
 
 Win32DeviceBus::~Win32DeviceBus() {
+  Shutdown();
+  // Fails while another window of the class lives; the class then stays for the next bus.
+  UnregisterClassA(kWindowClassName, instance_);
+}
+
+void Win32DeviceBus::Shutdown() {
   listener_ = nullptr;
   AbandonRead();
   // Handles the link left open (it owns them, but none may outlive the bus).
   for (const OpenDevice& device : devices_) CloseHandle(device.handle);
   devices_.clear();
   if (readEvent_ != nullptr) CloseHandle(readEvent_);
+  readEvent_ = nullptr;
   UnregisterNotifications();
   if (window_ != nullptr) {
     for (UINT_PTR id : timers_) KillTimer(window_, id);
-    DestroyWindow(window_);
+    // May run inside this window's own message: the window procedure then finds no bus.
+    const HWND window = window_;
+    window_ = nullptr;
+    timers_.clear();
+    SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+    DestroyWindow(window);
   }
-  // Fails while another window of the class lives; the class then stays for the next bus.
-  UnregisterClassA(kWindowClassName, instance_);
 }
 
 const Win32DeviceBus::OpenDevice* Win32DeviceBus::Find(HANDLE handle) const {

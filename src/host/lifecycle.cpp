@@ -1,0 +1,115 @@
+#include "host/lifecycle.h"
+
+#include <utility>
+
+#include "host/module.h"
+#include "link/shuttle_win.h"
+#include "settings/pendant_settings_io.h"
+#include "settings/profile_store.h"
+
+namespace {
+
+// Ends the window now when none of its frames can be on the stack; otherwise retires it.
+void EndWindow(Module& module, bool framesMayBeRunning) {
+  if (!module.shuttleWin) return;
+  if (!framesMayBeRunning) {
+    module.shuttleWin.reset();
+    return;
+  }
+  module.retired.reserve(module.retired.size() + 1);
+  module.shuttleWin->Shutdown();
+  module.retired.push_back(std::move(module.shuttleWin));
+}
+
+bool MakeWindow(Module& module, void* hostState, void* hostConfig, void* hostMotion,
+                void* hostParentWindow, bool framesMayBeRunning) {
+  module.host.HostState = hostState;
+  module.host.HostConfig = hostConfig;
+  module.host.HostMotion = hostMotion;
+  module.host.hostParentWindow = hostParentWindow;
+  // A second InitControl replaces the window; the old one closes its handles first.
+  EndWindow(module, framesMayBeRunning);
+  module.shuttleWin =
+      std::make_unique<ShuttleWin>(module, module.platform.CreateDeviceBus(hostParentWindow));
+  return module.shuttleWin->HasWindow();
+}
+
+void PostInitNow(Module& module) {
+  ProfileStore store(module.profilePath, module.platform.Files());
+  LoadSettings(store, module.settings, 0, [&module] {
+    if (module.shuttleWin) module.shuttleWin->FindPendant();
+  });
+}
+
+// Runs at the end of the outermost call, while that call's own frames (a window's message
+// handler, say) may still be on the stack.
+void RunDeferred(Module& module) {
+  while (module.pending.Any()) {
+    const PendingLifecycle work = std::exchange(module.pending, PendingLifecycle{});
+    try {
+      switch (work.window) {
+        case PendingLifecycle::Window::Keep:
+          break;
+        case PendingLifecycle::Window::Stop:
+          EndWindow(module, true);
+          break;
+        case PendingLifecycle::Window::Replace:
+          MakeWindow(module, work.hostState, work.hostConfig, work.hostMotion,
+                     work.hostParentWindow, true);
+          break;
+      }
+      module.host.muted = false;
+      if (work.postInit) PostInitNow(module);
+    } catch (...) {
+      // Failures are silent towards the host; what was done stays done.
+      module.host.muted = false;
+    }
+  }
+}
+
+}  // namespace
+
+ModuleCall::ModuleCall(Module& module) noexcept : module_(module), nested_(module.callDepth > 0) {
+  ++module_.callDepth;
+  // No frame of a retired window can be running now.
+  if (!nested_) module_.retired.clear();
+}
+
+ModuleCall::~ModuleCall() {
+  // The depth stays raised meanwhile, so nothing the deferred work causes counts as outermost.
+  if (!nested_) RunDeferred(module_);
+  --module_.callDepth;
+}
+
+bool InitControlCall(Module& module, const ModuleCall& call, void* hostState, void* hostConfig,
+                     void* hostMotion, void* hostParentWindow) {
+  if (!call.Nested())
+    return MakeWindow(module, hostState, hostConfig, hostMotion, hostParentWindow, false);
+  PendingLifecycle& pending = module.pending;
+  pending.window = PendingLifecycle::Window::Replace;
+  pending.hostState = hostState;
+  pending.hostConfig = hostConfig;
+  pending.hostMotion = hostMotion;
+  pending.hostParentWindow = hostParentWindow;
+  pending.postInit = false;
+  module.host.muted = true;
+  return true;
+}
+
+void StopPlugCall(Module& module, const ModuleCall& call) {
+  if (!call.Nested()) {
+    EndWindow(module, false);
+    return;
+  }
+  module.pending.window = PendingLifecycle::Window::Stop;
+  module.pending.postInit = false;
+  module.host.muted = true;
+}
+
+void PostInitControlCall(Module& module, const ModuleCall& call) {
+  if (!call.Nested()) {
+    PostInitNow(module);
+    return;
+  }
+  module.pending.postInit = true;
+}

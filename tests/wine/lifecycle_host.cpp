@@ -1,0 +1,362 @@
+// A hostile host for the plug-in's life, run under Wine, one case per process:
+//   exit-open      PendantPipe.dll, pendant open, a read pending; the process exits, no StopPlug
+//   exit-product   Pendant.dll started without a pendant; the process exits, no StopPlug
+//   free-open      FreeLibrary with the pendant open and a read pending, no StopPlug
+//   stop-in-button StopPlug from inside DoButton (a safety press), then a message loop there
+//   stop-in-code   StopPlug from inside Code (a wheel turn), with the move's "G90" still to come
+//   no-parent      InitControl without a parent window: the pendant is polled all the same
+//   reload         loads and unloads Pendant.dll many times: no handle is left behind
+// Freed memory of the plug-in is overwritten (its imported free is replaced by one that fills the
+// block first), so a use after free cannot pass by luck. Each case prints "N passed, N failed";
+// the exit code is 0 only when every check passed and the process ended normally.
+#include <windows.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "host/host_blocks.h"
+#include "link_check.h"
+#include "pipe_server.h"
+#include "plugin_loader.h"
+
+namespace {
+
+using linkcheck::Check;
+using linkcheck::CheckEqual;
+
+// ---- Overwriting freed memory ------------------------------------------------------------------
+
+using FreeFn = void(__cdecl*)(void*);
+using SizeFn = std::size_t(__cdecl*)(void*);
+FreeFn realFree = nullptr;
+SizeFn blockSize = nullptr;
+
+extern "C" void __cdecl FillingFree(void* block) {
+  if (block != nullptr && blockSize != nullptr) {
+    const std::size_t size = blockSize(block);
+    if (size != static_cast<std::size_t>(-1)) std::memset(block, 0xFE, size);
+  }
+  realFree(block);
+}
+
+// Points the module's imported `free` at FillingFree. False when it imports none.
+bool FillFreedMemory(HMODULE module) {
+  auto* base = reinterpret_cast<std::uint8_t*>(module);
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& imports =
+      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  if (imports.VirtualAddress == 0) return false;
+  bool patched = false;
+  for (auto* entry = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+       entry->Name != 0; ++entry) {
+    HMODULE dll = GetModuleHandleA(reinterpret_cast<const char*>(base + entry->Name));
+    const DWORD namesAt =
+        entry->OriginalFirstThunk != 0 ? entry->OriginalFirstThunk : entry->FirstThunk;
+    auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + namesAt);
+    auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + entry->FirstThunk);
+    for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+      if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+      const auto* byName =
+          reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+      if (std::strcmp(reinterpret_cast<const char*>(byName->Name), "free") != 0) continue;
+      realFree = reinterpret_cast<FreeFn>(slots->u1.Function);
+      blockSize = reinterpret_cast<SizeFn>(reinterpret_cast<void*>(GetProcAddress(dll, "_msize")));
+      DWORD protection = 0;
+      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &protection);
+      slots->u1.Function = reinterpret_cast<ULONG_PTR>(&FillingFree);
+      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, protection, &protection);
+      patched = blockSize != nullptr;
+    }
+  }
+  return patched;
+}
+
+// ---- The host ----------------------------------------------------------------------------------
+
+constexpr std::int16_t kSafetyCode = 1021;
+constexpr std::int32_t kJogEnabledLed = 83;
+
+enum class StopIn { Nowhere, DoButton, Code };
+
+struct Host {
+  Plugin plugin;
+  std::vector<std::string> calls;
+  StopIn stopIn = StopIn::Nowhere;
+  std::size_t callsAtStop = 0;
+  bool stopped = false;
+  HWND pumpAfterStop = nullptr;  // the plug-in's window, whose timer keeps coming meanwhile
+};
+Host host;
+
+void PumpFor(DWORD ms, PipeServer* server) {
+  const ULONGLONG end = GetTickCount64() + ms;
+  while (GetTickCount64() < end) {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+      if (server != nullptr) server->Service();
+    }
+    if (server != nullptr) server->Service();
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 2, QS_ALLINPUT);
+  }
+}
+
+// The host stops the plug-in from inside the callback, then runs a message loop there, as a
+// message box would.
+void StopHere() {
+  host.stopped = true;
+  host.stopIn = StopIn::Nowhere;
+  host.plugin.StopPlug();
+  host.callsAtStop = host.calls.size();
+  PumpFor(100, nullptr);
+}
+
+extern "C" void HostDoButton(std::int16_t code) {
+  host.calls.push_back("DoButton " + std::to_string(code));
+  if (host.stopIn == StopIn::DoButton && code == kSafetyCode) StopHere();
+}
+extern "C" void HostSetDRO(std::int32_t dro, double) {
+  host.calls.push_back("SetDRO " + std::to_string(dro));
+}
+extern "C" double HostGetDRO(std::int32_t) {
+  return 0.0;
+}
+extern "C" std::uint8_t HostGetLED(std::int32_t led) {
+  return led == kJogEnabledLed ? 1 : 0;
+}
+extern "C" void HostSetLED() {}
+extern "C" void HostCode(const char* line) {
+  host.calls.push_back(std::string("Code ") + (line != nullptr ? line : "(null)"));
+  if (host.stopIn == StopIn::Code) StopHere();
+}
+
+struct HostBlocks {
+  std::vector<std::uint8_t> state = std::vector<std::uint8_t>(hostblock::kHostStateSize);
+  std::vector<std::uint8_t> config = std::vector<std::uint8_t>(hostblock::kHostConfigSize);
+  std::vector<std::uint8_t> motion = std::vector<std::uint8_t>(hostblock::kHostMotionSize);
+};
+HostBlocks* blocks = new HostBlocks;  // the host's blocks outlive the plug-in
+
+LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+HWND CreateHostWindow() {
+  WNDCLASSA windowClass{};
+  windowClass.lpfnWndProc = HostWindowProc;
+  windowClass.hInstance = GetModuleHandleA(nullptr);
+  windowClass.lpszClassName = "LifecycleTestHost";
+  RegisterClassA(&windowClass);
+  return CreateWindowExA(0, "LifecycleTestHost", "lifecycle test host", WS_OVERLAPPEDWINDOW, 0, 0,
+                         200, 100, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+}
+
+std::string ProfilePath() {
+  char folder[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, folder);
+  return std::string(folder) + "lifecycle_host_" + std::to_string(GetCurrentProcessId()) + ".xml";
+}
+
+// Loads `dll`, overwriting its freed memory, and starts it as far as PostInitControl.
+bool Start(const char* dll, HWND parent) {
+  if (!LoadPlugin(dll, host.plugin)) {
+    Check(false, "the plug-in loads with all host entry points");
+    return false;
+  }
+  Check(FillFreedMemory(host.plugin.module), "the plug-in's freed memory is overwritten");
+  const std::string profile = ProfilePath();
+  OlderHostString name;
+  std::memcpy(name.text, profile.data(), std::min<std::size_t>(profile.size(), MAX_PATH));
+  name.dataLength = static_cast<std::int32_t>(std::min<std::size_t>(profile.size(), MAX_PATH));
+  host.plugin.SetProName(HostString{name.text});
+  host.plugin.SetDoButton(HostDoButton);
+  host.plugin.SetSetDRO(HostSetDRO);
+  host.plugin.SetGetDRO(HostGetDRO);
+  host.plugin.SetGetLED(HostGetLED);
+  host.plugin.SetSetLED(HostSetLED);
+  host.plugin.SetCode(HostCode);
+  CheckEqual(host.plugin.InitControl(blocks->state.data(), blocks->config.data(),
+                                     blocks->motion.data(), parent),
+             1, "InitControl returns true");
+  host.plugin.PostInitControl();
+  return true;
+}
+
+// The plug-in's window: the host window's only child, or the process's only message-only window
+// of the plug-in's class.
+HWND PluginWindow(HWND parent) {
+  if (parent != nullptr) return FindWindowExA(parent, nullptr, nullptr, nullptr);
+  return FindWindowExA(HWND_MESSAGE, nullptr, "ShuttleWin", nullptr);
+}
+
+constexpr std::array<std::uint8_t, 8> kIdle = {0, 0, 0, 0, 0, 0, 0, 0};
+constexpr std::array<std::uint8_t, 8> kSafetyAndTurn = {0, 5, 0, 0x01, 0, 0, 0, 0};
+constexpr std::array<std::uint8_t, 8> kTurn = {0, 5, 0, 0, 0, 0, 0, 0};
+constexpr std::array<std::uint8_t, 8> kSafety = {0, 0, 0, 0x01, 0, 0, 0, 0};
+
+std::string PipeName() {
+  return "\\\\.\\pipe\\pendant-lifecycle-" + std::to_string(GetCurrentProcessId());
+}
+
+// The pipe pendant, kept for the whole process: at exit its client ends must still be open.
+PipeServer* OpenPendant() {
+  auto* server = new PipeServer(PipeName());
+  SetEnvironmentVariableA("PENDANT_TEST_PIPE", server->Name().c_str());
+  Check(server->KeepListening(4), "the test pipe can be created");
+  return server;
+}
+
+[[noreturn]] void ExitWithoutStop() {
+  const int code = linkcheck::Summary();
+  std::fflush(stdout);
+  ExitProcess(static_cast<UINT>(code));
+}
+
+void ExitOpen() {
+  PipeServer* server = OpenPendant();
+  HWND parent = CreateHostWindow();
+  if (!Start("PendantPipe.dll", parent)) return;
+  server->Service();
+  CheckEqual(server->Connected(), 3, "the pendant is open");
+  // One report, then silence: the next read stays pending.
+  server->SendReport(kIdle);
+  PumpFor(200, server);
+  Check(!server->Outputs().empty(), "the pendant is polled");
+  ExitWithoutStop();
+}
+
+void ExitProduct() {
+  HWND parent = CreateHostWindow();
+  if (!Start("Pendant.dll", parent)) return;
+  PumpFor(200, nullptr);
+  Check(IsWindow(PluginWindow(parent)) != FALSE, "the plug-in's window is polling");
+  ExitWithoutStop();
+}
+
+void FreeOpen() {
+  PipeServer* server = OpenPendant();
+  HWND parent = CreateHostWindow();
+  if (!Start("PendantPipe.dll", parent)) return;
+  server->SendReport(kIdle);
+  PumpFor(200, server);
+  HWND child = PluginWindow(parent);
+  Check(child != nullptr, "the plug-in's window exists");
+  FreeLibrary(host.plugin.module);
+  Check(!IsWindow(child), "unloading without StopPlug destroys the plug-in's window");
+  // A timer message to unloaded code would crash here.
+  PumpFor(200, server);
+  CheckEqual(server->Connected(), 0, "unloading without StopPlug closes the pendant's handles");
+}
+
+void StopInside(StopIn where) {
+  PipeServer* server = OpenPendant();
+  HWND parent = CreateHostWindow();
+  if (!Start("PendantPipe.dll", parent)) return;
+  HWND child = PluginWindow(parent);
+  server->SendReport(kIdle);
+  PumpFor(150, server);
+  host.calls.clear();
+  host.stopIn = where;
+  // Either report leaves the poll more to do after the callback: the wheel's move after the
+  // safety press, the move's "G90" after the move.
+  server->SendReport(where == StopIn::DoButton ? kSafetyAndTurn : kTurn);
+  PumpFor(300, server);
+  Check(host.stopped, "the host stopped the plug-in from inside the callback");
+  CheckEqual(static_cast<long long>(host.calls.size()), static_cast<long long>(host.callsAtStop),
+             "after StopPlug the running poll calls the host no more");
+  if (where == StopIn::Code)
+    Check(!host.calls.empty() && host.calls.back().rfind("Code G91G1 ", 0) == 0,
+          "the move was the last call: its \"G90\" was not sent");
+  Check(!IsWindow(child), "the window is gone once the poll has returned");
+  server->Outputs().clear();
+  PumpFor(200, server);
+  CheckEqual(server->Connected(), 0, "every pendant handle is closed");
+  Check(server->Outputs().empty(), "no output report after StopPlug");
+  host.plugin.StopPlug();  // the host's own, later one finds nothing to do
+  DestroyWindow(parent);
+  FreeLibrary(host.plugin.module);
+}
+
+void NoParent() {
+  PipeServer* server = OpenPendant();
+  if (!Start("PendantPipe.dll", nullptr)) return;
+  HWND window = PluginWindow(nullptr);
+  Check(window != nullptr, "without a parent the plug-in makes a message-only window");
+  server->SendReport(kIdle);
+  PumpFor(300, server);
+  Check(server->Outputs().size() >= 3, "without a parent the pendant is polled");
+  host.calls.clear();
+  server->SendReport(kSafety);
+  PumpFor(200, server);
+  Check(!host.calls.empty() && host.calls.front() == "DoButton 1021",
+        "without a parent the pendant's reports are decoded");
+  host.plugin.StopPlug();
+  Check(!IsWindow(window), "StopPlug destroys the message-only window");
+  PumpFor(50, server);
+  CheckEqual(server->Connected(), 0, "StopPlug closes every pendant handle");
+  FreeLibrary(host.plugin.module);
+}
+
+// Handles of this process, counted by probing every handle value.
+int OpenHandles() {
+  int count = 0;
+  for (std::uintptr_t value = 4; value < 0x10000; value += 4) {
+    DWORD flags = 0;
+    if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
+  }
+  return count;
+}
+
+void Reload() {
+  HWND parent = CreateHostWindow();
+  constexpr int kCycles = 20;
+  int before = 0;
+  for (int cycle = 0; cycle <= kCycles; ++cycle) {
+    if (cycle == 1) before = OpenHandles();  // after the system's own first-load handles
+    if (!LoadPlugin("Pendant.dll", host.plugin)) {
+      Check(false, "Pendant.dll loads");
+      return;
+    }
+    host.plugin.InitControl(blocks->state.data(), blocks->config.data(), blocks->motion.data(),
+                            parent);
+    host.plugin.StopPlug();
+    FreeLibrary(host.plugin.module);
+  }
+  const int after = OpenHandles();
+  std::printf("handles before %d, after %d load cycles: %d\n", before, kCycles, after);
+  CheckEqual(after - before, 0, "loading and unloading the plug-in leaves no handle behind");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string mode = argc > 1 ? argv[1] : "";
+  if (mode == "exit-open") {
+    ExitOpen();
+  } else if (mode == "exit-product") {
+    ExitProduct();
+  } else if (mode == "free-open") {
+    FreeOpen();
+  } else if (mode == "stop-in-button") {
+    StopInside(StopIn::DoButton);
+  } else if (mode == "stop-in-code") {
+    StopInside(StopIn::Code);
+  } else if (mode == "no-parent") {
+    NoParent();
+  } else if (mode == "reload") {
+    Reload();
+  } else {
+    std::printf(
+        "usage: lifecycle_host exit-open|exit-product|free-open|stop-in-button|stop-in-code|"
+        "no-parent|reload\n");
+    return 2;
+  }
+  return linkcheck::Summary();
+}
