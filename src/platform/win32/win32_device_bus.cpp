@@ -173,6 +173,7 @@ class Win32DeviceBus final : public DeviceBus {
   bool GetAttributes(DeviceHandle handle, HidAttributes& attributes) override;
   void Close(DeviceHandle handle) override;
 
+  void SetInputBufferCount(DeviceHandle handle, std::uint32_t reports) override;
   IoStatus StartRead(DeviceHandle handle, std::uint8_t* buffer, std::uint32_t size,
                      std::uint32_t& transferred) override;
   IoStatus WaitRead(DeviceHandle handle, std::uint32_t timeoutMs,
@@ -185,6 +186,7 @@ class Win32DeviceBus final : public DeviceBus {
   void UnregisterNotifications() override;
 
   void StartTimer(std::uint32_t id, std::uint32_t periodMs) override;
+  std::uint64_t NowMicroseconds() override;
 
   LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -370,6 +372,12 @@ void Win32DeviceBus::FinishRead(DWORD count, std::uint32_t& transferred) {
   readTargetSize_ = 0;
 }
 
+void Win32DeviceBus::SetInputBufferCount(DeviceHandle handle, std::uint32_t reports) {
+  const OpenDevice* device = handle == kInvalidDeviceHandle ? nullptr : Find(ToHandle(handle));
+  // Only a HID device has such a queue; anything else refuses, which changes nothing.
+  if (device != nullptr) HidD_SetNumInputBuffers(device->handle, reports);
+}
+
 IoStatus Win32DeviceBus::StartRead(DeviceHandle handle, std::uint8_t* buffer, std::uint32_t size,
                                    std::uint32_t& transferred) {
   transferred = 0;
@@ -472,6 +480,20 @@ void Win32DeviceBus::StartTimer(std::uint32_t id, std::uint32_t periodMs) {
   if (window_ == nullptr) return;
   if (SetTimer(window_, id, periodMs, nullptr) == 0) return;
   if (std::find(timers_.begin(), timers_.end(), id) == timers_.end()) timers_.push_back(id);
+}
+
+std::uint64_t Win32DeviceBus::NowMicroseconds() {
+  // The performance counter: the tick count's resolution on Windows is far coarser than the
+  // poll's few milliseconds.
+  LARGE_INTEGER frequency{};
+  LARGE_INTEGER counter{};
+  if (!QueryPerformanceFrequency(&frequency) || frequency.QuadPart <= 0 ||
+      !QueryPerformanceCounter(&counter)) {
+    return 0;
+  }
+  const auto ticks = static_cast<std::uint64_t>(counter.QuadPart);
+  const auto perSecond = static_cast<std::uint64_t>(frequency.QuadPart);
+  return ticks / perSecond * 1000000 + ticks % perSecond * 1000000 / perSecond;
 }
 
 LRESULT Win32DeviceBus::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
