@@ -158,7 +158,7 @@ TEST_F(PollLatencyTest, PollsHoldTheHostThreadBriefly) {
     } else {
       EXPECT_LE(stats.timedOutWaits, static_cast<int>(pollCostsUs.size()));
       // A wait for each report still being handed over, and one that finds none.
-      EXPECT_LE(Median(steady), kHandOverWaitMs * kMs + 4 * r.handOverUs);
+      EXPECT_LE(Median(steady), kHandOverWaitMs * kMs + 4 * std::uint64_t{r.handOverUs});
       if (r.handOverUs == 0) {
         EXPECT_EQ(Median(steady), 0u);
       }

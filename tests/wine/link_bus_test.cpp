@@ -6,6 +6,11 @@
 #include <dbt.h>
 // clang-format on
 
+// The HID header has no C++ linkage guard of its own.
+extern "C" {
+#include <hidsdi.h>
+}
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -105,16 +110,27 @@ void TestReads(DeviceBus& bus, const std::string& keyboard) {
   const DeviceHandle handle = bus.Open(keyboard, OpenMode::OverlappedRead);
   Check(handle != kInvalidDeviceHandle, "the keyboard opens for overlapped reads");
   if (handle == kInvalidDeviceHandle) return;
+  // The system's input queue of the read handle takes the length asked for.
+  bus.SetInputBufferCount(handle, 16);
+  ULONG queued = 0;
+  Check(HidD_GetNumInputBuffers(reinterpret_cast<HANDLE>(handle), &queued) && queued == 16,
+        "the read handle keeps 16 input reports");
   std::uint8_t buffer[8] = {0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA};
   std::uint32_t transferred = 99;
   CheckEqual(static_cast<int>(bus.StartRead(handle, buffer, sizeof buffer, transferred)),
              static_cast<int>(IoStatus::Pending), "an 8-byte read of a longer report is pending");
 
   ULONGLONG start = GetTickCount64();
+  const std::uint64_t startUs = bus.NowMicroseconds();
   CheckEqual(static_cast<int>(bus.WaitRead(handle, 5, transferred)),
              static_cast<int>(IoStatus::Pending), "an idle device's read stays pending");
   const double waited = ElapsedMs(start);
-  std::printf("5 ms wait took %.0f ms\n", waited);
+  const std::uint64_t waitedUs = bus.NowMicroseconds() - startUs;
+  std::printf("5 ms wait took %.0f ms, %llu us by the bus's clock\n", waited,
+              static_cast<unsigned long long>(waitedUs));
+  Check(waitedUs >= 4000 && waitedUs < 100000, "the bus's clock counts microseconds");
+  CheckEqual(static_cast<int>(bus.WaitRead(handle, 0, transferred)),
+             static_cast<int>(IoStatus::Pending), "a check of an idle device's read stays pending");
   Check(waited < 100.0, "the wait for a report is bounded");
   Check(buffer[0] == 0xAA && buffer[7] == 0xAA, "a pending read leaves the caller's buffer alone");
 
