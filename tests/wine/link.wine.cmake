@@ -14,3 +14,8 @@ pendant_add_wine_program(link_bus_test ${CMAKE_CURRENT_LIST_DIR}/link_bus_test.c
   ${CMAKE_SOURCE_DIR}/src/platform/win32/win32_device_bus.cpp)
 target_link_libraries(link_bus_test PRIVATE setupapi hid)
 pendant_add_wine_test(link.bus link_bus_test)
+
+# Not a test: `./run bench` runs it (poll time and input latency with the virtual pendant).
+pendant_add_wine_program(link_bench ${CMAKE_CURRENT_LIST_DIR}/link_bench.cpp)
+target_link_libraries(link_bench PRIVATE vpendant_plug setupapi hid)
+add_dependencies(link_bench Pendant vpendant)

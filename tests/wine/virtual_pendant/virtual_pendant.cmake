@@ -16,7 +16,7 @@ add_custom_command(OUTPUT ${VPENDANT_SYS}
     -ffreestanding -fno-builtin -fno-stack-protector -shared -nostdlib -nostartfiles
     -Wl,--subsystem,native -Wl,--entry,${VPENDANT_ENTRY} -Wl,--file-alignment,0x1000
     -Wl,--section-alignment,0x1000 -Wl,--image-base,0x10000 -s
-    -o ${VPENDANT_SYS} ${VPENDANT_DIR}/vpendant.c -lhidclass -lntoskrnl -lhal
+    -o ${VPENDANT_SYS} ${VPENDANT_DIR}/vpendant.c -lhidclass -lntoskrnl -lhal -lgcc
   DEPENDS ${VPENDANT_DIR}/vpendant.c ${VPENDANT_DIR}/control.h
   COMMENT "vpendant.sys"
   VERBATIM)

@@ -274,16 +274,36 @@ static NTSTATUS NTAPI dispatch_internal(DEVICE_OBJECT* device, IRP* irp) {
 /* ------------------------------------------------------------------------------------------- */
 /* Streaming */
 
+/* Keeps to the period on average: each wait runs to the next deadline, not a period after the
+   last report, so the time spent completing a read does not stretch it. */
+/* Now in 100 ns units. (The header's KeQueryInterruptTime reads the kernel's shared page, which
+   Wine does not map into winedevice.) */
+static ULONGLONG now_100ns(void) {
+  LARGE_INTEGER frequency;
+  const LARGE_INTEGER counter = KeQueryPerformanceCounter(&frequency);
+  if (frequency.QuadPart <= 0) return 0;
+  return (ULONGLONG)(counter.QuadPart / frequency.QuadPart) * 10000000u +
+         (ULONGLONG)(counter.QuadPart % frequency.QuadPart) * 10000000u /
+             (ULONGLONG)frequency.QuadPart;
+}
+
 static void NTAPI stream_main(void* context) {
+  ULONGLONG next = now_100ns();
   (void)context;
   for (;;) {
     KIRQL irql;
     IRP* irp = NULL;
     UCHAR report[VPENDANT_INPUT_DATA];
     LARGE_INTEGER timeout;
+    ULONGLONG now;
+    ULONGLONG period;
     IoAcquireCancelSpinLock(&irql);
-    timeout.QuadPart = -(LONGLONG)(period_ms != 0 ? period_ms : 1) * 10000;
+    period = (ULONGLONG)(period_ms != 0 ? period_ms : 1) * 10000;
     IoReleaseCancelSpinLock(irql);
+    now = now_100ns();
+    next += period;
+    if (next <= now || next > now + period) next = now + period; /* fell behind, or changed */
+    timeout.QuadPart = -(LONGLONG)(next - now);
     if (KeWaitForSingleObject(&stream_stop, Executive, KernelMode, FALSE, &timeout) !=
         STATUS_TIMEOUT)
       break;
