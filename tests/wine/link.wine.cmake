@@ -1,15 +1,22 @@
-# The pendant link under Wine. link_host drives the plug-in through its exports: the pipe suite
-# plays the pendant on a named pipe through PendantPipe.dll, the product suite checks Pendant.dll's
-# poll window with no pendant present. link_bus_test drives the Win32 device bus directly against
-# the devices the system has (under Wine: its virtual HID mouse and keyboard).
-pendant_add_pipe_dll()
-
+# The pendant link under Wine. link_host drives Pendant.dll through its exports: the hid suite with
+# the virtual pendant in Wine's HID stack as the device, the product suite with no pendant present.
+# link_bus_test drives the Win32 device bus directly against the devices the system has (under
+# Wine: its virtual HID mouse and keyboard).
 pendant_add_wine_program(link_host ${CMAKE_CURRENT_LIST_DIR}/link_host.cpp)
-add_dependencies(link_host Pendant PendantPipe)
-pendant_add_wine_test(link.pipe link_host pipe)
+target_link_libraries(link_host PRIVATE vpendant_plug setupapi hid)
+add_dependencies(link_host Pendant vpendant)
+# Two faults are not mended yet: the plug-in does not recognise the wide-form removal broadcasts
+# that Wine 8.0 sends, and a streaming pendant's input falls behind. Their checks are expected to
+# fail until they are.
+pendant_add_wine_test(link.hid link_host hid --known-faults)
 pendant_add_wine_test(link.product link_host product)
 
 pendant_add_wine_program(link_bus_test ${CMAKE_CURRENT_LIST_DIR}/link_bus_test.cpp
   ${CMAKE_SOURCE_DIR}/src/platform/win32/win32_device_bus.cpp)
 target_link_libraries(link_bus_test PRIVATE setupapi hid)
 pendant_add_wine_test(link.bus link_bus_test)
+
+# Not a test: `./run bench` runs it (poll time and input latency with the virtual pendant).
+pendant_add_wine_program(link_bench ${CMAKE_CURRENT_LIST_DIR}/link_bench.cpp)
+target_link_libraries(link_bench PRIVATE vpendant_plug setupapi hid)
+add_dependencies(link_bench Pendant vpendant)

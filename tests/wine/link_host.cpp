@@ -1,8 +1,15 @@
-// A Win32 host program for the pendant link, run under Wine. `link_host pipe` loads PendantPipe.dll
-// and plays the pendant on a named pipe: reports in, output reports out, a macro press and the
-// status text it leaves in the host's string, unplug and re-plug notifications. `link_host product`
-// loads Pendant.dll with no pendant present and checks the poll window and its timer. Prints "N
-// passed, N failed"; the exit code is nonzero on any failure.
+// A Win32 host program for the pendant link, run under Wine. It loads Pendant.dll and calls its
+// exports the way the host does.
+//   link_host hid       the virtual pendant (a HID minidriver in Wine's HID stack, plugged in and
+//                       out by this program) is the device: discovery among Wine's own HID
+//                       devices, output reports, the safety input, jogging, chords, macros and the
+//                       host's status text, device-change broadcasts, unplug and re-plug, handle
+//                       balance over many cycles, StopPlug.
+//   link_host product   no pendant present: the poll window and its timer.
+// Prints "N passed, N failed"; the exit code is nonzero on any failure. With --known-faults the
+// checks of two faults not yet mended are expected to fail: removal broadcasts in the wide form
+// that Wine sends, and a streaming pendant's input falling behind in the class driver's buffer.
+// They are reported but not counted, and a pass among them is a failure (the flag must then go).
 // clang-format off
 #include <windows.h>
 #include <dbt.h>
@@ -14,36 +21,47 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <memory>
+#include <functional>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "host/host_blocks.h"
 #include "host_string_fixture.h"
 #include "link_check.h"
-#include "pipe_server.h"
+#include "plug.h"
 #include "plugin_loader.h"
+#include "test_host.h"
 
 namespace {
 
 using linkcheck::Check;
 using linkcheck::CheckEqual;
+using testhost::HostBlocks;
+using testhost::Milliseconds;
+using testhost::Now;
 
 // ---------------------------------------------------------------------------------------------
 // The recording host
 
-constexpr std::int32_t kSafetyCode = 1021;
+constexpr std::int16_t kSafetyCode = 1021;
 constexpr std::int32_t kSafetyLed = 800;
+constexpr std::int32_t kJogEnabledLed = 83;
+constexpr std::int32_t kDroFeedRate = 818;
+constexpr std::int32_t kDroFeedOverride = 821;
 
 struct HostRecord {
   std::vector<std::int16_t> buttons;
+  std::vector<LARGE_INTEGER> buttonTimes;
   int calls = 0;  // every callback, of any kind
-  bool safetyLedLit = true;
+  std::set<std::int32_t> litLeds;
+  std::map<std::int32_t, double> dros;
+  std::vector<std::string> codes;
   // A host that runs a message loop inside DoButton (a message box, say).
   HWND pumpWindow = nullptr;  // the plug-in's window, when DoButton should pump
   int nestedTimers = 0;       // its timer messages dispatched inside DoButton
   int nestedCalls = 0;        // callbacks made meanwhile
-  std::vector<std::string> codes;
 };
 HostRecord host;
 
@@ -52,18 +70,21 @@ void PumpInsideCallback(DWORD ms);
 extern "C" void RecordDoButton(std::int16_t code) {
   ++host.calls;
   host.buttons.push_back(code);
+  host.buttonTimes.push_back(Now());
   if (host.pumpWindow != nullptr) PumpInsideCallback(100);
 }
-extern "C" void RecordSetDRO(std::int32_t, double) {
+extern "C" void RecordSetDRO(std::int32_t code, double value) {
   ++host.calls;
+  host.dros[code] = value;
 }
-extern "C" double RecordGetDRO(std::int32_t) {
+extern "C" double RecordGetDRO(std::int32_t code) {
   ++host.calls;
-  return 0.0;
+  const auto it = host.dros.find(code);
+  return it == host.dros.end() ? 0.0 : it->second;
 }
 extern "C" std::uint8_t RecordGetLED(std::int32_t led) {
   ++host.calls;
-  return led == kSafetyLed && host.safetyLedLit ? 1 : 0;
+  return host.litLeds.count(led) != 0 ? 1 : 0;
 }
 extern "C" void RecordSetLED() {
   ++host.calls;
@@ -73,16 +94,12 @@ extern "C" void RecordCode(const char* line) {
   host.codes.emplace_back(line != nullptr ? line : "(null)");
 }
 
-long long SafetyPresses() {
-  return std::count(host.buttons.begin(), host.buttons.end(), kSafetyCode);
+long long Presses(std::int16_t code) {
+  return std::count(host.buttons.begin(), host.buttons.end(), code);
 }
-
-// Zeroed host data blocks: host idle, absolute mode.
-struct HostBlocks {
-  std::vector<std::uint8_t> state = std::vector<std::uint8_t>(hostblock::kHostStateSize);
-  std::vector<std::uint8_t> config = std::vector<std::uint8_t>(hostblock::kHostConfigSize);
-  std::vector<std::uint8_t> motion = std::vector<std::uint8_t>(hostblock::kHostMotionSize);
-};
+long long SafetyPresses() {
+  return Presses(kSafetyCode);
+}
 
 // The host's side of start-up, as far as InitControl: profile, callbacks, window.
 bool StartPlugin(Plugin& plugin, HostBlocks& blocks, HWND parent, const std::string& profile) {
@@ -104,31 +121,7 @@ bool StartPlugin(Plugin& plugin, HostBlocks& blocks, HWND parent, const std::str
 }
 
 // ---------------------------------------------------------------------------------------------
-// The host's window and message pump
-
-LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return DefWindowProcA(window, message, wParam, lParam);
-}
-
-HWND CreateHostWindow() {
-  WNDCLASSA windowClass{};
-  windowClass.lpfnWndProc = HostWindowProc;
-  windowClass.hInstance = GetModuleHandleA(nullptr);
-  windowClass.lpszClassName = "LinkTestHost";
-  RegisterClassA(&windowClass);
-  return CreateWindowExA(0, "LinkTestHost", "link test host", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100,
-                         nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
-}
-
-double Milliseconds(LARGE_INTEGER from, LARGE_INTEGER to) {
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  return 1000.0 * static_cast<double>(to.QuadPart - from.QuadPart) /
-         static_cast<double>(frequency.QuadPart);
-}
+// The message pump
 
 // Timer messages that reached the plug-in's window, with how long each dispatch (one poll) took.
 struct PollLog {
@@ -136,32 +129,30 @@ struct PollLog {
   std::vector<double> durations;
 };
 
-// Dispatches messages for `ms` milliseconds, timing the dispatches of the target's timer messages
-// and letting the pipe server collect its connections and output reports in between.
-void Pump(DWORD ms, PollLog* log, PipeServer* server);
-
-void Pump(DWORD ms, PollLog* log, PipeServer* server) {
+// Dispatches messages until `done` holds or `ms` milliseconds have passed, timing the dispatches
+// of the target's timer messages. True when `done` held.
+bool PumpUntil(DWORD ms, PollLog* log, const std::function<bool()>& done) {
   const ULONGLONG end = GetTickCount64() + ms;
   for (;;) {
     MSG message;
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
       const bool poll =
           log != nullptr && message.message == WM_TIMER && message.hwnd == log->target;
-      LARGE_INTEGER before;
-      LARGE_INTEGER after;
-      QueryPerformanceCounter(&before);
+      const LARGE_INTEGER before = Now();
       TranslateMessage(&message);
       DispatchMessageA(&message);
-      QueryPerformanceCounter(&after);
-      if (poll) log->durations.push_back(Milliseconds(before, after));
-      if (server != nullptr) server->Service();
+      if (poll) log->durations.push_back(Milliseconds(before, Now()));
     }
-    if (server != nullptr) server->Service();
+    if (done && done()) return true;
     const ULONGLONG now = GetTickCount64();
-    if (now >= end) return;
+    if (now >= end) return false;
     MsgWaitForMultipleObjects(0, nullptr, FALSE,
                               static_cast<DWORD>(std::min<ULONGLONG>(end - now, 2)), QS_ALLINPUT);
   }
+}
+
+void Pump(DWORD ms, PollLog* log) {
+  PumpUntil(ms, log, nullptr);
 }
 
 void PumpInsideCallback(DWORD ms) {
@@ -180,17 +171,6 @@ void PumpInsideCallback(DWORD ms) {
   host.nestedCalls = host.calls - callsBefore;
 }
 
-double Median(std::vector<double> values) {
-  if (values.empty()) return 0.0;
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
-
-// The plug-in's hidden window: the host window's only child.
-HWND PluginWindow(HWND parent) {
-  return FindWindowExA(parent, nullptr, nullptr, nullptr);
-}
-
 void CheckPluginWindow(HWND parent, HWND child) {
   Check(child != nullptr, "InitControl creates a child window of the host's window");
   if (child == nullptr) return;
@@ -204,6 +184,73 @@ void CheckPluginWindow(HWND parent, HWND child) {
   CheckEqual(rect.bottom - rect.top, 10, "the child window's height");
 }
 
+// ---------------------------------------------------------------------------------------------
+// The virtual pendant
+
+// An input report as the plug-in reads it: id, wheel counter, wheel speed, keys, buttons.
+vpendant::InputReport Report(std::uint8_t keys, std::uint8_t buttons = 0, std::uint8_t counter = 0,
+                             std::uint8_t speed = 0) {
+  return {0, counter, speed, keys, buttons, 0, 0, 0};
+}
+constexpr std::uint8_t kSafetyKey = 0x01;
+constexpr std::uint8_t kKey1 = 0x02;
+constexpr std::uint8_t kEnKey = 0x10;
+constexpr std::uint8_t kXKey = 0x20;
+constexpr std::uint8_t kYKey = 0x40;
+constexpr std::uint8_t kMode1Button = 0x01;
+constexpr std::uint8_t kF2Button = 0x20;
+
+// Output reports written since the last call, as the plug-in wrote them.
+std::vector<vpendant::OutputReport> TakeOutputs() {
+  std::vector<vpendant::OutputReport> outputs;
+  Check(vpendant::Pop(outputs), "the virtual pendant's output reports can be collected");
+  return outputs;
+}
+
+unsigned Writes() {
+  vpendant_status status{};
+  return vpendant::Status(status) ? status.writes : 0;
+}
+
+bool Plug() {
+  std::string error;
+  if (vpendant::Plug(testhost::ProgramFile("vpendant.inf"), error)) return true;
+  std::printf("plug: %s\n", error.c_str());
+  return false;
+}
+
+bool Unplug() {
+  std::string error;
+  bool wasPlugged = false;
+  if (vpendant::Unplug(wasPlugged, error)) return true;
+  std::printf("unplug: %s\n", error.c_str());
+  return false;
+}
+
+// Pushes `report` and pumps until the plug-in has seen it (a few polls).
+void Send(const vpendant::InputReport& report, PollLog& log, DWORD ms = 75) {
+  Check(vpendant::Push(report), "the virtual pendant takes an input report");
+  Pump(ms, &log);
+}
+
+// Checks of the faults that --known-faults names.
+bool knownFaults = false;
+int expectedFailures = 0;
+void CheckKnownFault(bool condition, const char* what) {
+  if (!knownFaults) {
+    Check(condition, what);
+  } else if (condition) {
+    const std::string text = std::string(what) + " (passes: drop --known-faults)";
+    Check(false, text.c_str());
+  } else {
+    ++expectedFailures;
+    std::printf("expected failure, not counted: %s\n", what);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Device-change broadcasts sent by the test itself
+
 // A device-interface broadcast carrying `name`, sized as the system sizes it.
 std::vector<std::uint8_t> InterfaceBroadcast(const std::string& name) {
   const std::size_t nameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name);
@@ -214,10 +261,6 @@ std::vector<std::uint8_t> InterfaceBroadcast(const std::string& name) {
   broadcast->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
   std::memcpy(bytes.data() + nameOffset, name.c_str(), name.size() + 1);
   return bytes;
-}
-
-LRESULT SendDeviceChange(HWND child, WPARAM event, std::vector<std::uint8_t>& broadcast) {
-  return SendMessageA(child, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(broadcast.data()));
 }
 
 std::string SwapCase(std::string text) {
@@ -231,20 +274,8 @@ std::string SwapCase(std::string text) {
   return text;
 }
 
-std::string TempProfilePath(const char* tag) {
-  char directory[MAX_PATH] = {};
-  GetTempPathA(MAX_PATH, directory);
-  return std::string(directory) + "link_host_" + tag + "_" + std::to_string(GetCurrentProcessId()) +
-         ".xml";
-}
-
-constexpr std::array<std::uint8_t, 8> kIdleReport = {0, 0, 0, 0x00, 0, 0, 0, 0};
-constexpr std::array<std::uint8_t, 8> kSafetyReport = {0, 0, 0, 0x01, 0, 0, 0, 0};
-constexpr std::array<std::uint8_t, 8> kEnReport = {0, 0, 0, 0x10, 0, 0, 0, 0};
-constexpr std::array<std::uint8_t, 8> kEnF2Report = {0, 0, 0, 0x10, 0x20, 0, 0, 0};
-
 // F2 with EN runs custom macro 1, which is M5.
-constexpr const char* kPipeProfile =
+constexpr const char* kProfile =
     "<?xml version=\"1.0\"?>\n"
     "<profile>\n"
     "  <Talvik_Q5_Pendant>\n"
@@ -253,111 +284,201 @@ constexpr const char* kPipeProfile =
     "  </Talvik_Q5_Pendant>\n"
     "</profile>\n";
 
-bool WriteTextFile(const std::string& path, const char* text) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return false;
-  const std::size_t length = std::strlen(text);
-  const bool ok = std::fwrite(text, 1, length, file) == length;
-  return std::fclose(file) == 0 && ok;
-}
-
 char* StatusText(HostBlocks& blocks) {
   return hostblock::Read<char*>(blocks.motion.data(), hostblock::kStatusMessage);
 }
 
 // A short press of F2 with EN held, each report seen by a few polls.
-void PressEnF2(PollLog& log, PipeServer& server) {
-  for (const auto& report : {kEnReport, kEnF2Report, kEnReport, kIdleReport}) {
-    server.SendReport(report);
-    Pump(75, &log, &server);
+void PressEnF2(PollLog& log) {
+  for (const auto& report :
+       {Report(kEnKey), Report(kEnKey, kF2Button), Report(kEnKey), Report(0)}) {
+    Send(report, log);
   }
 }
 
 // ---------------------------------------------------------------------------------------------
-// PendantPipe.dll: the pendant on a named pipe
+// The virtual pendant through Wine's HID stack
 
-void RunPipeTests() {
-  PipeServer server("\\\\.\\pipe\\pendant-link-" + std::to_string(GetCurrentProcessId()));
-  SetEnvironmentVariableA("PENDANT_TEST_PIPE", server.Name().c_str());
-  Check(server.KeepListening(4), "the test pipe can be created");
-
+struct Session {
   Plugin plugin;
-  if (!LoadPlugin("PendantPipe.dll", plugin)) {
-    Check(false, "PendantPipe.dll loads with all host entry points");
-    return;
-  }
-  HWND parent = CreateHostWindow();
-  Check(parent != nullptr, "the host window can be created");
   HostBlocks blocks;
-  const std::string profile = TempProfilePath("pipe");
-  Check(WriteTextFile(profile, kPipeProfile), "the profile can be written");
-  // The host's status text: a sole-owned empty string with room for any status message.
-  using hoststringfixture::Header;
-  Header* status = hoststringfixture::MakeString("", 1, 64);
-  hostblock::Write<char*>(blocks.motion.data(), hostblock::kStatusMessage, status->Chars());
-  Check(StartPlugin(plugin, blocks, parent, profile), "InitControl returns true");
-  HWND child = PluginWindow(parent);
-  CheckPluginWindow(parent, child);
+  HWND parent = nullptr;
+  HWND child = nullptr;
   PollLog log;
-  log.target = child;
+  std::string pendantPath;
+};
 
-  // Discovery: attributes, reads and writes each open the pipe.
-  plugin.PostInitControl();
-  server.Service();
-  CheckEqual(server.Connected(), 3, "PostInitControl opens the pendant for probe, read and write");
+void CheckDiscoveryAndOutputs(Session& s) {
+  const int interfaces =
+      testhost::FindHidInterface(VPENDANT_VENDOR_ID, VPENDANT_PRODUCT_ID, s.pendantPath);
+  Check(interfaces >= 3 && !s.pendantPath.empty(),
+        "the virtual pendant is present among the system's other HID devices");
+  s.plugin.PostInitControl();
+  Check(PumpUntil(1000, &s.log, [] { return Writes() > 0; }),
+        "PostInitControl finds the pendant: output reports start");
 
-  // Before any Update the heartbeat is 1; output reports carry it in byte 3.
-  Pump(300, &log, &server);
-  auto& outputs = server.Outputs();
-  Check(outputs.size() >= 4, "every poll writes an output report");
-  bool shapeOk = !outputs.empty();
-  for (const auto& output : outputs) {
-    shapeOk = shapeOk && output.size() == 5 && output[0] == 0 && output[3] == 1 && output[4] == 0;
-  }
-  Check(shapeOk, "output reports are 5 bytes: id 0, heartbeat 1 before any Update");
-  plugin.Update();
-  outputs.clear();
-  Pump(150, &log, &server);
-  Check(!outputs.empty() && outputs.back().size() == 5 && outputs.back()[3] == 2,
-        "after one Update the heartbeat byte reads 2");
-  CheckEqual(static_cast<long long>(host.buttons.size()), 0, "an idle pendant presses nothing");
+  // Before any Update the heartbeat is 1; X is selected, nothing lit.
+  TakeOutputs();
+  s.log.durations.clear();
+  Pump(1000, &s.log);
+  auto outputs = TakeOutputs();
+  std::printf("output reports in one second: %zu, polls: %zu\n", outputs.size(),
+              s.log.durations.size());
+  // Room for a loaded machine's late timer messages; one report per poll is checked exactly.
+  Check(outputs.size() >= 20 && outputs.size() <= 45, "an output report about every 25 ms");
+  Check(
+      outputs.size() + 2 >= s.log.durations.size() && outputs.size() <= s.log.durations.size() + 2,
+      "one output report per poll");
+  const vpendant::OutputReport idle = {0, 0, 0, 1, 0};
+  Check(!outputs.empty() &&
+            std::all_of(outputs.begin(), outputs.end(), [&](const auto& o) { return o == idle; }),
+        "output reports read 00 00 00 01 00: heartbeat 1 before any Update, X selected");
+  s.plugin.Update();
+  Pump(100, &s.log);
+  outputs = TakeOutputs();
+  Check(!outputs.empty() && outputs.back()[3] == 2, "after one Update the heartbeat byte reads 2");
 
-  // A report is decoded: the safety input presses 1021 once while LED 800 is lit. The host runs a
-  // message loop inside that DoButton: the timer must not start a poll within the running one.
-  host.pumpWindow = child;
-  server.SendReport(kSafetyReport);
-  Pump(250, &log, &server);
+  // The selected axis shows in byte 1.
+  Send(Report(kYKey), s.log);
+  Send(Report(0), s.log);
+  outputs = TakeOutputs();
+  Check(!outputs.empty() && outputs.back()[1] == 0x10, "the Y key selects Y: byte 1 reads 0x10");
+  Send(Report(kXKey), s.log);
+  Send(Report(0), s.log);
+  outputs = TakeOutputs();
+  Check(!outputs.empty() && outputs.back()[1] == 0x00, "the X key selects X: byte 1 reads 0x00");
+  CheckEqual(static_cast<long long>(host.buttons.size()), 0, "axis keys press nothing");
+}
+
+void CheckSafetyInput(Session& s) {
+  // Pressed with LED 800 out: 1021 in every poll until the host lights it.
+  host.litLeds.erase(kSafetyLed);
+  const std::size_t before = host.buttons.size();
+  s.log.durations.clear();
+  const LARGE_INTEGER pushed = Now();
+  Check(vpendant::Push(Report(kSafetyKey)), "the virtual pendant takes the safety report");
+  Pump(150, &s.log);
+  const long long presses = SafetyPresses();
+  Check(presses >= 2 && presses + 2 >= static_cast<long long>(s.log.durations.size()),
+        "a held safety input presses 1021 in every poll while LED 800 is out");
+  const double pressLatency =
+      host.buttons.size() > before ? Milliseconds(pushed, host.buttonTimes[before]) : -1.0;
+
+  host.litLeds.insert(kSafetyLed);
+  Pump(50, &s.log);
+  const long long lit = SafetyPresses();
+  Pump(500, &s.log);
+  CheckEqual(SafetyPresses(), lit, "held while LED 800 is lit: no more presses");
+
+  // Released: one more press. The host runs a message loop inside that DoButton: the timer must
+  // not start a poll within the running one.
+  host.pumpWindow = s.child;
+  const std::size_t beforeRelease = host.buttons.size();
+  const LARGE_INTEGER released = Now();
+  Check(vpendant::Push(Report(0)), "the virtual pendant takes the release");
+  Pump(300, &s.log);
   host.pumpWindow = nullptr;
-  CheckEqual(SafetyPresses(), 1, "the safety input presses 1021 once");
+  CheckEqual(SafetyPresses(), lit + 1, "releasing the safety input presses 1021 once");
+  const double releaseLatency = host.buttons.size() > beforeRelease
+                                    ? Milliseconds(released, host.buttonTimes[beforeRelease])
+                                    : -1.0;
   Check(host.nestedTimers > 0, "the timer fires while DoButton runs a message loop");
   CheckEqual(host.nestedCalls, 0, "no poll runs inside a running poll");
+  std::printf("safety report -> 1021: pressed %.1f ms, released %.1f ms\n", pressLatency,
+              releaseLatency);
+  // Loose bounds: a report lost or left behind in a buffer would miss them by far.
+  Check(pressLatency >= 0 && pressLatency < 200, "the press reaches the host within a few polls");
+  Check(releaseLatency >= 0 && releaseLatency < 200,
+        "the release reaches the host within a few polls");
 
-  // Silence: every poll decodes the last report again (no release press) and, with no report on
-  // its way, does not wait for one.
-  log.durations.clear();
-  outputs.clear();
-  Pump(1000, &log, &server);
-  CheckEqual(SafetyPresses(), 1, "a silent pendant's last report stays in force");
-  Check(log.durations.size() >= 10, "the timer keeps polling about every 25 ms");
-  Check(outputs.size() + 2 >= log.durations.size(), "silent polls still write output reports");
-  // A bound with room for a loaded machine; a poll that waits out its 5 ms every time fails it.
-  const double median = Median(log.durations);
-  const double longest =
-      log.durations.empty() ? 0.0 : *std::max_element(log.durations.begin(), log.durations.end());
-  std::printf("silent polls: %zu, median %.2f ms, longest %.2f ms\n", log.durations.size(), median,
-              longest);
-  Check(median < 3.0, "a silent poll does not wait out the 5 ms");
+  // Silence: the last report stays in force and polls return within their bound.
+  s.log.durations.clear();
+  const std::size_t quiet = host.buttons.size();
+  Pump(1000, &s.log);
+  CheckEqual(static_cast<long long>(host.buttons.size()), static_cast<long long>(quiet),
+             "a silent pendant presses nothing");
+  std::printf("silent polls: %zu, median %.2f ms, longest %.2f ms\n", s.log.durations.size(),
+              testhost::Median(s.log.durations), testhost::Longest(s.log.durations));
+  Check(s.log.durations.size() >= 10, "the timer keeps polling about every 25 ms");
+  Check(testhost::Median(s.log.durations) < 20.0, "a silent poll does not wait out the period");
+}
 
-  server.SendReport(kIdleReport);
-  Pump(150, &log, &server);
-  CheckEqual(SafetyPresses(), 2, "releasing the safety input presses 1021 once more");
+// A pendant that sends its state every 8 ms, whether it changed or not: every press and release
+// still reaches the host once, and soon.
+void CheckStreamingPendant(Session& s) {
+  host.litLeds.insert(kSafetyLed);
+  Check(vpendant::SetPeriod(8), "the virtual pendant streams every 8 ms");
+  vpendant::Push(Report(0));
+  Pump(500, &s.log);
+  const std::size_t before = host.buttons.size();
+  std::vector<double> latencies;
+  bool active = false;
+  for (int i = 0; i < 6; ++i) {
+    active = !active;
+    const std::size_t presses = host.buttons.size();
+    const LARGE_INTEGER pushed = Now();
+    vpendant::Push(Report(active ? kSafetyKey : 0));
+    if (PumpUntil(1000, &s.log, [&] { return host.buttons.size() > presses; }))
+      latencies.push_back(Milliseconds(pushed, host.buttonTimes[presses]));
+    Pump(100, &s.log);
+  }
+  Check(vpendant::SetPeriod(0), "the virtual pendant reports on change again");
+  // Whatever the class driver still buffers is read out before the next checks: up to 32 reports.
+  Pump(1200, &s.log);
+  CheckEqual(static_cast<long long>(host.buttons.size() - before), 6,
+             "a streaming pendant's three presses and releases each press 1021 once");
+  const double median = testhost::Median(latencies);
+  std::printf("streaming pendant: safety report -> 1021 median %.1f ms\n", median);
+  // The class driver buffers 32 reports: read one per poll and a change is 256 ms late or more.
+  CheckKnownFault(latencies.size() == 6 && median < 200,
+                  "a streaming pendant's input reaches the host within a few polls");
+}
 
-  // A configured macro on F2: the host runs M5 and its status text is assigned in place.
+void CheckJogAndChords(Session& s) {
+  // Step mode: three clicks forward give one relative move of X, then G90.
+  host.litLeds.insert(kJogEnabledLed);
+  hostblock::Write<double>(s.blocks.motion.data(), hostblock::kJogIncrement, 0.001);
+  host.dros[kDroFeedRate] = 1200;
+  host.dros[kDroFeedOverride] = 100;
+  host.codes.clear();
+  Send(Report(0, 0, 3, 12), s.log);
+  Send(Report(0, 0, 3, 0), s.log);
+  Check(host.codes == std::vector<std::string>{"G91G1 F100 X 0.0030", "G90"},
+        "a wheel turn in step mode sends one relative move and G90");
+  host.codes.clear();
+  Send(Report(0, 0, 1, 8), s.log);
+  Send(Report(0, 0, 1, 0), s.log);
+  Check(host.codes == std::vector<std::string>{"G91G1 F100 X -0.0020", "G90"},
+        "turning back moves back");
+
+  // Mode button 1: velocity jog (byte 2 reads 3), the end code of X (334) as the function
+  // changes; pressed again it is step mode once more.
+  host.buttons.clear();
+  Send(Report(0, kMode1Button, 1), s.log);
+  Send(Report(0, 0, 1), s.log);
+  auto outputs = TakeOutputs();
+  Check(host.buttons == std::vector<std::int16_t>{334}, "mode button 1 sends X's end code");
+  Check(!outputs.empty() && outputs.back()[2] == 3, "mode button 1: byte 2 reads 3");
+  Send(Report(0, kMode1Button, 1), s.log);
+  Send(Report(0, 0, 1), s.log, 200);
+  outputs = TakeOutputs();
+  Check(!outputs.empty() && outputs.back()[2] == 0, "mode button 1 again: byte 2 reads 0");
+
+  // EN + key 1 presses 110 once per hold; EN going down and up changes the wheel function.
+  host.buttons.clear();
+  for (const auto& report : {Report(kEnKey, 0, 1), Report(kEnKey | kKey1, 0, 1),
+                             Report(kEnKey | kKey1, 0, 1), Report(kEnKey, 0, 1), Report(0, 0, 1)})
+    Send(report, s.log);
+  Check(host.buttons == std::vector<std::int16_t>{334, 110, 334},
+        "EN + key 1 presses 110 once, between the end codes of EN down and up");
+}
+
+void CheckMacroAndStatusText(Session& s, hoststringfixture::Header* status) {
   const std::string macroMessage = " Custom Macro #1 executed. ";
   host.codes.clear();
-  PressEnF2(log, server);
+  PressEnF2(s.log);
   Check(host.codes == std::vector<std::string>{"M5"}, "EN + F2 sends the macro's M5 once");
-  Check(StatusText(blocks) == status->Chars() && status->Chars() == macroMessage,
+  Check(StatusText(s.blocks) == status->Chars() && status->Chars() == macroMessage,
         "the macro's message becomes the host's status text");
   CheckEqual(status->dataLength, static_cast<long long>(macroMessage.size()),
              "the status text's length");
@@ -365,21 +486,22 @@ void RunPipeTests() {
   CheckEqual(status->refs, 1, "the status text keeps its one reference");
 
   // A locked status text belongs to someone else: the macro still runs, the text stays.
-  Header* locked = hoststringfixture::MakeString("host text", -1, 64);
-  hostblock::Write<char*>(blocks.motion.data(), hostblock::kStatusMessage, locked->Chars());
+  hoststringfixture::Header* locked = hoststringfixture::MakeString("host text", -1, 64);
+  hostblock::Write<char*>(s.blocks.motion.data(), hostblock::kStatusMessage, locked->Chars());
   const int allocations = hoststringfixture::manager.allocations;
   host.codes.clear();
-  PressEnF2(log, server);
+  PressEnF2(s.log);
   Check(host.codes == std::vector<std::string>{"M5"}, "EN + F2 still sends M5");
-  Check(StatusText(blocks) == locked->Chars() && std::string(locked->Chars()) == "host text" &&
+  Check(StatusText(s.blocks) == locked->Chars() && std::string(locked->Chars()) == "host text" &&
             locked->dataLength == 9 && locked->refs == -1,
         "a locked status text is left as it is");
   CheckEqual(hoststringfixture::manager.allocations, allocations,
              "nothing is allocated for a locked status text");
+}
 
-  // Removals that do not name the pendant, well formed or not, change nothing.
+// Broadcasts made up by the test, sent straight to the plug-in's window.
+void CheckSentBroadcasts(Session& s) {
   const std::string otherName = "\\\\?\\hid#vid_1234&pid_5678#other";
-  auto other = InterfaceBroadcast(otherName);
   const std::size_t nameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name);
   struct Ignored {
     const char* what;
@@ -389,7 +511,7 @@ void RunPipeTests() {
     DWORD deviceType;  // 0 keeps the device-interface type
     bool noData;
   };
-  const std::string pendant = server.Name();
+  const std::string& pendant = s.pendantPath;
   const Ignored ignored[] = {
       {"another device's removal", true, DBT_DEVICEREMOVECOMPLETE, 0, 0, false},
       {"a removal without data", false, DBT_DEVICEREMOVECOMPLETE, 0, 0, true},
@@ -406,91 +528,190 @@ void RunPipeTests() {
     auto* header = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_A*>(broadcast.data());
     if (row.size != 0) header->dbcc_size = row.size;
     if (row.deviceType != 0) header->dbcc_devicetype = row.deviceType;
+    const long long presses = SafetyPresses();
     const LRESULT result =
-        SendMessageA(child, WM_DEVICECHANGE, row.event,
+        SendMessageA(s.child, WM_DEVICECHANGE, row.event,
                      row.noData ? 0 : reinterpret_cast<LPARAM>(broadcast.data()));
-    server.Service();
+    TakeOutputs();
+    Pump(60, &s.log);
     const std::string what = std::string(row.what) + " is ignored";
-    Check(result == TRUE && SafetyPresses() == 2 && server.Connected() == 3, what.c_str());
+    Check(result == TRUE && SafetyPresses() == presses && !TakeOutputs().empty(), what.c_str());
   }
 
-  // Removal of the pendant, named in other letter case: handles closed, 1021 pressed, no I/O.
-  auto removed = InterfaceBroadcast(SwapCase(server.Name()));
-  CheckEqual(SendDeviceChange(child, DBT_DEVICEREMOVECOMPLETE, removed), TRUE,
-             "the removal handler returns TRUE");
-  CheckEqual(SafetyPresses(), 3, "unplugging the pendant presses 1021");
-  Pump(50, &log, &server);
-  CheckEqual(server.Connected(), 1, "unplugging closes the read and write handles");
-  outputs.clear();
-  const std::size_t buttonsBefore = host.buttons.size();
-  const int callsBefore = host.calls;
-  Pump(200, &log, &server);
-  Check(outputs.empty(), "an unplugged pendant gets no output reports");
-  Check(host.calls == callsBefore && host.buttons.size() == buttonsBefore,
-        "polls of an unplugged pendant do not touch the host");
+  // Removal of the pendant, named in other letter case: 1021 pressed, the link closed.
+  auto removed = InterfaceBroadcast(SwapCase(pendant));
+  const long long presses = SafetyPresses();
+  CheckEqual(SendMessageA(s.child, WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE,
+                          reinterpret_cast<LPARAM>(removed.data())),
+             TRUE, "the removal handler returns TRUE");
+  CheckEqual(SafetyPresses(), presses + 1, "a removal naming the pendant presses 1021");
+  TakeOutputs();
+  const int calls = host.calls;
+  Pump(200, &s.log);
+  Check(TakeOutputs().empty(), "after the removal the pendant gets no output reports");
+  CheckEqual(host.calls, calls, "polls of a removed pendant do not touch the host");
 
-  // Arrival of any device reopens the pendant's path.
-  Check(server.KeepListening(3), "listening again for the re-plug");
-  CheckEqual(SendDeviceChange(child, DBT_DEVICEARRIVAL, other), TRUE,
-             "the arrival handler returns TRUE");
-  server.Service();
-  CheckEqual(server.Connected(), 3, "an arrival reopens the read and write handles");
-  outputs.clear();
-  Pump(200, &log, &server);
-  Check(!outputs.empty(), "a re-plugged pendant gets output reports again");
-  server.SendReport(kSafetyReport);
-  Pump(200, &log, &server);
-  CheckEqual(SafetyPresses(), 4, "a re-plugged pendant's reports are decoded");
+  // An arrival of any device reopens the pendant's path.
+  auto other = InterfaceBroadcast(otherName);
+  CheckEqual(SendMessageA(s.child, WM_DEVICECHANGE, DBT_DEVICEARRIVAL,
+                          reinterpret_cast<LPARAM>(other.data())),
+             TRUE, "the arrival handler returns TRUE");
+  Pump(100, &s.log);
+  Check(!TakeOutputs().empty(), "after an arrival output reports resume");
+}
 
-  // StopPlug with a read outstanding: the window goes, every handle is closed.
-  plugin.StopPlug();
-  Check(!IsWindow(child), "StopPlug destroys the plug-in's window");
-  Pump(50, nullptr, &server);
-  CheckEqual(server.Connected(), 0, "StopPlug closes every pendant handle");
-  log.durations.clear();
-  Pump(100, &log, &server);
-  CheckEqual(static_cast<long long>(log.durations.size()), 0, "no poll after StopPlug");
+// The system's own broadcasts: the virtual pendant unplugged and plugged in again.
+void CheckUnplugAndReplug(Session& s) {
+  // Idle: the plug-in's read is pending when the pendant goes.
+  Pump(100, &s.log);
+  const long long presses = SafetyPresses();
+  const std::size_t buttons = host.buttons.size();
+  const std::size_t codes = host.codes.size();
+  Check(Unplug(), "the virtual pendant can be unplugged");
+  const bool pressed = PumpUntil(1000, &s.log, [&] { return SafetyPresses() > presses; });
+  Pump(200, &s.log);
+  CheckKnownFault(pressed && SafetyPresses() == presses + 1,
+                  "unplugging presses 1021 exactly once");
+  CheckKnownFault(host.buttons.size() == buttons + 1, "unplugging presses nothing else");
+  CheckEqual(static_cast<long long>(host.codes.size()), static_cast<long long>(codes),
+             "a read pending over the unplug sends nothing to the host");
+  const int calls = host.calls;
+  Pump(200, &s.log);
+  CheckKnownFault(host.calls == calls, "polls of an unplugged pendant do not touch the host");
 
-  DestroyWindow(parent);
-  FreeLibrary(plugin.module);
+  // Re-plugged: the arrival reopens it; reads and output reports resume.
+  const unsigned writes = Writes();
+  Check(Plug(), "the virtual pendant can be plugged in again");
+  Check(PumpUntil(2000, &s.log, [&] { return Writes() > writes; }),
+        "a re-plugged pendant gets output reports again");
+  TakeOutputs();
+  host.litLeds.insert(kSafetyLed);
+  const long long before = SafetyPresses();
+  Send(Report(kSafetyKey), s.log, 150);
+  CheckEqual(SafetyPresses(), before + 1, "a re-plugged pendant's reports are decoded");
+  Send(Report(0), s.log, 150);
+  CheckEqual(SafetyPresses(), before + 2, "and its release too");
+}
+
+void CheckManyCycles(Session& s) {
+  constexpr int kCycles = 100;
+  Pump(100, &s.log);
+  const unsigned long start = testhost::HandleCount();
+  const long long presses = SafetyPresses();
+  int resumed = 0;
+  const ULONGLONG began = GetTickCount64();
+  for (int cycle = 0; cycle < kCycles; ++cycle) {
+    const long long before = SafetyPresses();
+    if (!Unplug()) break;
+    // Without a recognised removal there is nothing to wait for but the broadcast's usual delay.
+    PumpUntil(knownFaults ? 60 : 1000, &s.log, [&] { return SafetyPresses() > before; });
+    const unsigned writes = Writes();
+    if (!Plug()) break;
+    if (PumpUntil(2000, &s.log, [&] { return Writes() > writes; })) ++resumed;
+  }
+  Pump(200, &s.log);
+  const unsigned long end = testhost::HandleCount();
+  std::printf("%d plug/unplug cycles in %.1f s; handles %lu before, %lu after\n", kCycles,
+              static_cast<double>(GetTickCount64() - began) / 1000.0, start, end);
+  CheckEqual(resumed, kCycles, "output reports resume after every re-plug");
+  CheckEqual(static_cast<long long>(end), static_cast<long long>(start),
+             "the process's handle count is back where it started");
+  CheckKnownFault(SafetyPresses() == presses + kCycles, "every unplug presses 1021 once");
+
+  // Nothing was left behind: a report still reaches the host once, and so does its release.
+  TakeOutputs();
+  const long long before = SafetyPresses();
+  Send(Report(kSafetyKey), s.log, 150);
+  Send(Report(0), s.log, 150);
+  CheckEqual(SafetyPresses(), before + 2, "after the cycles a press and release reach the host");
+}
+
+void RunHidTests() {
+  Check(Unplug() && Plug(), "the virtual pendant can be plugged in");
+  Session s;
+  if (!LoadPlugin("Pendant.dll", s.plugin)) {
+    Check(false, "Pendant.dll loads with all host entry points");
+    return;
+  }
+  s.parent = testhost::CreateHostWindow("LinkTestHost");
+  Check(s.parent != nullptr, "the host window can be created");
+  const std::string profile = testhost::TempProfilePath("hid");
+  Check(testhost::WriteTextFile(profile, kProfile), "the profile can be written");
+  // The host's status text: a sole-owned empty string with room for any status message.
+  hoststringfixture::Header* status = hoststringfixture::MakeString("", 1, 64);
+  hostblock::Write<char*>(s.blocks.motion.data(), hostblock::kStatusMessage, status->Chars());
+  Check(StartPlugin(s.plugin, s.blocks, s.parent, profile), "InitControl returns true");
+  s.child = testhost::PluginWindow(s.parent);
+  CheckPluginWindow(s.parent, s.child);
+  s.log.target = s.child;
+
+  CheckDiscoveryAndOutputs(s);
+  CheckSafetyInput(s);
+  CheckStreamingPendant(s);
+  CheckJogAndChords(s);
+  CheckMacroAndStatusText(s, status);
+  CheckSentBroadcasts(s);
+  CheckUnplugAndReplug(s);
+  CheckManyCycles(s);
+
+  // StopPlug with a read outstanding: no more polls or output reports, every handle closed.
+  Pump(100, &s.log);
+  const unsigned long handlesBefore = testhost::HandleCount();
+  s.plugin.StopPlug();
+  Check(!IsWindow(s.child), "StopPlug destroys the plug-in's window");
+  TakeOutputs();
+  s.log.durations.clear();
+  Pump(200, &s.log);
+  CheckEqual(static_cast<long long>(s.log.durations.size()), 0, "no poll after StopPlug");
+  Check(TakeOutputs().empty(), "no output report after StopPlug");
+  const unsigned long handlesAfter = testhost::HandleCount();
+  std::printf("handles before StopPlug %lu, after %lu\n", handlesBefore, handlesAfter);
+  // The pendant opened for reading and for writing, the read's event, and the probe's handle if it
+  // is kept: none may stay open.
+  Check(handlesAfter + 3 <= handlesBefore, "StopPlug closes the pendant's handles");
+
+  DestroyWindow(s.parent);
+  FreeLibrary(s.plugin.module);
   DeleteFileA(profile.c_str());
+  Check(Unplug(), "the virtual pendant can be unplugged at the end");
 }
 
 // ---------------------------------------------------------------------------------------------
 // Pendant.dll: no pendant present
 
 void RunProductTests() {
+  Check(Unplug(), "no virtual pendant is plugged in");
   Plugin plugin;
   if (!LoadPlugin("Pendant.dll", plugin)) {
     Check(false, "Pendant.dll loads with all host entry points");
     return;
   }
-  HWND parent = CreateHostWindow();
+  HWND parent = testhost::CreateHostWindow("LinkTestHost");
   Check(parent != nullptr, "the host window can be created");
   HostBlocks blocks;
-  const std::string profile = TempProfilePath("product");
+  const std::string profile = testhost::TempProfilePath("product");
   Check(StartPlugin(plugin, blocks, parent, profile), "InitControl returns true");
-  HWND child = PluginWindow(parent);
+  HWND child = testhost::PluginWindow(parent);
   CheckPluginWindow(parent, child);
 
   PollLog log;
   log.target = child;
-  Pump(200, &log, nullptr);
+  Pump(200, &log);
   CheckEqual(static_cast<long long>(log.durations.size()), 0, "no timer before PostInitControl");
 
   plugin.PostInitControl();
   const int callsAfterStart = host.calls;
-  Pump(1000, &log, nullptr);
+  Pump(1000, &log);
   std::printf("timer messages in one second: %zu\n", log.durations.size());
   Check(log.durations.size() >= 10 && log.durations.size() <= 45,
         "without a pendant the 25 ms timer still fires");
   CheckEqual(host.calls, callsAfterStart, "polls without a pendant do not touch the host");
-  Check(Median(log.durations) < 2.0, "a poll without a pendant returns at once");
+  Check(testhost::Median(log.durations) < 2.0, "a poll without a pendant returns at once");
 
   plugin.StopPlug();
   Check(!IsWindow(child), "StopPlug destroys the plug-in's window");
   log.durations.clear();
-  Pump(200, &log, nullptr);
+  Pump(200, &log);
   CheckEqual(static_cast<long long>(log.durations.size()), 0, "no timer after StopPlug");
   plugin.StopPlug();  // a second one has nothing left to do
 
@@ -503,13 +724,15 @@ void RunProductTests() {
 
 int main(int argc, char** argv) {
   const std::string suite = argc > 1 ? argv[1] : "";
-  if (suite == "pipe") {
-    RunPipeTests();
+  knownFaults = argc > 2 && std::string(argv[2]) == "--known-faults";
+  if (suite == "hid") {
+    RunHidTests();
   } else if (suite == "product") {
     RunProductTests();
   } else {
-    std::printf("usage: link_host pipe|product\n");
+    std::printf("usage: link_host hid [--known-faults] | product\n");
     return 2;
   }
+  if (expectedFailures > 0) std::printf("%d expected failures not counted\n", expectedFailures);
   return linkcheck::Summary();
 }

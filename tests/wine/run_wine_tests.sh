@@ -3,7 +3,8 @@
 #
 # usage: run_wine_tests.sh [--arch win64|win32] [--prefix DIR] [--timeout SECONDS] [--xvfb]
 #                          [--keep-server] PROGRAM.exe [ARGS...]
-#        run_wine_tests.sh [--arch A] [--prefix DIR] --start | --stop
+#        run_wine_tests.sh [--arch A] [--prefix DIR] [--driver SYS] [--unplug TOOL] --start
+#        run_wine_tests.sh [--arch A] [--prefix DIR] --stop
 #        run_wine_tests.sh --probe-win32     exit 0 when 32-bit Wine can run here
 #
 # A crash ends the program at once (no debugger is started). The prefix is created once (about 11 s) and reused; it gets the null graphics driver, so windows,
@@ -11,7 +12,9 @@
 # for screenshots). Each program runs with a timeout; the prefix's wine server is stopped at the
 # end unless --keep-server. --start creates the prefix and leaves a warmed-up persistent server
 # running, so a series of --keep-server runs starts in about a second each instead of six; --stop
-# ends it. Exit code: the program's, 124 on timeout, 77 when the requested Wine
+# ends it. --driver puts a kernel driver into the prefix's drivers folder first (only while the
+# prefix's server is down is that safe); --unplug runs `TOOL unplug` once the server is up, so no
+# virtual device left over from an earlier run is present. Exit code: the program's, 124 on timeout, 77 when the requested Wine
 # cannot run here (ctest reports that as skipped).
 set -uo pipefail
 
@@ -21,6 +24,8 @@ timeout_s=60
 xvfb=0
 keep_server=0
 action=run
+driver=
+unplug_tool=
 
 # 32-bit Wine needs a kernel that executes 32-bit programs; asking its loader for the version
 # answers that in a fraction of a second either way.
@@ -36,6 +41,8 @@ while [ $# -gt 0 ]; do
     --xvfb) xvfb=1; shift ;;
     --keep-server) keep_server=1; shift ;;
     --probe-win32) probe_win32; exit $? ;;
+    --driver) driver=$2; shift 2 ;;
+    --unplug) unplug_tool=$2; shift 2 ;;
     --start) action=start; shift ;;
     --stop) action=stop; shift ;;
     --) shift; break ;;
@@ -79,6 +86,16 @@ if [ ! -f "$prefix/.pendant-ready" ]; then
   "$server" -w
   touch "$prefix/.pendant-ready"
 fi
+if [ -n "$driver" ]; then
+  drivers=$prefix/drive_c/windows/system32/drivers
+  if ! cmp -s "$driver" "$drivers/$(basename "$driver")"; then
+    # winedevice may have the old file loaded: the server goes down first.
+    "$server" -k >/dev/null 2>&1
+    "$server" -w >/dev/null 2>&1
+    mkdir -p "$drivers"
+    cp "$driver" "$drivers/" || { echo "run_wine_tests: cannot copy $driver" >&2; exit 1; }
+  fi
+fi
 flock -u 9
 exec 9>&-
 
@@ -87,6 +104,12 @@ case $action in
     # Detached from our output and lock, or whoever waits for them would wait for the server.
     "$server" -p </dev/null >/dev/null 2>&1
     timeout 120 "$loader" cmd /c exit </dev/null >/dev/null 2>&1
+    if [ -n "$unplug_tool" ]; then
+      timeout 60 "$loader" "$unplug_tool" unplug </dev/null >/dev/null 2>&1 || {
+        echo "run_wine_tests: $unplug_tool unplug failed" >&2
+        exit 1
+      }
+    fi
     exit 0
     ;;
   stop)

@@ -30,13 +30,17 @@ function(pendant_add_wine_program target)
   target_link_options(${target} PRIVATE -static-libgcc -static-libstdc++ -static)
 endfunction()
 
+include(${CMAKE_SOURCE_DIR}/tests/wine/virtual_pendant/virtual_pendant.cmake)
+
 # Registers `program` (a target) with its arguments as the ctest test wine.<name>. All Wine tests
 # share one prefix and one persistent server, started by wine.start and ended by wine.stop, which
 # ctest adds around any selection of them; they run one at a time.
 if(PENDANT_WINE_ARCH)
   set(PENDANT_WINE_PREFIX ${CMAKE_BINARY_DIR}/wine-prefix-${PENDANT_WINE_ARCH})
+  # The server starts with the virtual pendant's driver in place and no virtual pendant plugged.
   add_test(NAME wine.start COMMAND ${PENDANT_WINE_RUNNER} --arch ${PENDANT_WINE_ARCH}
-    --prefix ${PENDANT_WINE_PREFIX} --start)
+    --prefix ${PENDANT_WINE_PREFIX} --driver ${VPENDANT_SYS} --unplug $<TARGET_FILE:vpendant>
+    --start)
   add_test(NAME wine.stop COMMAND ${PENDANT_WINE_RUNNER} --arch ${PENDANT_WINE_ARCH}
     --prefix ${PENDANT_WINE_PREFIX} --stop)
   set_tests_properties(wine.start PROPERTIES FIXTURES_SETUP wine_server RESOURCE_LOCK wine_prefix

@@ -1,22 +1,14 @@
 # Pendant.dll from the portable core, the export boundary and this folder. The dialog's resource
-# script and sources join through the globs. Files named *_pipe_* belong to the test variant only.
+# script and sources join through the globs.
 file(GLOB PENDANT_WIN32_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_CURRENT_LIST_DIR}/*.cpp ${CMAKE_CURRENT_LIST_DIR}/*.rc)
-set(PENDANT_WIN32_PIPE_SOURCES ${PENDANT_WIN32_SOURCES})
-list(FILTER PENDANT_WIN32_SOURCES EXCLUDE REGEX ".*_pipe_[^/]*$")
 set(PENDANT_WIN32_DEF ${CMAKE_CURRENT_LIST_DIR}/pendant.def)
 set(PENDANT_WIN32_SYSTEM_LIBS setupapi hid ws2_32 user32 gdi32 comctl32 ole32 oleaut32 uuid)
 
 # Builds one variant of the plug-in DLL. `target` names the CMake target and the file; further
-# arguments are compile definitions. The sources are the product's plus, when `with_pipe` is set,
-# the *_pipe_* files.
-function(pendant_add_plugin_dll target with_pipe)
-  if(with_pipe)
-    set(sources ${PENDANT_WIN32_PIPE_SOURCES})
-  else()
-    set(sources ${PENDANT_WIN32_SOURCES})
-  endif()
-  add_library(${target} SHARED ${CMAKE_SOURCE_DIR}/src/host/exports.cpp ${sources}
+# arguments are compile definitions.
+function(pendant_add_plugin_dll target)
+  add_library(${target} SHARED ${CMAKE_SOURCE_DIR}/src/host/exports.cpp ${PENDANT_WIN32_SOURCES}
     ${PENDANT_WIN32_DEF})
   set_target_properties(${target} PROPERTIES OUTPUT_NAME ${target} PREFIX "")
   target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${PENDANT_WARNINGS}>
@@ -29,13 +21,6 @@ function(pendant_add_plugin_dll target with_pipe)
     -Wl,--enable-stdcall-fixup $<$<CONFIG:Release,MinSizeRel>:-s>)
 endfunction()
 
-pendant_add_plugin_dll(Pendant OFF)
-
-# The test variant with the named-pipe device bus, for the Wine link tests.
-function(pendant_add_pipe_dll)
-  if(NOT TARGET PendantPipe)
-    pendant_add_plugin_dll(PendantPipe ON PENDANT_PIPE_BUS=1)
-  endif()
-endfunction()
+pendant_add_plugin_dll(Pendant)
 
 enable_testing()

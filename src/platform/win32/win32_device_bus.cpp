@@ -572,12 +572,9 @@ std::unique_ptr<InterfaceEnumerator> CreateHidInterfaceEnumerator() {
   return std::make_unique<HidInterfaceEnumerator>();
 }
 
-#if !PENDANT_PIPE_BUS
-// The pipe test build has its own, next to its pipe.
 std::unique_ptr<InterfaceEnumerator> CreateInterfaceEnumerator() {
   return CreateHidInterfaceEnumerator();
 }
-#endif
 
 std::unique_ptr<DeviceBus> CreateWin32DeviceBus(void* hostParentWindow) {
   return std::make_unique<Win32DeviceBus>(static_cast<HWND>(hostParentWindow));

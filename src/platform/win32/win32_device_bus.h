@@ -15,8 +15,8 @@
 // opens and reads devices but has no timer and receives no notifications (HasWindow is false).
 std::unique_ptr<DeviceBus> CreateWin32DeviceBus(void* hostParentWindow);
 
-// Where the bus gets its interface list and the identity of an opened interface from. The product
-// asks the HID class; the pipe test build substitutes a named pipe for the pendant.
+// Where the bus gets its interface list and the identity of an opened interface from: the HID
+// class.
 class InterfaceEnumerator {
  public:
   virtual ~InterfaceEnumerator() = default;
@@ -30,5 +30,5 @@ class InterfaceEnumerator {
 
 // The HID class enumeration of the system.
 std::unique_ptr<InterfaceEnumerator> CreateHidInterfaceEnumerator();
-// The one the bus uses: the HID class, or in the pipe test build the test pipe.
+// The one the bus uses.
 std::unique_ptr<InterfaceEnumerator> CreateInterfaceEnumerator();
