@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "host/module.h"
+#include "link/pendant_view.h"
 #include "link/shuttle_win.h"
 #include "settings/config_dialog.h"
 #include "settings/pendant_settings_io.h"
@@ -92,7 +93,9 @@ PENDANT_EXPORT void Config() {
   Guarded([] {
     Module& module = TheModule();
     ProfileStore store(module.profilePath, module.platform.Files());
-    ShowConfigDialog(module, store);
+    // Looked up at each refresh: the window may go while the dialog is open.
+    ShowConfigDialog(module, store,
+                     [&module] { return PendantStatusArea(module.shuttleWin.get()); });
   });
 }
 

@@ -86,4 +86,8 @@ class DeviceBus {
   virtual void UnregisterNotifications() = 0;
 
   virtual void StartTimer(std::uint32_t id, std::uint32_t periodMs) = 0;
+
+  // The system's error code of the last failed Open, StartRead or WaitRead, for the diagnostic
+  // trail; 0 when the bus cannot tell.
+  virtual std::uint32_t LastError() const { return 0; }
 };

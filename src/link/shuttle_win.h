@@ -34,6 +34,10 @@ class ShuttleWin final : public BusListener {
   // Cancels a pending read, then closes the read and write handles.
   void CloseLink();
   void OpenLink();
+  // Opens `path`, writing a failure to the diagnostic trail.
+  DeviceHandle OpenTraced(const std::string& path, OpenMode mode);
+  // The search of FindPendant without the registration and the timer; returns `connected`.
+  bool SearchPendant();
   void CloseHandle(DeviceHandle& handle);
   // Reads at most one report into readBuffer, waiting at most kReadWaitMs.
   void ReadReport();
@@ -54,6 +58,8 @@ class ShuttleWin final : public BusListener {
   // After a reopen nothing is decoded until a fresh report arrives: the report from before an
   // unplug may hold a turning wheel, which must not keep driving the machine.
   bool awaitingReport = false;
+  // A failed read was written to the trail; cleared by a good read or a reopen.
+  bool readErrorReported = false;
   std::uint8_t ioBuffer[kInputReportSize] = {};  // the system reads into this one
 
   // Poll

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "host/platform.h"
 #include "link/device_bus.h"
@@ -57,10 +58,12 @@ class FakePlatform final : public Platform {
   std::string ModuleBaseName() override { return moduleBaseName; }
   ProfileFiles& Files() override { return files; }
   void RunConfigDialog(ConfigDialog& dialog) override;
+  void Trace(const char* line) override { trail.emplace_back(line); }
 
   std::string moduleBaseName = "Pendant";
   MemoryProfileFiles files;
   // Makes the next buses; NullBus when empty.
   std::function<std::unique_ptr<DeviceBus>()> busFactory;
   std::function<void(ConfigDialog&)> dialogScript;
+  std::vector<std::string> trail;  // the diagnostic trail, line by line
 };

@@ -39,6 +39,8 @@ class SimPlatform final : public Platform {
   ProfileFiles& Files() override { return PosixProfileFilesInstance(); }
 
   void RunConfigDialog(ConfigDialog& dialog) override { RunSimConfigDialog(dialog); }
+
+  void Trace(const char* line) override { SimTraceLine(line); }
 };
 
 }  // namespace

@@ -36,6 +36,12 @@ class VirtualBus;
 
 inline constexpr std::size_t kInputQueueCapacity = 256;
 
+// The Windows error codes a real bus reports in the same situations, for the diagnostic trail.
+inline constexpr std::uint32_t kErrorFileNotFound = 2;
+inline constexpr std::uint32_t kErrorAccessDenied = 5;
+inline constexpr std::uint32_t kErrorGenFailure = 31;
+inline constexpr std::uint32_t kErrorDeviceNotConnected = 1167;
+
 struct Hub {
   std::vector<VirtualDevice> devices;
   std::map<DeviceHandle, OpenHandle> handles;
@@ -134,14 +140,17 @@ class VirtualBus final : public DeviceBus {
     for (std::size_t i = 0; i < hub.devices.size(); ++i) {
       const VirtualDevice& d = hub.devices[i];
       if (!SameText(d.path, path)) continue;
-      if (!d.present || d.openFails) return kInvalidDeviceHandle;
-      if (d.dataOpensFail && mode != OpenMode::Probe) return kInvalidDeviceHandle;
+      if (!d.present) return Fail(kErrorFileNotFound);
+      if (d.openFails || (d.dataOpensFail && mode != OpenMode::Probe))
+        return Fail(kErrorAccessDenied);
       DeviceHandle h = hub.nextHandle++;
       hub.handles[h] = OpenHandle{static_cast<int>(i), mode};
       return h;
     }
-    return kInvalidDeviceHandle;
+    return Fail(kErrorFileNotFound);
   }
+
+  std::uint32_t LastError() const override { return lastError_; }
 
   bool GetAttributes(DeviceHandle handle, HidAttributes& attributes) override {
     const VirtualDevice* d = PresentDevice(handle);
@@ -165,7 +174,7 @@ class VirtualBus final : public DeviceBus {
     Hub& hub = TheHub();
     transferred = 0;
     OpenHandle* h = ReadableHandle(handle);
-    if (h == nullptr || buffer == nullptr) return IoStatus::Failed;
+    if (h == nullptr || buffer == nullptr) return ReadFailed(kErrorDeviceNotConnected);
     if (h->readPending) {
       ++hub.stats.readsReissuedWhilePending;
       return IoStatus::Failed;
@@ -174,7 +183,7 @@ class VirtualBus final : public DeviceBus {
     h->readPending = true;
     h->pendingBuffer = buffer;
     h->pendingSize = size;
-    return Complete(hub, *h, transferred);
+    return Completed(Complete(hub, *h, transferred));
   }
 
   IoStatus WaitRead(DeviceHandle handle, std::uint32_t timeoutMs,
@@ -183,8 +192,8 @@ class VirtualBus final : public DeviceBus {
     transferred = 0;
     ++hub.stats.waits;
     OpenHandle* h = ReadableHandle(handle);
-    if (h == nullptr || !h->readPending) return IoStatus::Failed;
-    IoStatus status = Complete(hub, *h, transferred);
+    if (h == nullptr || !h->readPending) return ReadFailed(kErrorDeviceNotConnected);
+    IoStatus status = Completed(Complete(hub, *h, transferred));
     // A report queued before the wait arrives at once; otherwise the whole timeout passes.
     if (status == IoStatus::Pending) hub.stats.waitedMs += timeoutMs;
     return status;
@@ -235,6 +244,22 @@ class VirtualBus final : public DeviceBus {
   }
 
  private:
+  DeviceHandle Fail(std::uint32_t error) {
+    lastError_ = error;
+    return kInvalidDeviceHandle;
+  }
+  IoStatus ReadFailed(std::uint32_t error) {
+    lastError_ = error;
+    return IoStatus::Failed;
+  }
+  // A queued read error stands for a device that stopped answering.
+  IoStatus Completed(IoStatus status) {
+    if (status == IoStatus::Failed) lastError_ = kErrorGenFailure;
+    return status;
+  }
+
+  std::uint32_t lastError_ = 0;
+
   static const VirtualDevice* PresentDevice(DeviceHandle handle) {
     Hub& hub = TheHub();
     auto it = hub.handles.find(handle);
