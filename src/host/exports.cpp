@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "host/module.h"
+#include "host/version.h"
 #include "link/pendant_view.h"
 #include "link/shuttle_win.h"
 #include "settings/config_dialog.h"
@@ -13,7 +14,7 @@
 
 namespace {
 
-constexpr const char* kNameSuffix = " Pendant --Norvale Ver 3.4.0";
+constexpr const char* kNameSuffix = " Pendant --Norvale Ver " PENDANT_VERSION_TEXT;
 
 std::unique_ptr<Module>& ModuleSlot() {
   static std::unique_ptr<Module> module;
