@@ -27,6 +27,7 @@ namespace {
 
 using linkcheck::Check;
 using linkcheck::CheckEqual;
+using linkcheck::CheckText;
 
 // ---------------------------------------------------------------------------------------------
 // The recording host
@@ -190,6 +191,13 @@ class PipeServer {
           Drop(*instance);
         }
       }
+    }
+  }
+
+  // No instance listens any more: a new open of the name fails, as for an unplugged device.
+  void StopListening() {
+    for (auto& instance : instances_) {
+      if (instance->state == State::Listening) Drop(*instance);
     }
   }
 
@@ -608,6 +616,193 @@ void RunPipeTests() {
 }
 
 // ---------------------------------------------------------------------------------------------
+// The diagnostic trail as a debug-output viewer sees it: OutputDebugStringA raises
+// DBG_PRINTEXCEPTION_C, which a vectored handler of this process catches first.
+
+std::vector<std::string> trail;
+
+LONG CALLBACK CaptureDebugOutput(EXCEPTION_POINTERS* info) {
+  const EXCEPTION_RECORD* record = info->ExceptionRecord;
+  if (record->ExceptionCode != DBG_PRINTEXCEPTION_C || record->NumberParameters < 2) {
+    return EXCEPTION_CONTINUE_SEARCH;
+  }
+  const auto* text = reinterpret_cast<const char*>(record->ExceptionInformation[1]);
+  std::string line(text, strnlen(text, static_cast<std::size_t>(record->ExceptionInformation[0])));
+  if (!line.empty() && line.back() == '\n') line.pop_back();
+  trail.push_back(line);
+  return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+bool TrailHas(const std::string& line) {
+  return std::find(trail.begin(), trail.end(), line) != trail.end();
+}
+
+bool TrailHasPrefix(const std::string& prefix) {
+  return std::any_of(trail.begin(), trail.end(),
+                     [&](const std::string& line) { return line.rfind(prefix, 0) == 0; });
+}
+
+void PrintTrail() {
+  for (const std::string& line : trail) std::printf("trail: %s\n", line.c_str());
+}
+
+// ---------------------------------------------------------------------------------------------
+// The configuration dialog's status area while the pendant reports, read from inside the
+// dialog's modal loop by a thread timer.
+
+constexpr int kStatusTextId = 1002;
+constexpr int kLiveViewId = 1003;
+
+struct StatusAreaProbe {
+  PipeServer* server = nullptr;
+  int step = 0;
+  int waited = 0;
+  std::string status;
+  std::string firstView;
+  std::string laterView;
+};
+StatusAreaProbe probe;
+
+BOOL CALLBACK FindConfigDialog(HWND window, LPARAM found) {
+  char className[16] = {};
+  GetClassNameA(window, className, sizeof className);
+  if (std::strcmp(className, "#32770") == 0 && GetDlgItem(window, kLiveViewId) != nullptr) {
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+std::string DialogItemText(HWND dialog, int id) {
+  char text[256] = {};
+  GetDlgItemTextA(dialog, id, text, sizeof text);
+  return text;
+}
+
+void CALLBACK ProbeStatusArea(HWND, UINT, UINT_PTR, DWORD) {
+  probe.server->Service();
+  HWND dialog = nullptr;
+  EnumThreadWindows(GetCurrentThreadId(), FindConfigDialog, reinterpret_cast<LPARAM>(&dialog));
+  if (dialog == nullptr) return;
+  const bool timedOut = ++probe.waited > 60;
+  switch (probe.step) {
+    case 0:
+      probe.status = DialogItemText(dialog, kStatusTextId);
+      probe.firstView = DialogItemText(dialog, kLiveViewId);
+      // EN and X held, the wheel at 7, the safety input released.
+      probe.server->SendReport({0, 7, 0, 0x30, 0, 0, 0, 0});
+      probe.step = 1;
+      break;
+    case 1:
+      probe.laterView = DialogItemText(dialog, kLiveViewId);
+      if (probe.laterView.find("Wheel: 7") != std::string::npos || timedOut) {
+        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+        probe.step = 2;
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+// Opens Config while the pendant holds the safety input; the view must follow a new report.
+void CheckStatusAreaFollowsThePendant(Plugin& plugin, PipeServer& server) {
+  probe = StatusAreaProbe{};
+  probe.server = &server;
+  const UINT_PTR timer = SetTimer(nullptr, 0, 50, ProbeStatusArea);
+  plugin.Config();
+  KillTimer(nullptr, timer);
+  CheckText(probe.status, "Pendant connected", "the dialog's status text");
+  CheckText(probe.firstView, "Held: none   Wheel: 0   Safety input: active",
+            "the live view shows the report decoded last");
+  CheckText(probe.laterView, "Held: EN X/A   Wheel: 7   Safety input: off",
+            "the live view follows the pendant while the dialog is open");
+}
+
+// ---------------------------------------------------------------------------------------------
+// PendantPipe.dll: a pendant plugged in after start-up, then into another port
+
+void RunRediscoveryTests() {
+  AddVectoredExceptionHandler(1, CaptureDebugOutput);
+  const std::string base = "\\\\.\\pipe\\pendant-replug-" + std::to_string(GetCurrentProcessId());
+  PipeServer first(base + "-a");
+  PipeServer second(base + "-b");
+  // The pendant's pipe is named but nobody serves it yet: not plugged in.
+  SetEnvironmentVariableA("PENDANT_TEST_PIPE", first.Name().c_str());
+
+  Plugin plugin;
+  if (!LoadPlugin("PendantPipe.dll", plugin)) {
+    Check(false, "PendantPipe.dll loads with all host entry points");
+    return;
+  }
+  HWND parent = CreateHostWindow();
+  HostBlocks blocks;
+  const std::string profile = TempProfilePath("replug");
+  Check(StartPlugin(plugin, blocks, parent, profile), "InitControl returns true");
+  HWND child = PluginWindow(parent);
+  PollLog log;
+  log.target = child;
+  plugin.PostInitControl();
+  Check(TrailHas("Pendant: search: none among 1 HID interfaces"),
+        "the trail tells that the search at start-up found no pendant");
+  Check(TrailHasPrefix("Pendant: open failed: probe " + first.Name() + ": error "),
+        "the trail tells the failed open with its error code");
+
+  // Plugged in after start-up: the next arrival, of whichever device, searches and finds it.
+  Check(first.KeepListening(3), "the first pipe listens");
+  auto other = InterfaceBroadcast("\\\\?\\hid#vid_1234&pid_5678#other");
+  const std::size_t pressesBefore = host.buttons.size();
+  CheckEqual(SendDeviceChange(child, DBT_DEVICEARRIVAL, other), TRUE, "arrival handled");
+  Pump(50, &log, &first);
+  CheckEqual(first.Connected(), 3, "a pendant plugged in after start-up is opened at its arrival");
+  Check(TrailHas("Pendant: search: found " + first.Name()), "the trail tells where it was found");
+  Pump(150, &log, &first);
+  CheckEqual(static_cast<long long>(host.buttons.size()), static_cast<long long>(pressesBefore),
+             "nothing is pressed before the pendant reports");
+  first.SendReport(kSafetyReport);
+  Pump(150, &log, &first);
+  first.SendReport(kIdleReport);
+  Pump(150, &log, &first);
+  CheckEqual(SafetyPresses(), 2, "its reports are decoded");
+
+  // Plugged into another port: the old path no longer opens, so the search takes the new one.
+  Check(second.KeepListening(3), "the second pipe listens");
+  first.StopListening();
+  SetEnvironmentVariableA("PENDANT_TEST_PIPE", second.Name().c_str());
+  auto removedFirst = InterfaceBroadcast(first.Name());
+  SendDeviceChange(child, DBT_DEVICEREMOVECOMPLETE, removedFirst);
+  CheckEqual(SafetyPresses(), 3, "the unplug presses 1021");
+  CheckEqual(SendDeviceChange(child, DBT_DEVICEARRIVAL, other), TRUE, "arrival handled");
+  Pump(50, &log, &second);
+  first.Service();
+  CheckEqual(second.Connected(), 3, "the pendant is opened at its new path");
+  CheckEqual(first.Connected(), 0, "nothing stays open on the old path");
+  Check(TrailHasPrefix("Pendant: open failed: read " + first.Name() + ": error "),
+        "the trail tells that the old path failed to open");
+  Check(TrailHas("Pendant: search: found " + second.Name()), "and where the pendant is now");
+  second.SendReport(kSafetyReport);
+  Pump(150, &log, &second);
+  CheckEqual(SafetyPresses(), 4, "reports at the new path are decoded");
+  CheckStatusAreaFollowsThePendant(plugin, second);
+
+  // A removal of the new path releases it as usual.
+  auto removedSecond = InterfaceBroadcast(second.Name());
+  SendDeviceChange(child, DBT_DEVICEREMOVECOMPLETE, removedSecond);
+  Pump(50, &log, &second);
+  // The safety input was released while the dialog was open: 1021 once more.
+  CheckEqual(SafetyPresses(), 6, "unplugging it from the new port presses 1021");
+  CheckEqual(second.Connected(), 1, "and closes its read and write handles");
+  Check(TrailHas("Pendant: removal: " + second.Name() + "; the pendant, released"),
+        "the trail tells the removal");
+  if (linkcheck::failed != 0) PrintTrail();
+
+  plugin.StopPlug();
+  DestroyWindow(parent);
+  FreeLibrary(plugin.module);
+  DeleteFileA(profile.c_str());
+}
+
+// ---------------------------------------------------------------------------------------------
 // Pendant.dll: no pendant present
 
 void RunProductTests() {
@@ -658,8 +853,10 @@ int main(int argc, char** argv) {
     RunPipeTests();
   } else if (suite == "product") {
     RunProductTests();
+  } else if (suite == "replug") {
+    RunRediscoveryTests();
   } else {
-    std::printf("usage: link_host pipe|product\n");
+    std::printf("usage: link_host pipe|product|replug\n");
     return 2;
   }
   return linkcheck::Summary();

@@ -13,13 +13,14 @@ constexpr std::uint16_t kPipeProductId = 0xFCE4;
 
 class PipeInterfaceEnumerator final : public InterfaceEnumerator {
  public:
-  PipeInterfaceEnumerator() : hid_(CreateHidInterfaceEnumerator()) {
-    char value[MAX_PATH] = {};
-    const DWORD length = GetEnvironmentVariableA(kPipeVariable, value, sizeof(value));
-    if (length > 0 && length < sizeof(value)) pipePath_.assign(value, length);
-  }
+  PipeInterfaceEnumerator() : hid_(CreateHidInterfaceEnumerator()) { ReadPipePath(); }
 
-  bool Begin() override { return true; }
+  // Read at every search, as the system lists what is present now: a test moves the pendant to
+  // another pipe (another port) by changing the variable.
+  bool Begin() override {
+    ReadPipePath();
+    return true;
+  }
 
   bool Path(std::uint32_t index, std::string& path) override {
     if (index != 0 || pipePath_.empty()) return false;
@@ -38,6 +39,13 @@ class PipeInterfaceEnumerator final : public InterfaceEnumerator {
   }
 
  private:
+  void ReadPipePath() {
+    char value[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableA(kPipeVariable, value, sizeof(value));
+    pipePath_.clear();
+    if (length > 0 && length < sizeof(value)) pipePath_.assign(value, length);
+  }
+
   std::unique_ptr<InterfaceEnumerator> hid_;
   std::string pipePath_;
 };
