@@ -115,6 +115,12 @@ PENDANT_SIM_API int SimTimerTick(void);
 PENDANT_SIM_API void SimSetStatusSink(void (*sink)(const char* text));
 /* Receives every message-box text (NULL: none). */
 PENDANT_SIM_API void SimSetMessageBoxSink(void (*sink)(const char* text));
+/* Receives the diagnostic trail, one line per connection event and never one per poll (NULL:
+ * none). The lines are those the Windows build writes to the debugger output, without the line
+ * feed: "Pendant: search: found <path>", "Pendant: search: none among <n> HID interfaces",
+ * "Pendant: open failed: probe|read|write <path>: error <code>", "Pendant: arrival: <name>; ...",
+ * "Pendant: removal: <name>; ...", "Pendant: read error: error <code>". */
+PENDANT_SIM_API void SimSetTrailSink(void (*sink)(const char* line));
 
 /* Device-change event types for SimDeviceChange. */
 enum { PENDANT_SIM_DEVICE_ARRIVAL = 0x8000, PENDANT_SIM_DEVICE_REMOVE_COMPLETE = 0x8004 };
@@ -126,7 +132,22 @@ PENDANT_SIM_API void SimDialogSetText(int controlId, const char* text);
 PENDANT_SIM_API void SimDialogSelect(int controlId, int index);
 PENDANT_SIM_API void SimDialogSetCheck(int controlId, int checked);
 PENDANT_SIM_API void SimDialogPress(int controlId); /* 1 OK, 2 Esc */
+/* `count` timer messages while the dialog is open, as its modal loop dispatches them: each runs a
+ * poll, after which the dialog's status area shows the pendant's view anew. */
+PENDANT_SIM_API void SimDialogTick(int count);
 PENDANT_SIM_API void SimDialogClear(void);
+
+/* The dialog's status area as last shown (during the running Config, or by the last one; "" before
+ * the first). The status text is "Pendant connected" or "No pendant found. Plug it in: it is
+ * picked up when plugged in."; the live view, while connected, names the keys and buttons held,
+ * the wheel counter and the safety input, e.g. "Held: EN X/A F1   Wheel: 132   Safety input: off",
+ * or "Waiting for the pendant's first report" after a reopen; "" while no pendant is connected.
+ * Valid until the next call into the library. */
+PENDANT_SIM_API const char* SimDialogStatusText(void);
+PENDANT_SIM_API const char* SimDialogLiveView(void);
+/* Receives both texts when a dialog opens and whenever they change while it is open (NULL: none).
+ */
+PENDANT_SIM_API void SimSetDialogViewSink(void (*sink)(const char* status, const char* liveView));
 
 #ifdef __cplusplus
 }

@@ -6,13 +6,15 @@
 
 #include "host/lifecycle.h"
 #include "host/module.h"
+#include "host/version.h"
+#include "link/pendant_view.h"
 #include "link/shuttle_win.h"
 #include "settings/config_dialog.h"
 #include "settings/profile_store.h"
 
 namespace {
 
-constexpr const char* kNameSuffix = " Pendant --Norvale Ver 3.4.0";
+constexpr const char* kNameSuffix = " Pendant --Norvale Ver " PENDANT_VERSION_TEXT;
 
 std::unique_ptr<Module>& ModuleSlot() {
   static std::unique_ptr<Module> module;
@@ -94,7 +96,9 @@ PENDANT_EXPORT void Config() {
     ModuleCall call(module);
     if (call.Nested()) return;  // see host/lifecycle.h
     ProfileStore store(module.profilePath, module.platform.Files());
-    ShowConfigDialog(module, store);
+    // Looked up at each refresh: the window may go while the dialog is open.
+    ShowConfigDialog(module, store,
+                     [&module] { return PendantStatusArea(module.shuttleWin.get()); });
   });
 }
 

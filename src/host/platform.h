@@ -32,4 +32,8 @@ class Platform {
 
   // Runs the configuration dialog modally over `dialog`; returns when it was closed (OK or Esc).
   virtual void RunConfigDialog(ConfigDialog& dialog) = 0;
+
+  // One line of the diagnostic trail (connection events), without a line end. Platforms without
+  // a place for it drop it. Called from the poll too: must not allocate for short lines.
+  virtual void Trace(const char* /*line*/) {}
 };

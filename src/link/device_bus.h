@@ -104,4 +104,7 @@ class DeviceBus {
   // A monotonic clock for the poll's time budget; a bus without one returns 0 throughout, and
   // the poll is then bounded by its report count alone.
   virtual std::uint64_t NowMicroseconds() { return 0; }
+  // The system's error code of the last failed Open, StartRead or WaitRead, for the diagnostic
+  // trail; 0 when the bus cannot tell.
+  virtual std::uint32_t LastError() const { return 0; }
 };

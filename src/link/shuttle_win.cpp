@@ -12,6 +12,7 @@
 #include "input/output_report.h"
 #include "input/safety_input.h"
 #include "jog/wheel.h"
+#include "link/link_trail.h"
 
 namespace {
 
@@ -81,56 +82,83 @@ void ShuttleWin::CloseLink() {
 }
 
 void ShuttleWin::OpenLink() {
-  readHandle = bus->Open(devicePath, OpenMode::OverlappedRead);
+  readErrorReported = false;
+  readHandle = OpenTraced(devicePath, OpenMode::OverlappedRead);
   if (readHandle != kInvalidDeviceHandle) bus->SetInputBufferCount(readHandle, kInputBufferCount);
-  writeHandle = bus->Open(devicePath, OpenMode::Write);
+  writeHandle = OpenTraced(devicePath, OpenMode::Write);
+}
+
+DeviceHandle ShuttleWin::OpenTraced(const std::string& path, OpenMode mode) {
+  const DeviceHandle handle = bus->Open(path, mode);
+  if (handle == kInvalidDeviceHandle) link_trail::OpenFailed(module, mode, path, bus->LastError());
+  return handle;
 }
 
 bool ShuttleWin::FindPendant() {
   if (!bus) return connected;
+  // Registered whether or not the pendant is there, so that plugging it in later finds it.
+  if (!notificationsRegistered) notificationsRegistered = bus->RegisterNotifications();
+  SearchPendant();
+  bus->StartTimer(kPollTimerId, kPollPeriodMs);
+  timerStarted = true;
+  return connected;
+}
+
+bool ShuttleWin::SearchPendant() {
   // A repeated search must not leave the handles of the previous one open.
   CloseLink();
   CloseHandle(probeHandle);
   connected = false;
 
-  if (bus->BeginEnumeration()) {
-    std::string path;
-    for (std::uint32_t index = 0; bus->InterfacePath(index, path); ++index) {
-      probeHandle = bus->Open(path, OpenMode::Probe);
-      HidAttributes attributes;
-      if (probeHandle != kInvalidDeviceHandle) bus->GetAttributes(probeHandle, attributes);
-      if (attributes.vendorId == kPendantVendorId && attributes.productId == kPendantProductId) {
-        connected = true;
-        devicePath = path;
-        if (!notificationsRegistered) notificationsRegistered = bus->RegisterNotifications();
-        OpenLink();
-        break;  // the matched pendant's probe handle stays open
-      }
-      CloseHandle(probeHandle);
-    }
-    bus->EndEnumeration();
+  if (!bus->BeginEnumeration()) {
+    link_trail::SearchFailed(module, bus->LastError());
+    return connected;
   }
-
-  bus->StartTimer(kPollTimerId, kPollPeriodMs);
-  timerStarted = true;
+  std::string path;
+  std::uint32_t index = 0;
+  for (; bus->InterfacePath(index, path); ++index) {
+    probeHandle = OpenTraced(path, OpenMode::Probe);
+    HidAttributes attributes;
+    if (probeHandle != kInvalidDeviceHandle) bus->GetAttributes(probeHandle, attributes);
+    if (attributes.vendorId == kPendantVendorId && attributes.productId == kPendantProductId) {
+      connected = true;
+      devicePath = path;
+      link_trail::SearchFound(module, devicePath);
+      OpenLink();
+      break;  // the matched pendant's probe handle stays open
+    }
+    CloseHandle(probeHandle);
+  }
+  bus->EndEnumeration();
+  if (!connected) link_trail::SearchNone(module, index);
   return connected;
 }
 
 bool ShuttleWin::OnDeviceChange(std::uint32_t eventType, const DeviceBroadcast* broadcast) {
   ModuleCall call(module);
   if (!bus || module.host.muted) return true;
+  const std::string_view name = broadcast != nullptr ? broadcast->name : std::string_view();
   if (eventType == kDeviceArrival) {
-    // Whichever device arrived, the pendant's path is reopened; the old handles go first.
+    link_trail::Arrival(module, name, devicePath);
+    // Whichever device arrived, the pendant's path is reopened; the old handles go first. With
+    // no pendant known, or when its path no longer opens (plugged into another port), search.
     CloseLink();
     connected = true;
-    OpenLink();
+    if (!devicePath.empty()) OpenLink();
+    if (devicePath.empty() || readHandle == kInvalidDeviceHandle ||
+        writeHandle == kInvalidDeviceHandle)
+      SearchPendant();
     awaitingReport = true;
   } else if (eventType == kDeviceRemoveComplete) {
-    if (broadcast != nullptr && broadcast->deviceType == kDeviceTypeInterface &&
-        SamePathIgnoringCase(broadcast->name, devicePath)) {
-      CloseLink();
-      connected = false;
-      module.host.DoButton(kSafetyButton);
+    if (broadcast != nullptr && broadcast->deviceType == kDeviceTypeInterface) {
+      // No pendant known: an empty name must not count as its path.
+      const bool pendant = !devicePath.empty() && SamePathIgnoringCase(name, devicePath);
+      link_trail::Removal(module, name, pendant);
+      if (pendant) {
+        CloseLink();
+        connected = false;
+        module.host.DoButton(kSafetyButton);
+      }
     }
   }
   return true;
@@ -178,7 +206,13 @@ std::uint32_t ShuttleWin::TakeReports() {
       status = bus->WaitRead(readHandle, timeoutMs, transferred);
       readPending = status == IoStatus::Pending;
     }
+    if (status == IoStatus::Failed && !readErrorReported) {
+      // Once per run of failures: a dead handle fails at every poll.
+      readErrorReported = true;
+      link_trail::ReadError(module, bus->LastError());
+    }
     if (status != IoStatus::Done) break;  // nothing more now; a failed read is retried next poll
+    readErrorReported = false;
     // Only a complete report counts; a short one is dropped and the next one read.
     if (transferred == kInputReportSize) {
       std::memcpy(takenReports[taken], ioBuffer, kInputReportSize);

@@ -50,6 +50,10 @@ class ShuttleWin final : public BusListener {
   // Cancels a pending read, then closes the read and write handles.
   void CloseLink();
   void OpenLink();
+  // Opens `path`, writing a failure to the diagnostic trail.
+  DeviceHandle OpenTraced(const std::string& path, OpenMode mode);
+  // The search of FindPendant without the registration and the timer; returns `connected`.
+  bool SearchPendant();
   void CloseHandle(DeviceHandle& handle);
   // Takes every report that has arrived into takenReports; returns how many.
   std::uint32_t TakeReports();
@@ -72,6 +76,8 @@ class ShuttleWin final : public BusListener {
   bool awaitingReport = false;
   bool polling = false;
   bool shutDown = false;
+  // A failed read was written to the trail; cleared by a good read or a reopen.
+  bool readErrorReported = false;
   std::uint8_t ioBuffer[kInputReportSize] = {};  // the system reads into this one
   std::uint8_t takenReports[kMaxReportsPerPoll][kInputReportSize] =
       {};  // this poll's, oldest first

@@ -235,10 +235,11 @@ void ConfigDialog::Esc() {
   open_ = false;
 }
 
-void ShowConfigDialog(Module& module, ProfileStore& store) {
+void ShowConfigDialog(Module& module, ProfileStore& store, DialogStatusSource statusSource) {
   LoadSettings(store, module.settings, 2);
   try {
     ConfigDialog dialog(module.settings);
+    dialog.SetStatusSource(std::move(statusSource));
     module.platform.RunConfigDialog(dialog);
   } catch (...) {
     // The profile is written back however the dialog ended.

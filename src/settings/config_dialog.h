@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -27,6 +28,17 @@ struct DialogRefusal {
   std::string message;
   DialogMessageIcon icon = DialogMessageIcon::None;
 };
+
+// The dialog's status area: whether a pendant is connected, and what it reports.
+struct DialogStatusArea {
+  bool connected = false;
+  std::string status;
+  std::string liveView;
+
+  bool operator==(const DialogStatusArea&) const = default;
+};
+// Asked again at every refresh while the dialog is open; it must change nothing.
+using DialogStatusSource = std::function<DialogStatusArea()>;
 
 class ConfigDialog {
  public:
@@ -56,6 +68,12 @@ class ConfigDialog {
   void Esc();
   bool IsOpen() const { return open_; }
 
+  // The status area as it reads now; empty without a source.
+  DialogStatusArea StatusArea() const {
+    return statusSource_ ? statusSource_() : DialogStatusArea{};
+  }
+  void SetStatusSource(DialogStatusSource source) { statusSource_ = std::move(source); }
+
  private:
   struct Control {
     int id;
@@ -69,9 +87,11 @@ class ConfigDialog {
   const Control* Find(int controlId, DialogControlKind kind) const;
 
   PendantSettings& settings_;
+  DialogStatusSource statusSource_;
   std::vector<Control> controls_;
   bool open_ = true;
 };
 
 // Loads the settings (Vel defaulting to 2), runs the dialog, saves every setting whatever happened.
-void ShowConfigDialog(Module& module, ProfileStore& store);
+// `statusSource` fills the dialog's status area.
+void ShowConfigDialog(Module& module, ProfileStore& store, DialogStatusSource statusSource = {});

@@ -69,6 +69,7 @@ class FakePlatform final : public Platform {
   ProfileFiles& Files() override { return files; }
   void RunConfigDialog(ConfigDialog& dialog) override;
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
+  void Trace(const char* line) override { trail.emplace_back(line); }
 
   std::string moduleBaseName = "Pendant";
   MemoryProfileFiles files;
@@ -76,4 +77,5 @@ class FakePlatform final : public Platform {
   std::function<std::unique_ptr<DeviceBus>()> busFactory;
   std::function<void(ConfigDialog&)> dialogScript;
   std::vector<std::string> messages;  // message boxes shown
+  std::vector<std::string> trail;  // the diagnostic trail, line by line
 };

@@ -95,7 +95,7 @@ TEST_F(LinkTest, DiscoveryOpensOnlyThePendantAndAlwaysStartsTheTimer) {
     EXPECT_TRUE(stats.timerRunning);
     EXPECT_EQ(stats.timerId, 1u);
     EXPECT_EQ(stats.timerPeriodMs, 25u);
-    EXPECT_EQ(stats.notificationsRegistered, c.pendantIndex >= 0);
+    EXPECT_TRUE(stats.notificationsRegistered);  // so that a later plug-in is noticed
     for (int i = 0; i < static_cast<int>(c.devices.size()); ++i)  // probe, read and write
       EXPECT_EQ(VirtualBusOpenHandleCount(i), i == c.pendantIndex ? 3 : 0) << "device " << i;
     if (c.pendantIndex >= 0) {
@@ -120,15 +120,21 @@ TEST_F(LinkTest, FailedOpensLeaveHandlesInvalidAndPollsStillRun) {
   EXPECT_EQ(win->outputReport[3], 1);  // filled all the same: heartbeat before any Update
 }
 
-TEST_F(LinkTest, UnopenablePendantIsNotFoundAndNotificationsStayOff) {
+TEST_F(LinkTest, UnopenablePendantIsNotFoundUntilItOpens) {
   const int pendant = VirtualBusAddDevice(kPendantVendorId, kPendantProductId);
   VirtualBusSetOpenFails(pendant, 1);
   CreateWindow();
 
   EXPECT_FALSE(win->FindPendant());
   EXPECT_TRUE(VirtualBusTestStats().timerRunning);
-  EXPECT_EQ(VirtualBusDeviceChange(kDeviceArrival, VirtualBusDevicePath(pendant)), 0);
+  EXPECT_EQ(VirtualBusDeviceChange(kDeviceArrival, VirtualBusDevicePath(pendant)), 1);
   EXPECT_FALSE(win->connected);
+  EXPECT_EQ(VirtualBusOpenHandleCount(-1), 0);
+
+  VirtualBusSetOpenFails(pendant, 0);
+  VirtualBusDeviceChange(kDeviceArrival, VirtualBusDevicePath(pendant));
+  EXPECT_TRUE(win->connected);
+  EXPECT_EQ(VirtualBusOpenHandleCount(pendant), 3);
 }
 
 TEST_F(LinkTest, DeviceChangeReleasesOnlyThePendantAndArrivalReopensIt) {
@@ -192,15 +198,22 @@ TEST_F(LinkTest, ArrivalDecodesNothingUntilAFreshReportArrives) {
 
   VirtualBusDeviceChange(kDeviceRemoveComplete, VirtualBusDevicePath(pendant));
   VirtualBusSetDevicePresent(pendant, 0);
+  // Another device arrives: the pendant's path does not open and no search finds it.
   EXPECT_EQ(VirtualBusDeviceChange(kDeviceArrival, VirtualBusDevicePath(other)), 1);
-  ASSERT_TRUE(win->connected);
+  EXPECT_FALSE(win->connected);
   host.calls.clear();
   for (int i = 0; i < 5; ++i) VirtualBusTimerTick();
   EXPECT_TRUE(host.calls.empty());
 
-  // The pendant comes back and reports a wheel at rest: decoding resumes with that report.
+  // The pendant is back but silent: its last report from before the unplug stays undecoded.
   VirtualBusSetDevicePresent(pendant, 1);
   VirtualBusDeviceChange(kDeviceArrival, VirtualBusDevicePath(pendant));
+  ASSERT_TRUE(win->connected);
+  for (int i = 0; i < 5; ++i) VirtualBusTimerTick();
+  EXPECT_EQ(std::count(host.calls.begin(), host.calls.end(), "Code DOJOG"), 0);
+  EXPECT_TRUE(win->awaitingReport);
+
+  // It reports a wheel at rest: decoding resumes with that report.
   Queue(Report{0, 8, 0, 0, 0, 0, 0, 0});
   VirtualBusTimerTick();
   EXPECT_EQ(std::count(host.calls.begin(), host.calls.end(), "Code DOJOG"), 0);
@@ -409,6 +422,145 @@ TEST_F(LinkTest, WindowWithoutBusIsInert) {
   win->Poll();
   EXPECT_TRUE(win->OnDeviceChange(kDeviceArrival, nullptr));
   EXPECT_TRUE(host.calls.empty());
+}
+
+// A pendant absent at start-up, or plugged back into another port (another path), is taken at
+// the next arrival with the search of start-up. Nothing is pressed before its first fresh report.
+TEST_F(LinkTest, PendantIsTakenWheneverAndWhereverItIsPluggedIn) {
+  struct Case {
+    const char* name;
+    bool presentAtStart;
+    bool otherPort;       // comes back under a new path
+    bool unrelatedFirst;  // another device arrives before the pendant
+  };
+  const Case cases[] = {
+      {"plugged in after start-up", false, false, false},
+      {"another device arrives first", false, false, true},
+      {"re-plugged into another port", true, true, false},
+      {"re-plugged into the same port", true, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    VirtualBusReset();
+    const int other = VirtualBusAddDevice(0x1234, 0x5678);
+    int pendant = VirtualBusAddDevice(kPendantVendorId, kPendantProductId);
+    VirtualBusSetDevicePresent(pendant, c.presentAtStart ? 1 : 0);
+    CreateWindow();
+    EXPECT_EQ(win->FindPendant(), c.presentAtStart);
+    if (c.presentAtStart) {
+      Queue(MakeReport(40));
+      VirtualBusTimerTick();
+      VirtualBusSetDevicePresent(pendant, 0);
+      VirtualBusDeviceChange(kDeviceRemoveComplete, VirtualBusDevicePath(pendant));
+    }
+    if (c.unrelatedFirst) {
+      EXPECT_EQ(VirtualBusDeviceChange(kDeviceArrival, VirtualBusDevicePath(other)), 1);
+      EXPECT_FALSE(win->connected);
+      EXPECT_EQ(VirtualBusOpenHandleCount(-1), 0);
+    }
+    if (c.otherPort) pendant = VirtualBusAddDevice(kPendantVendorId, kPendantProductId);
+    VirtualBusSetDevicePresent(pendant, 1);
+    host.calls.clear();
+
+    EXPECT_EQ(VirtualBusDeviceChange(kDeviceArrival, VirtualBusDevicePath(pendant)), 1);
+    EXPECT_TRUE(win->connected);
+    EXPECT_EQ(win->devicePath, VirtualBusDevicePath(pendant));
+    EXPECT_EQ(VirtualBusOpenHandleCount(pendant), 3);
+    EXPECT_EQ(VirtualBusOpenHandleCount(-1), 3);  // nothing left open on the old path
+    // A wheel that stood at 40 before and reads 41 now would be a step if the stale report
+    // counted; nothing happens until the pendant reports.
+    for (int i = 0; i < 3; ++i) VirtualBusTimerTick();
+    EXPECT_TRUE(host.calls.empty());
+    Queue(MakeReport(41, kSafetyBit));
+    VirtualBusTimerTick();
+    EXPECT_EQ(Presses(1021), 1);
+
+    // A removal of the new path releases it as usual.
+    VirtualBusDeviceChange(kDeviceRemoveComplete, VirtualBusDevicePath(pendant));
+    EXPECT_FALSE(win->connected);
+    EXPECT_EQ(Presses(1021), 2);
+    EXPECT_EQ(VirtualBusOpenHandleCount(pendant), 1);  // the probe handle stays, as at start
+    module.shuttleWin.reset();
+  }
+}
+
+TEST_F(LinkTest, HundredLatePlugAndPortChangeCyclesLeakNoHandle) {
+  CreateWindow();
+  EXPECT_FALSE(win->FindPendant());
+  for (int i = 0; i < 100; ++i) {
+    // Every cycle the pendant comes in at a new path, once while none is known and once in
+    // place of the path it had, some cycles with a read outstanding.
+    const int pendant = VirtualBusAddDevice(kPendantVendorId, kPendantProductId);
+    VirtualBusDeviceChange(kDeviceArrival, VirtualBusDevicePath(pendant));
+    ASSERT_TRUE(win->connected) << "cycle " << i;
+    VirtualBusTestHoldReads(i % 3 == 0);
+    VirtualBusTimerTick();
+    VirtualBusSetDevicePresent(pendant, 0);
+    const int moved = VirtualBusAddDevice(kPendantVendorId, kPendantProductId);
+    VirtualBusDeviceChange(kDeviceArrival, VirtualBusDevicePath(moved));
+    ASSERT_EQ(win->devicePath, VirtualBusDevicePath(moved)) << "cycle " << i;
+    ASSERT_EQ(VirtualBusOpenHandleCount(-1), 3) << "cycle " << i;
+    VirtualBusSetDevicePresent(moved, 0);
+    VirtualBusDeviceChange(kDeviceRemoveComplete, VirtualBusDevicePath(moved));
+    ASSERT_EQ(VirtualBusOpenHandleCount(-1), 1) << "cycle " << i;
+    // An unrelated arrival with the pendant gone: the old path fails, the search finds nothing.
+    VirtualBusDeviceChange(kDeviceArrival, nullptr);
+    ASSERT_FALSE(win->connected) << "cycle " << i;
+    ASSERT_EQ(VirtualBusOpenHandleCount(-1), 0) << "cycle " << i;
+  }
+  EXPECT_EQ(VirtualBusTestStats().closedWithReadPending, 0);
+  EXPECT_EQ(VirtualBusTestStats().registrations, 1);
+  module.shuttleWin.reset();
+  EXPECT_EQ(VirtualBusOpenHandleCount(-1), 0);
+}
+
+// With no pendant known there is no path: a removal naming nothing must not release anything.
+TEST_F(LinkTest, RemovalWithAnEmptyNameWhileNoPendantIsKnownPressesNothing) {
+  CreateWindow();
+  EXPECT_FALSE(win->FindPendant());
+  EXPECT_EQ(VirtualBusDeviceChange(kDeviceRemoveComplete, ""), 1);
+  EXPECT_TRUE(host.calls.empty());
+}
+
+// One trail line per connection event, never one per poll: a dead handle fails at every poll.
+TEST_F(LinkTest, TrailTellsEachConnectionEventOnce) {
+  const int other = VirtualBusAddDevice(0x1234, 0x5678);
+  CreateWindow();
+  win->FindPendant();
+  const std::string otherPath = VirtualBusDevicePath(other);
+  const int pendant = VirtualBusAddDevice(kPendantVendorId, kPendantProductId);
+  const std::string path = VirtualBusDevicePath(pendant);
+  VirtualBusDeviceChange(kDeviceArrival, path.c_str());
+  VirtualBusDeviceChange(kDeviceRemoveComplete, otherPath.c_str());
+  Queue(MakeReport(1));
+  VirtualBusTimerTick();
+  VirtualBusTestQueueReadError();
+  VirtualBusTestQueueReadError();
+  for (int i = 0; i < 3; ++i) VirtualBusTimerTick();
+  Queue(MakeReport(2));
+  VirtualBusTimerTick();
+  VirtualBusSetDevicePresent(pendant, 0);  // gone without a removal: every read fails
+  for (int i = 0; i < 5; ++i) VirtualBusTimerTick();
+  VirtualBusSetOpenFails(pendant, 1);
+  VirtualBusSetDevicePresent(pendant, 1);
+  VirtualBusDeviceChange(kDeviceArrival, nullptr);
+  VirtualBusDeviceChange(kDeviceRemoveComplete, path.c_str());
+
+  const std::vector<std::string> expected = {
+      "Pendant: search: none among 1 HID interfaces",
+      "Pendant: arrival: " + path + "; no pendant known, searching",
+      "Pendant: search: found " + path,
+      "Pendant: removal: " + otherPath + "; not the pendant",
+      "Pendant: read error: error 31",
+      "Pendant: read error: error 1167",
+      "Pendant: arrival: (no name); reopening " + path,
+      "Pendant: open failed: read " + path + ": error 5",
+      "Pendant: open failed: write " + path + ": error 5",
+      "Pendant: open failed: probe " + path + ": error 5",
+      "Pendant: search: none among 2 HID interfaces",
+      "Pendant: removal: " + path + "; the pendant, released",
+  };
+  EXPECT_EQ(platform.trail, expected);
 }
 
 }  // namespace

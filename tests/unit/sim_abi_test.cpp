@@ -79,6 +79,9 @@ void RecordStatus(const char* text) {
 void RecordMessageBox(const char* text) {
   calls.push_back(std::string("MessageBox ") + text);
 }
+void RecordTrail(const char* line) {
+  calls.push_back(std::string("Trail ") + line);
+}
 
 struct Library {
   void* handle = nullptr;
@@ -107,6 +110,10 @@ struct Library {
   decltype(&::SimSetMessageBoxSink) SimSetMessageBoxSink = nullptr;
   decltype(&::SimDialogSetText) SimDialogSetText = nullptr;
   decltype(&::SimDialogPress) SimDialogPress = nullptr;
+  decltype(&::SimDialogTick) SimDialogTick = nullptr;
+  decltype(&::SimDialogStatusText) SimDialogStatusText = nullptr;
+  decltype(&::SimDialogLiveView) SimDialogLiveView = nullptr;
+  decltype(&::SimSetTrailSink) SimSetTrailSink = nullptr;
 
   explicit Library(const std::string& path) {
     handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -136,6 +143,10 @@ struct Library {
     Get("SimSetMessageBoxSink", SimSetMessageBoxSink);
     Get("SimDialogSetText", SimDialogSetText);
     Get("SimDialogPress", SimDialogPress);
+    Get("SimDialogTick", SimDialogTick);
+    Get("SimDialogStatusText", SimDialogStatusText);
+    Get("SimDialogLiveView", SimDialogLiveView);
+    Get("SimSetTrailSink", SimSetTrailSink);
   }
 
   template <class Fn>
@@ -315,7 +326,7 @@ TEST_F(SimAbiTest, DeviceChangeReachesOnlyARegisteredWindow) {
   const Case cases[] = {
       {"no window", 0xFCE4, false, false, 0},
       {"window, no search yet", 0xFCE4, true, false, 0},
-      {"search found no pendant", 0x0001, true, true, 0},
+      {"search found no pendant", 0x0001, true, true, 1},
       {"search found the pendant", 0xFCE4, true, true, 1},
   };
   for (const Case& c : cases) {
@@ -359,6 +370,39 @@ TEST_F(SimAbiTest, BadArgumentsAreHarmless) {
   const char* name = lib.SetProName(nullptr);
   ASSERT_NE(name, nullptr);
   EXPECT_EQ(std::string(name), std::string("libpendant_sim") + kNameSuffix);
+}
+
+// The status area follows the polls that the dialog's loop runs, and reads back after it closed;
+// a plug-in loaded anew or reset shows nothing of the old dialog.
+TEST_F(SimAbiTest, DialogStatusAreaFollowsThePendantWhileOpen) {
+  SetCallbacks();
+  EXPECT_STREQ(lib.SimDialogStatusText(), "");
+  lib.SimSetTrailSink(&RecordTrail);
+  const int pendant = lib.SimAddDevice(0x04D8, 0xFCE4);
+  Start();
+  Queue(kSafety, 0, 12);
+  lib.SimDialogTick(1);
+  lib.SimDialogPress(2);
+  lib.Config();
+  EXPECT_STREQ(lib.SimDialogStatusText(), "Pendant connected");
+  EXPECT_STREQ(lib.SimDialogLiveView(), "Held: none   Wheel: 12   Safety input: active");
+
+  lib.SimDeviceChange(PENDANT_SIM_DEVICE_REMOVE_COMPLETE, lib.SimDevicePath(pendant));
+  lib.SimDialogPress(2);
+  lib.Config();
+  EXPECT_STREQ(lib.SimDialogStatusText(),
+               "No pendant found. Plug it in: it is picked up when plugged in.");
+  EXPECT_STREQ(lib.SimDialogLiveView(), "");
+  EXPECT_NE(std::find(calls.begin(), calls.end(),
+                      std::string("Trail Pendant: search: found ") + lib.SimDevicePath(pendant)),
+            calls.end());
+
+  lib.SimReset();
+  EXPECT_STREQ(lib.SimDialogStatusText(), "");
+  calls.clear();
+  lib.SimAddDevice(0x04D8, 0xFCE4);
+  Start();
+  EXPECT_TRUE(calls.empty()) << "a reset drops the trail sink";
 }
 
 }  // namespace

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Checks the product DLL's PE tables: a 32-bit image, exactly the host's export names, and no
-# import of a MinGW runtime DLL (the host folder would not have one).
-# usage: check_pe.sh <objdump> <Pendant.dll>
+# Checks the product DLL's PE tables: a 32-bit image, exactly the host's export names, no import
+# of a MinGW runtime DLL (the host folder would not have one), and a version resource that tells
+# what the file is in its properties on Windows.
+# usage: check_pe.sh <objdump> <Pendant.dll> <windres> <version, e.g. 3.4.0>
 set -euo pipefail
 objdump=$1
 dll=$2
+windres=$3
+version=$4
 
 expected="Config
 DllCanUnloadNow
@@ -54,8 +57,26 @@ if grep -Eiq 'libstdc\+\+|libgcc|libwinpthread' <<<"$imports"; then
   fail "imports a MinGW runtime DLL: $(grep -Ei 'libstdc|libgcc|libwinpthread' <<<"$imports" | tr '\n' ' ')"
 fi
 
+# The version resource, decompiled: numbers and texts.
+resource=$("$windres" -i "$dll" -J coff -O rc 2>/dev/null | tr -d '\r' || true)
+numbers=$(tr '.' ',' <<<"$version" | sed 's/,/, /g')
+for field in FILEVERSION PRODUCTVERSION; do
+  grep -Eq "^[[:space:]]*$field[[:space:]]+$numbers, 0\$" <<<"$resource" ||
+    fail "version resource: $field is not $version"
+done
+value() {
+  sed -nE "s/^[[:space:]]*VALUE \"$1\", \"(.*)\"\$/\1/p" <<<"$resource"
+}
+[ "$(value FileVersion)" = "$version" ] || fail "version resource: FileVersion is not $version"
+[ "$(value ProductVersion)" = "$version" ] || fail "version resource: ProductVersion is not $version"
+[ "$(value OriginalFilename)" = "$(basename "$dll")" ] ||
+  fail "version resource: OriginalFilename is not $(basename "$dll")"
+[ -n "$(value FileDescription)" ] || fail "version resource: no FileDescription"
+[ -n "$(value ProductName)" ] || fail "version resource: no ProductName"
+
 if [ "$failed" -ne 0 ]; then
   echo "check_pe: $dll failed"
   exit 1
 fi
-echo "check_pe: $dll: PE32, $(wc -l <<<"$names") exports, imports: $(tr '\n' ' ' <<<"$imports")"
+echo "check_pe: $dll: PE32, $(wc -l <<<"$names") exports, version $version ($(value ProductName))," \
+  "imports: $(tr '\n' ' ' <<<"$imports")"

@@ -305,6 +305,10 @@ int main(int argc, char** argv) {
            MapDialogRect(d, &units);
            Check(client.right == units.right && client.bottom == units.bottom,
                  "733 by 410 dialog units");
+           CheckText(ItemText(d, 1002),
+                     "No pendant found. Plug it in: it is picked up when plugged in.",
+                     "the status area tells that no pendant is connected");
+           CheckText(ItemText(d, 1003), "", "no live view without a pendant");
            CheckText(ItemText(d, 4182), "55", "StepJogRate from the profile");
            CheckText(ItemText(d, 4171), "0.0001", "S1 default");
            CheckText(ItemText(d, 4222), "100", "C7 default");

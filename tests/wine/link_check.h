@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 namespace linkcheck {
 
@@ -23,6 +24,16 @@ inline void CheckEqual(long long actual, long long expected, const char* what) {
   } else {
     ++failed;
     std::printf("FAILED: %s (got %lld, expected %lld)\n", what, actual, expected);
+  }
+}
+
+inline void CheckText(const std::string& actual, const std::string& expected, const char* what) {
+  if (actual == expected) {
+    ++passed;
+  } else {
+    ++failed;
+    std::printf("FAILED: %s (got \"%s\", expected \"%s\")\n", what, actual.c_str(),
+                expected.c_str());
   }
 }
 

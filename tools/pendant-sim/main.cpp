@@ -23,8 +23,9 @@ constexpr int kExitMismatch = 1;
 constexpr int kExitUsage = 2;
 
 void Usage() {
-  std::cerr << "usage: pendant-sim [--lib <libpendant_sim.so>] [--reads] [--all-outputs]\n"
-               "                   [--expect <file> | --write-expected <file>] <session file>\n";
+  std::cerr
+      << "usage: pendant-sim [--lib <libpendant_sim.so>] [--reads] [--trail] [--all-outputs]\n"
+         "                   [--expect <file> | --write-expected <file>] <session file>\n";
 }
 
 // --lib first, then PENDANT_SIM_LIB, then the library beside this program.
@@ -45,6 +46,7 @@ int main(int argc, char** argv) {
   std::string sessionFile;
   pendant_sim::SessionOptions options;
   bool traceReads = false;
+  bool traceTrail = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -56,6 +58,8 @@ int main(int argc, char** argv) {
       writeFile = argv[++i];
     } else if (arg == "--reads") {
       traceReads = true;
+    } else if (arg == "--trail") {
+      traceTrail = true;
     } else if (arg == "--all-outputs") {
       options.allOutputs = true;
     } else if (arg == "--help" || arg == "-h") {
@@ -88,6 +92,7 @@ int main(int argc, char** argv) {
 
   pendant_sim::TraceHost& host = pendant_sim::TheHost();
   host.traceReads = traceReads;
+  host.traceTrail = traceTrail;
   std::vector<std::string> failed;
   bool played = false;
   {

@@ -67,6 +67,9 @@ bool LoadPlugin(const std::string& path, Plugin& plugin, std::string& error) {
   Resolve(handle, "SimDialogSetCheck", p.SimDialogSetCheck, optionalMissing);
   Resolve(handle, "SimDialogPress", p.SimDialogPress, optionalMissing);
   Resolve(handle, "SimDialogClear", p.SimDialogClear, optionalMissing);
+  Resolve(handle, "SimDialogTick", p.SimDialogTick, optionalMissing);
+  Resolve(handle, "SimSetDialogViewSink", p.SimSetDialogViewSink, optionalMissing);
+  Resolve(handle, "SimSetTrailSink", p.SimSetTrailSink, optionalMissing);
   plugin = p;
   return true;
 }

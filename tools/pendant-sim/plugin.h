@@ -41,6 +41,10 @@ struct Plugin {
   void (*SimDialogSetCheck)(int, int) = nullptr;
   void (*SimDialogPress)(int) = nullptr;
   void (*SimDialogClear)(void) = nullptr;
+  void (*SimDialogTick)(int) = nullptr;
+  void (*SimSetDialogViewSink)(void (*)(const char*, const char*)) = nullptr;
+  // The diagnostic trail; a library without it has none to show.
+  void (*SimSetTrailSink)(void (*)(const char*)) = nullptr;
 };
 
 // Loads the library at `path` and resolves its entry points. On failure `error` says what is

@@ -272,6 +272,8 @@ Session::~Session() {
 void Session::RegisterSinks() {
   plugin_.SimSetStatusSink(&HostStatus);
   plugin_.SimSetMessageBoxSink(&HostMessageBox);
+  if (plugin_.SimSetTrailSink != nullptr) plugin_.SimSetTrailSink(&HostTrail);
+  if (plugin_.SimSetDialogViewSink != nullptr) plugin_.SimSetDialogViewSink(&HostDialogView);
 }
 
 const fs::path& Session::TempDir() {
@@ -316,6 +318,7 @@ bool Session::Run(std::istream& in, std::string& error) {
       {"dialog", &Session::Dialog},
       {"expect-output", &Session::ExpectOutput},
       {"reads", &Session::Reads},
+      {"trail", &Session::Trail},
   };
 
   std::string line;
@@ -699,10 +702,14 @@ void Session::Dialog(const Args& args) {
     plugin_.SimDialogPress(static_cast<int>(ParseInteger(args[2], 1, 2, "button")));
   } else if (args.size() == 2 && args[1] == "clear") {
     plugin_.SimDialogClear();
+  } else if ((args.size() == 2 || args.size() == 3) && args[1] == "tick") {
+    if (plugin_.SimDialogTick == nullptr) throw SessionError("the library has no dialog tick");
+    plugin_.SimDialogTick(
+        args.size() == 3 ? static_cast<int>(ParseInteger(args[2], 1, 100000, "count")) : 1);
   } else {
     throw SessionError(
         "usage: dialog text <id> <text> | dialog select <id> <index> | dialog check <id> 0|1 | "
-        "dialog press 1|2 | dialog clear");
+        "dialog press 1|2 | dialog tick [n] | dialog clear");
   }
 }
 
@@ -721,6 +728,12 @@ void Session::ExpectOutput(const Args& args) {
 void Session::Reads(const Args& args) {
   ExpectArgs(args, 2, 2, "reads on|off");
   host_.traceReads = ParseOnOff(args[1]);
+}
+
+void Session::Trail(const Args& args) {
+  ExpectArgs(args, 2, 2, "trail on|off");
+  if (plugin_.SimSetTrailSink == nullptr) throw SessionError("the library has no trail");
+  host_.traceTrail = ParseOnOff(args[1]);
 }
 
 }  // namespace pendant_sim

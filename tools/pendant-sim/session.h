@@ -65,6 +65,7 @@ class Session {
   void Dialog(const Args& args);
   void ExpectOutput(const Args& args);
   void Reads(const Args& args);
+  void Trail(const Args& args);
 
   // One timer message; false when the poll timer was not running.
   bool TickOnce();

@@ -84,4 +84,13 @@ void HostMessageBox(const char* text) {
   TheHost().Add("MessageBox " + Quote(text));
 }
 
+void HostTrail(const char* line) {
+  TraceHost& host = TheHost();
+  if (host.traceTrail) host.Add("Trail " + Quote(line));
+}
+
+void HostDialogView(const char* status, const char* liveView) {
+  TheHost().Add("DialogView " + Quote(status) + " " + Quote(liveView));
+}
+
 }  // namespace pendant_sim

@@ -12,6 +12,7 @@ namespace pendant_sim {
 struct TraceHost {
   std::vector<std::string> trace;
   bool traceReads = false;
+  bool traceTrail = false;  // the plug-in's diagnostic trail, by --trail or "trail on"
   std::map<int, bool> leds;
   std::map<int, double> dros;  // SetDRO writes here, so GetDRO reads back what was set
   std::vector<unsigned char> hostState;
@@ -34,6 +35,8 @@ void HostSetLED(void);
 void HostCode(const char* line);
 void HostStatus(const char* text);
 void HostMessageBox(const char* text);
+void HostTrail(const char* line);
+void HostDialogView(const char* status, const char* liveView);
 
 // Shortest text that reads back as the same double: "100", "102.5", "1e-05".
 std::string FormatDouble(double value);

@@ -15,6 +15,17 @@ void QueueSimDialogText(int controlId, const char* text);
 void QueueSimDialogSelect(int controlId, int index);
 void QueueSimDialogCheck(int controlId, int checked);
 void QueueSimDialogPress(int controlId);
+// `count` timer messages while the dialog is open: the poll runs and the status area follows.
+void QueueSimDialogTick(int count);
+
+// The status area as the dialog showed it last ("" before the first dialog).
+const char* SimDialogShownStatus();
+const char* SimDialogShownLiveView();
+// Receives the status area's texts whenever they change while a dialog is open.
+using SimDialogViewSink = void (*)(const char* status, const char* liveView);
+void SetSimDialogViewSink(SimDialogViewSink sink);
 
 // Drops every queued action (SimReset and SimDialogClear).
 void ClearSimDialogScript();
+// Forgets the status area last shown and the view sink (SimReset).
+void ResetSimDialogView();

@@ -17,6 +17,18 @@ PENDANT_SIM_API void SimDialogSetCheck(int controlId, int checked) {
 PENDANT_SIM_API void SimDialogPress(int controlId) {
   Guarded([&] { QueueSimDialogPress(controlId); });
 }
+PENDANT_SIM_API void SimDialogTick(int count) {
+  Guarded([&] { QueueSimDialogTick(count); });
+}
+PENDANT_SIM_API const char* SimDialogStatusText(void) {
+  return SimDialogShownStatus();
+}
+PENDANT_SIM_API const char* SimDialogLiveView(void) {
+  return SimDialogShownLiveView();
+}
+PENDANT_SIM_API void SimSetDialogViewSink(void (*sink)(const char* status, const char* liveView)) {
+  SetSimDialogViewSink(sink);
+}
 PENDANT_SIM_API void SimDialogClear(void) {
   Guarded([] { ClearSimDialogScript(); });
 }

@@ -25,6 +25,7 @@ void SimReset(void) {
     VirtualBusReset();
     SimSinksClear();
     ClearSimDialogScript();
+    ResetSimDialogView();
   });
 }
 
@@ -84,6 +85,10 @@ void SimSetStatusSink(void (*sink)(const char* text)) {
 
 void SimSetMessageBoxSink(void (*sink)(const char* text)) {
   SimSinksSetMessageBox(sink);
+}
+
+void SimSetTrailSink(void (*sink)(const char* line)) {
+  SimSinksSetTrail(sink);
 }
 
 }  // extern "C"

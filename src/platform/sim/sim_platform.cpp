@@ -41,6 +41,7 @@ class SimPlatform final : public Platform {
   void RunConfigDialog(ConfigDialog& dialog) override { RunSimConfigDialog(dialog); }
 
   void ShowMessage(const std::string& text) override { SimShowMessageBox(text.c_str()); }
+  void Trace(const char* line) override { SimTraceLine(line); }
 };
 
 }  // namespace

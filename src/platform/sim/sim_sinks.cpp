@@ -4,6 +4,7 @@ namespace {
 
 SimTextSink statusSink = nullptr;
 SimTextSink messageBoxSink = nullptr;
+SimTextSink trailSink = nullptr;
 
 void Deliver(SimTextSink sink, const char* text) {
   if (sink != nullptr) sink(text != nullptr ? text : "");
@@ -19,6 +20,10 @@ void SimShowStatusText(const char* text) {
   Deliver(statusSink, text);
 }
 
+void SimTraceLine(const char* line) {
+  Deliver(trailSink, line);
+}
+
 void SimSinksSetStatus(SimTextSink sink) {
   statusSink = sink;
 }
@@ -27,7 +32,12 @@ void SimSinksSetMessageBox(SimTextSink sink) {
   messageBoxSink = sink;
 }
 
+void SimSinksSetTrail(SimTextSink sink) {
+  trailSink = sink;
+}
+
 void SimSinksClear() {
+  trailSink = nullptr;
   statusSink = nullptr;
   messageBoxSink = nullptr;
 }

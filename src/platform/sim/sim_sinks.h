@@ -8,8 +8,11 @@ using SimTextSink = void (*)(const char* text);
 void SimShowMessageBox(const char* text);
 // Replaces the host's status text.
 void SimShowStatusText(const char* text);
+// One line of the diagnostic trail.
+void SimTraceLine(const char* line);
 
 void SimSinksSetStatus(SimTextSink sink);
 void SimSinksSetMessageBox(SimTextSink sink);
-// Both sinks unregistered, as right after load.
+void SimSinksSetTrail(SimTextSink sink);
+// Every sink unregistered, as right after load.
 void SimSinksClear();

@@ -44,6 +44,12 @@ inline constexpr std::size_t kInputQueueCapacity = 256;
 // The class driver's input queue length until a handle asks for another.
 inline constexpr std::size_t kDefaultInputBuffers = 32;
 
+// The Windows error codes a real bus reports in the same situations, for the diagnostic trail.
+inline constexpr std::uint32_t kErrorFileNotFound = 2;
+inline constexpr std::uint32_t kErrorAccessDenied = 5;
+inline constexpr std::uint32_t kErrorGenFailure = 31;
+inline constexpr std::uint32_t kErrorDeviceNotConnected = 1167;
+
 struct Hub {
   std::vector<VirtualDevice> devices;
   std::map<DeviceHandle, OpenHandle> handles;
@@ -210,8 +216,9 @@ class VirtualBus final : public DeviceBus {
     for (std::size_t i = 0; i < hub.devices.size(); ++i) {
       const VirtualDevice& d = hub.devices[i];
       if (!SameText(d.path, path)) continue;
-      if (!d.present || d.openFails) return kInvalidDeviceHandle;
-      if (d.dataOpensFail && mode != OpenMode::Probe) return kInvalidDeviceHandle;
+      if (!d.present) return Fail(kErrorFileNotFound);
+      if (d.openFails || (d.dataOpensFail && mode != OpenMode::Probe))
+        return Fail(kErrorAccessDenied);
       DeviceHandle h = hub.nextHandle++;
       OpenHandle opened;
       opened.device = static_cast<int>(i);
@@ -219,8 +226,10 @@ class VirtualBus final : public DeviceBus {
       hub.handles[h] = opened;
       return h;
     }
-    return kInvalidDeviceHandle;
+    return Fail(kErrorFileNotFound);
   }
+
+  std::uint32_t LastError() const override { return lastError_; }
 
   bool GetAttributes(DeviceHandle handle, HidAttributes& attributes) override {
     const VirtualDevice* d = PresentDevice(handle);
@@ -256,7 +265,7 @@ class VirtualBus final : public DeviceBus {
     Hub& hub = TheHub();
     transferred = 0;
     OpenHandle* h = ReadableHandle(handle);
-    if (h == nullptr || buffer == nullptr) return IoStatus::Failed;
+    if (h == nullptr || buffer == nullptr) return ReadFailed(kErrorDeviceNotConnected);
     if (h->readPending) {
       ++hub.stats.readsReissuedWhilePending;
       return IoStatus::Failed;
@@ -268,7 +277,7 @@ class VirtualBus final : public DeviceBus {
     h->startedUs = hub.nowUs;
     h->assigned = false;
     Assign(hub, *h);
-    return Completed(hub, *h) ? Finish(*h, transferred) : IoStatus::Pending;
+    return Completed(hub, *h) ? Noted(Finish(*h, transferred)) : IoStatus::Pending;
   }
 
   IoStatus WaitRead(DeviceHandle handle, std::uint32_t timeoutMs,
@@ -277,7 +286,7 @@ class VirtualBus final : public DeviceBus {
     transferred = 0;
     ++hub.stats.waits;
     OpenHandle* h = ReadableHandle(handle);
-    if (h == nullptr || !h->readPending) return IoStatus::Failed;
+    if (h == nullptr || !h->readPending) return ReadFailed(kErrorDeviceNotConnected);
     const std::uint64_t before = hub.nowUs;
     Assign(hub, *h);
     if (!Completed(hub, *h)) {
@@ -293,7 +302,7 @@ class VirtualBus final : public DeviceBus {
       if (!Completed(hub, *h)) AdvanceTo(deadline);
     }
     hub.stats.waitedUs += hub.nowUs - before;
-    if (Completed(hub, *h)) return Finish(*h, transferred);
+    if (Completed(hub, *h)) return Noted(Finish(*h, transferred));
     if (timeoutMs > 0) ++hub.stats.timedOutWaits;  // a check is no wait
     hub.stats.waitedMs += timeoutMs;
     return IoStatus::Pending;
@@ -347,6 +356,22 @@ class VirtualBus final : public DeviceBus {
   std::uint64_t NowMicroseconds() override { return TheHub().nowUs; }
 
  private:
+  DeviceHandle Fail(std::uint32_t error) {
+    lastError_ = error;
+    return kInvalidDeviceHandle;
+  }
+  IoStatus ReadFailed(std::uint32_t error) {
+    lastError_ = error;
+    return IoStatus::Failed;
+  }
+  // A queued read error stands for a device that stopped answering.
+  IoStatus Noted(IoStatus status) {
+    if (status == IoStatus::Failed) lastError_ = kErrorGenFailure;
+    return status;
+  }
+
+  std::uint32_t lastError_ = 0;
+
   static const VirtualDevice* PresentDevice(DeviceHandle handle) {
     Hub& hub = TheHub();
     auto it = hub.handles.find(handle);

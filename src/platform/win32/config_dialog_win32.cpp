@@ -8,6 +8,7 @@
 #include <array>
 #include <cmath>
 #include <string>
+#include <utility>
 
 #include "host/exports.h"
 #include "host/module.h"
@@ -19,10 +20,16 @@
 
 namespace {
 
+// The status area is refreshed this often while the dialog is open.
+constexpr UINT_PTR kStatusTimerId = 1;
+constexpr UINT kStatusPeriodMs = 100;
+
 struct DialogWindow {
   ConfigDialog* model = nullptr;
   HFONT headingFont = nullptr;
   HFONT iconFont = nullptr;
+  DialogStatusArea shown;
+  bool shownOnce = false;
 };
 
 DialogWindow* StateOf(HWND hwnd) {
@@ -109,6 +116,37 @@ void OnOk(HWND hwnd, DialogWindow& state) {
   }
 }
 
+// Puts the status area's texts into their controls where they changed, so nothing flickers.
+void RefreshStatusArea(HWND hwnd, DialogWindow& state) {
+  DialogStatusArea area = state.model->StatusArea();
+  if (state.shownOnce && area == state.shown) return;
+  if (!state.shownOnce || area.status != state.shown.status)
+    SetDlgItemTextA(hwnd, IDC_PENDANT_STATUS, area.status.c_str());
+  if (!state.shownOnce || area.liveView != state.shown.liveView)
+    SetDlgItemTextA(hwnd, IDC_PENDANT_VIEW, area.liveView.c_str());
+  if (!state.shownOnce || area.connected != state.shown.connected) {
+    if (const HWND lamp = GetDlgItem(hwnd, IDC_PENDANT_LAMP)) InvalidateRect(lamp, nullptr, TRUE);
+  }
+  state.shown = std::move(area);
+  state.shownOnce = true;
+}
+
+// Lit green while a pendant is connected, grey while none is.
+void DrawLamp(HDC dc, const RECT& r, bool lit) {
+  const int side = std::min(r.right - r.left, r.bottom - r.top);
+  const int cx = (r.left + r.right) / 2;
+  const int cy = (r.top + r.bottom) / 2;
+  const HBRUSH fill = CreateSolidBrush(lit ? RGB(40, 170, 70) : RGB(160, 160, 165));
+  const HPEN edge = CreatePen(PS_SOLID, 1, RGB(20, 20, 20));
+  const HGDIOBJ oldBrush = SelectObject(dc, fill);
+  const HGDIOBJ oldPen = SelectObject(dc, edge);
+  Ellipse(dc, cx - side / 2, cy - side / 2, cx + side / 2, cy + side / 2);
+  SelectObject(dc, oldPen);
+  SelectObject(dc, oldBrush);
+  DeleteObject(edge);
+  DeleteObject(fill);
+}
+
 // A rotary knob with nine ticks from the lower left (position 1) over the top (5) to the lower
 // right (9), like the fields around it.
 void DrawKnob(HDC dc, const RECT& r) {
@@ -193,7 +231,9 @@ void OnDrawItem(const DRAWITEMSTRUCT& item, const DialogWindow& state) {
   GetWindowTextA(item.hwndItem, buffer.data(), static_cast<int>(buffer.size()));
   const std::string role(buffer.data());
   FillRect(item.hDC, &item.rcItem, GetSysColorBrush(COLOR_BTNFACE));
-  if (role == "knob") {
+  if (item.CtlID == IDC_PENDANT_LAMP) {
+    DrawLamp(item.hDC, item.rcItem, state.shown.connected);
+  } else if (role == "knob") {
     DrawKnob(item.hDC, item.rcItem);
   } else if (item.CtlID == IDC_HEADING) {
     DrawHeading(item.hDC, item.rcItem, role, state.headingFont);
@@ -211,10 +251,19 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         state->headingFont = DerivedFont(hwnd, FW_BOLD, 160);
         state->iconFont = DerivedFont(hwnd, FW_BOLD, 100);
         PutControls(hwnd, *state->model);
+        // The poll keeps running in this dialog's loop; the status area follows it.
+        RefreshStatusArea(hwnd, *state);
+        SetTimer(hwnd, kStatusTimerId, kStatusPeriodMs, nullptr);
         SetWindowPos(hwnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
         SetForegroundWindow(hwnd);
         return TRUE;
       }
+      case WM_TIMER:
+        if (DialogWindow* state = StateOf(hwnd); state != nullptr && wParam == kStatusTimerId) {
+          RefreshStatusArea(hwnd, *state);
+          return TRUE;
+        }
+        return FALSE;
       case WM_DRAWITEM:
         if (const DialogWindow* state = StateOf(hwnd)) {
           OnDrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam), *state);
@@ -236,6 +285,7 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         return FALSE;
       }
       case WM_DESTROY:
+        KillTimer(hwnd, kStatusTimerId);
         if (DialogWindow* state = StateOf(hwnd)) {
           if (state->headingFont != nullptr) DeleteObject(state->headingFont);
           if (state->iconFont != nullptr) DeleteObject(state->iconFont);

@@ -7,3 +7,7 @@
 #define IDC_STATIC (-1)
 #endif
 #define IDC_HEADING 1000
+// The status area: a lamp, whether a pendant is connected, and the live view of its report.
+#define IDC_PENDANT_LAMP 1001
+#define IDC_PENDANT_STATUS 1002
+#define IDC_PENDANT_VIEW 1003

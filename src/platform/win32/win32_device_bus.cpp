@@ -163,7 +163,11 @@ class Win32DeviceBus final : public DeviceBus {
 
   void SetListener(BusListener* listener) override { listener_ = listener; }
 
-  bool BeginEnumeration() override { return enumerator_->Begin(); }
+  bool BeginEnumeration() override {
+    if (enumerator_->Begin()) return true;
+    lastError_ = GetLastError();
+    return false;
+  }
   bool InterfacePath(std::uint32_t index, std::string& path) override {
     return enumerator_->Path(index, path);
   }
@@ -191,6 +195,8 @@ class Win32DeviceBus final : public DeviceBus {
   bool HasWindow() const override { return window_ != nullptr; }
   void Shutdown() override;
 
+  std::uint32_t LastError() const override { return lastError_; }
+
   LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
  private:
@@ -214,6 +220,7 @@ class Win32DeviceBus final : public DeviceBus {
   bool inTimer_ = false;
   std::string broadcastName_;  // a UTF-16 broadcast name, converted
   std::vector<OpenDevice> devices_;
+  DWORD lastError_ = 0;
 
   // The one read that may be outstanding. The system reads into readStorage_, which is sized to
   // the device's input report length when that is larger than the caller's buffer (a shorter read
@@ -336,7 +343,10 @@ DeviceHandle Win32DeviceBus::Open(const std::string& path, OpenMode mode) {
   devices_.reserve(devices_.size() + 1);
   HANDLE handle =
       CreateFileA(path.c_str(), access, kShareReadWrite, nullptr, OPEN_EXISTING, flags, nullptr);
-  if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return kInvalidDeviceHandle;
+  if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
+    lastError_ = GetLastError();
+    return kInvalidDeviceHandle;
+  }
   device.handle = handle;
   if (mode != OpenMode::Probe) QueryReportLengths(handle, device.inputLength, device.outputLength);
   const DWORD inputLength = device.inputLength;
@@ -405,6 +415,7 @@ IoStatus Win32DeviceBus::StartRead(DeviceHandle handle, std::uint8_t* buffer, st
   HANDLE native = ToHandle(handle);
   const OpenDevice* device = handle == kInvalidDeviceHandle ? nullptr : Find(native);
   if (device == nullptr || buffer == nullptr || size == 0 || readEvent_ == nullptr) {
+    lastError_ = ERROR_INVALID_HANDLE;
     return IoStatus::Failed;
   }
   // One overlapped record and one buffer: an earlier read must be finished before they are reused.
@@ -425,7 +436,9 @@ IoStatus Win32DeviceBus::StartRead(DeviceHandle handle, std::uint8_t* buffer, st
     FinishRead(count, transferred);
     return IoStatus::Done;
   }
-  if (GetLastError() == ERROR_IO_PENDING) return IoStatus::Pending;
+  const DWORD error = GetLastError();
+  if (error == ERROR_IO_PENDING) return IoStatus::Pending;
+  lastError_ = error;
   readPending_ = false;
   readingHandle_ = INVALID_HANDLE_VALUE;
   readTarget_ = nullptr;
@@ -437,11 +450,15 @@ IoStatus Win32DeviceBus::WaitRead(DeviceHandle handle, std::uint32_t timeoutMs,
                                   std::uint32_t& transferred) {
   transferred = 0;
   HANDLE native = ToHandle(handle);
-  if (!readPending_ || readingHandle_ != native) return IoStatus::Failed;
+  if (!readPending_ || readingHandle_ != native) {
+    lastError_ = ERROR_INVALID_HANDLE;
+    return IoStatus::Failed;
+  }
   const DWORD waited = WaitForSingleObject(readEvent_, timeoutMs);
   if (waited == WAIT_TIMEOUT) return IoStatus::Pending;
   if (waited != WAIT_OBJECT_0) {
     // The event is unusable: the read could never be collected, so take it back now.
+    lastError_ = GetLastError();
     AbandonRead();
     return IoStatus::Failed;
   }
@@ -450,7 +467,9 @@ IoStatus Win32DeviceBus::WaitRead(DeviceHandle handle, std::uint32_t timeoutMs,
     FinishRead(count, transferred);
     return IoStatus::Done;
   }
-  if (GetLastError() == ERROR_IO_INCOMPLETE) return IoStatus::Pending;
+  const DWORD error = GetLastError();
+  if (error == ERROR_IO_INCOMPLETE) return IoStatus::Pending;
+  lastError_ = error;
   readPending_ = false;
   readingHandle_ = INVALID_HANDLE_VALUE;
   readTarget_ = nullptr;

@@ -1,6 +1,7 @@
 // The Win32 services behind the portable layers.
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 
 #include "host/exports.h"
@@ -46,6 +47,22 @@ class Win32Platform final : public Platform {
   void ShowMessage(const std::string& text) override {
     MessageBoxA(nullptr, text.c_str(), ModuleBaseName().c_str(),
                 MB_OK | MB_ICONEXCLAMATION | MB_TASKMODAL | MB_SETFOREGROUND);
+  }
+
+  // Where Windows developers look: a debugger's output window or a debug-output viewer. One call
+  // per line, ending in a line feed as those viewers expect.
+  void Trace(const char* line) override {
+    if (line == nullptr) return;
+    const std::size_t length = std::strlen(line);
+    char buffer[512];
+    if (length + 2 <= sizeof buffer) {
+      std::memcpy(buffer, line, length);
+      buffer[length] = '\n';
+      buffer[length + 1] = '\0';
+      OutputDebugStringA(buffer);
+    } else {
+      OutputDebugStringA((std::string(line, length) + '\n').c_str());
+    }
   }
 };
 

@@ -1,0 +1,17 @@
+// What the plug-in sees of the pendant, for the operator: the configuration dialog's status area
+// shows whether a pendant is connected and, while it is, the keys and buttons held, the wheel
+// counter and the safety input of the report decoded last. Reading it changes nothing.
+#pragma once
+
+#include "settings/config_dialog.h"
+
+class ShuttleWin;
+
+inline constexpr const char* kPendantConnectedText = "Pendant connected";
+inline constexpr const char* kNoPendantText =
+    "No pendant found. Plug it in: it is picked up when plugged in.";
+inline constexpr const char* kAwaitingReportText = "Waiting for the pendant's first report";
+
+// The status area for `win`'s link; a missing window shows no pendant. The live view reads, e.g.,
+// "Held: EN X/A F1   Wheel: 132   Safety input: active"; it is empty while no pendant is connected.
+DialogStatusArea PendantStatusArea(const ShuttleWin* win);
