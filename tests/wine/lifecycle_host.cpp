@@ -1,13 +1,15 @@
-// A hostile host for the plug-in's life, run under Wine, one case per process:
-//   exit-open      PendantPipe.dll, pendant open, a read pending; the process exits, no StopPlug
-//   exit-product   Pendant.dll started without a pendant; the process exits, no StopPlug
+// A hostile host for the plug-in's life, run under Wine. Each case runs in a child process of its
+// own, with the virtual pendant (a HID minidriver in Wine's HID stack) as the device where it needs
+// one; the parent unplugs it again once the child has ended, however it ended:
+//   exit-open      pendant open, a read pending; the process exits, no StopPlug
+//   exit-product   no pendant present; the process exits, no StopPlug
 //   free-open      FreeLibrary with the pendant open and a read pending, no StopPlug
 //   stop-in-button StopPlug from inside DoButton (a safety press), then a message loop there
 //   stop-in-code   StopPlug from inside Code (a wheel turn), with the move's "G90" still to come
 //   no-parent      InitControl without a parent window: the pendant is polled all the same
 //   reload         loads and unloads Pendant.dll many times: no handle is left behind
 // Freed memory of the plug-in is overwritten (its imported free is replaced by one that fills the
-// block first), so a use after free cannot pass by luck. Each case prints "N passed, N failed";
+// block first), so a use after free cannot pass by luck. Each process prints "N passed, N failed";
 // the exit code is 0 only when every check passed and the process ended normally.
 #include <windows.h>
 
@@ -21,8 +23,9 @@
 
 #include "host/host_blocks.h"
 #include "link_check.h"
-#include "pipe_server.h"
+#include "plug.h"
 #include "plugin_loader.h"
+#include "test_host.h"
 
 namespace {
 
@@ -94,16 +97,14 @@ struct Host {
 };
 Host host;
 
-void PumpFor(DWORD ms, PipeServer* server) {
+void PumpFor(DWORD ms) {
   const ULONGLONG end = GetTickCount64() + ms;
   while (GetTickCount64() < end) {
     MSG message;
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
       TranslateMessage(&message);
       DispatchMessageA(&message);
-      if (server != nullptr) server->Service();
     }
-    if (server != nullptr) server->Service();
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 2, QS_ALLINPUT);
   }
 }
@@ -115,7 +116,7 @@ void StopHere() {
   host.stopIn = StopIn::Nowhere;
   host.plugin.StopPlug();
   host.callsAtStop = host.calls.size();
-  PumpFor(100, nullptr);
+  PumpFor(100);
 }
 
 extern "C" void HostDoButton(std::int16_t code) {
@@ -196,21 +197,39 @@ HWND PluginWindow(HWND parent) {
   return FindWindowExA(HWND_MESSAGE, nullptr, "ShuttleWin", nullptr);
 }
 
-constexpr std::array<std::uint8_t, 8> kIdle = {0, 0, 0, 0, 0, 0, 0, 0};
-constexpr std::array<std::uint8_t, 8> kSafetyAndTurn = {0, 5, 0, 0x01, 0, 0, 0, 0};
-constexpr std::array<std::uint8_t, 8> kTurn = {0, 5, 0, 0, 0, 0, 0, 0};
-constexpr std::array<std::uint8_t, 8> kSafety = {0, 0, 0, 0x01, 0, 0, 0, 0};
+// Input reports as the plug-in reads them: id, wheel counter, wheel speed, keys, buttons.
+constexpr vpendant::InputReport kIdle = {0, 0, 0, 0, 0, 0, 0, 0};
+constexpr vpendant::InputReport kSafetyAndTurn = {0, 5, 0, 0x01, 0, 0, 0, 0};
+constexpr vpendant::InputReport kTurn = {0, 5, 0, 0, 0, 0, 0, 0};
+constexpr vpendant::InputReport kSafety = {0, 0, 0, 0x01, 0, 0, 0, 0};
 
-std::string PipeName() {
-  return "\\\\.\\pipe\\pendant-lifecycle-" + std::to_string(GetCurrentProcessId());
+// Output reports the plug-in wrote since the last call.
+std::size_t TakeOutputs() {
+  std::vector<vpendant::OutputReport> outputs;
+  Check(vpendant::Pop(outputs), "the virtual pendant's output reports can be collected");
+  return outputs.size();
 }
 
-// The pipe pendant, kept for the whole process: at exit its client ends must still be open.
-PipeServer* OpenPendant() {
-  auto* server = new PipeServer(PipeName());
-  SetEnvironmentVariableA("PENDANT_TEST_PIPE", server->Name().c_str());
-  Check(server->KeepListening(4), "the test pipe can be created");
-  return server;
+void Send(const vpendant::InputReport& report) {
+  Check(vpendant::Push(report), "the virtual pendant takes an input report");
+}
+
+// Plugs the virtual pendant in; it stays plugged until the parent process unplugs it.
+bool PlugPendant() {
+  std::string error;
+  if (vpendant::Plug(testhost::ProgramFile("vpendant.inf"), error)) return true;
+  std::printf("plug: %s\n", error.c_str());
+  Check(false, "the virtual pendant can be plugged in");
+  return false;
+}
+
+// Starts Pendant.dll with the pendant plugged in and waits until it writes output reports.
+bool StartWithPendant(HWND parent) {
+  if (!PlugPendant() || !Start("Pendant.dll", parent)) return false;
+  Send(kIdle);
+  PumpFor(200);
+  Check(TakeOutputs() > 0, "the pendant is open and polled");
+  return true;
 }
 
 [[noreturn]] void ExitWithoutStop() {
@@ -220,54 +239,49 @@ PipeServer* OpenPendant() {
 }
 
 void ExitOpen() {
-  PipeServer* server = OpenPendant();
   HWND parent = CreateHostWindow();
-  if (!Start("PendantPipe.dll", parent)) return;
-  server->Service();
-  CheckEqual(server->Connected(), 3, "the pendant is open");
-  // One report, then silence: the next read stays pending.
-  server->SendReport(kIdle);
-  PumpFor(200, server);
-  Check(!server->Outputs().empty(), "the pendant is polled");
+  // One report, then silence: the plug-in's next read stays pending over the exit.
+  if (!StartWithPendant(parent)) return;
   ExitWithoutStop();
 }
 
 void ExitProduct() {
   HWND parent = CreateHostWindow();
   if (!Start("Pendant.dll", parent)) return;
-  PumpFor(200, nullptr);
+  PumpFor(200);
   Check(IsWindow(PluginWindow(parent)) != FALSE, "the plug-in's window is polling");
   ExitWithoutStop();
 }
 
 void FreeOpen() {
-  PipeServer* server = OpenPendant();
   HWND parent = CreateHostWindow();
-  if (!Start("PendantPipe.dll", parent)) return;
-  server->SendReport(kIdle);
-  PumpFor(200, server);
+  if (!StartWithPendant(parent)) return;
   HWND child = PluginWindow(parent);
   Check(child != nullptr, "the plug-in's window exists");
+  const unsigned long handles = testhost::HandleCount();
   FreeLibrary(host.plugin.module);
   Check(!IsWindow(child), "unloading without StopPlug destroys the plug-in's window");
   // A timer message to unloaded code would crash here.
-  PumpFor(200, server);
-  CheckEqual(server->Connected(), 0, "unloading without StopPlug closes the pendant's handles");
+  Send(kSafety);
+  PumpFor(200);
+  CheckEqual(static_cast<long long>(TakeOutputs()), 0, "no output report after unloading");
+  // The pendant opened for probing, reading and writing: none may stay open.
+  Check(testhost::HandleCount() + 3 <= handles,
+        "unloading without StopPlug closes the pendant's handles");
 }
 
 void StopInside(StopIn where) {
-  PipeServer* server = OpenPendant();
   HWND parent = CreateHostWindow();
-  if (!Start("PendantPipe.dll", parent)) return;
+  if (!StartWithPendant(parent)) return;
   HWND child = PluginWindow(parent);
-  server->SendReport(kIdle);
-  PumpFor(150, server);
+  PumpFor(100);
+  const unsigned long handles = testhost::HandleCount();
   host.calls.clear();
   host.stopIn = where;
   // Either report leaves the poll more to do after the callback: the wheel's move after the
   // safety press, the move's "G90" after the move.
-  server->SendReport(where == StopIn::DoButton ? kSafetyAndTurn : kTurn);
-  PumpFor(300, server);
+  Send(where == StopIn::DoButton ? kSafetyAndTurn : kTurn);
+  PumpFor(300);
   Check(host.stopped, "the host stopped the plug-in from inside the callback");
   CheckEqual(static_cast<long long>(host.calls.size()), static_cast<long long>(host.callsAtStop),
              "after StopPlug the running poll calls the host no more");
@@ -275,32 +289,34 @@ void StopInside(StopIn where) {
     Check(!host.calls.empty() && host.calls.back().rfind("Code G91G1 ", 0) == 0,
           "the move was the last call: its \"G90\" was not sent");
   Check(!IsWindow(child), "the window is gone once the poll has returned");
-  server->Outputs().clear();
-  PumpFor(200, server);
-  CheckEqual(server->Connected(), 0, "every pendant handle is closed");
-  Check(server->Outputs().empty(), "no output report after StopPlug");
+  TakeOutputs();
+  PumpFor(200);
+  Check(testhost::HandleCount() + 3 <= handles, "every pendant handle is closed");
+  CheckEqual(static_cast<long long>(TakeOutputs()), 0, "no output report after StopPlug");
   host.plugin.StopPlug();  // the host's own, later one finds nothing to do
   DestroyWindow(parent);
   FreeLibrary(host.plugin.module);
 }
 
 void NoParent() {
-  PipeServer* server = OpenPendant();
-  if (!Start("PendantPipe.dll", nullptr)) return;
+  if (!PlugPendant() || !Start("Pendant.dll", nullptr)) return;
   HWND window = PluginWindow(nullptr);
   Check(window != nullptr, "without a parent the plug-in makes a message-only window");
-  server->SendReport(kIdle);
-  PumpFor(300, server);
-  Check(server->Outputs().size() >= 3, "without a parent the pendant is polled");
+  Send(kIdle);
+  PumpFor(300);
+  Check(TakeOutputs() >= 3, "without a parent the pendant is polled");
   host.calls.clear();
-  server->SendReport(kSafety);
-  PumpFor(200, server);
+  Send(kSafety);
+  PumpFor(200);
   Check(!host.calls.empty() && host.calls.front() == "DoButton 1021",
         "without a parent the pendant's reports are decoded");
+  const unsigned long handles = testhost::HandleCount();
   host.plugin.StopPlug();
   Check(!IsWindow(window), "StopPlug destroys the message-only window");
-  PumpFor(50, server);
-  CheckEqual(server->Connected(), 0, "StopPlug closes every pendant handle");
+  TakeOutputs();
+  PumpFor(100);
+  CheckEqual(static_cast<long long>(TakeOutputs()), 0, "no output report after StopPlug");
+  Check(testhost::HandleCount() + 3 <= handles, "StopPlug closes every pendant handle");
   FreeLibrary(host.plugin.module);
 }
 
@@ -334,10 +350,59 @@ void Reload() {
   CheckEqual(after - before, 0, "loading and unloading the plug-in leaves no handle behind");
 }
 
+bool UnplugPendant() {
+  std::string error;
+  bool wasPlugged = false;
+  if (vpendant::Unplug(wasPlugged, error)) return true;
+  std::printf("unplug: %s\n", error.c_str());
+  return false;
+}
+
+// Runs `mode` in a child process, then unplugs whatever it left plugged in: a case that exits
+// without cleaning up must leave no pendant behind for the next program in the prefix.
+int RunCase(const std::string& mode) {
+  Check(UnplugPendant(), "no virtual pendant is plugged in before the case");
+  std::string command = "\"" + testhost::ProgramFile("lifecycle_host.exe") + "\" --child " + mode;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION process{};
+  std::fflush(stdout);
+  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    Check(false, "the case's process starts");
+    return linkcheck::Summary();
+  }
+  const bool ended = WaitForSingleObject(process.hProcess, 100000) == WAIT_OBJECT_0;
+  if (!ended) TerminateProcess(process.hProcess, 124);
+  DWORD code = 1;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  Check(ended, "the case's process ends");
+  if (code != 0) std::printf("the case's process exited with code 0x%lx\n", code);
+  CheckEqual(code, 0, "every check of the case passed and its process ended normally");
+  Check(UnplugPendant(), "the virtual pendant can be unplugged after the case");
+  return linkcheck::Summary();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string mode = argc > 1 ? argv[1] : "";
+  const bool child = argc > 2 && std::string(argv[1]) == "--child";
+  const std::string mode = argc > 1 ? argv[child ? 2 : 1] : "";
+  const std::string modes[] = {"exit-open",    "exit-product", "free-open", "stop-in-button",
+                               "stop-in-code", "no-parent",    "reload"};
+  if (std::find(std::begin(modes), std::end(modes), mode) == std::end(modes)) {
+    std::printf(
+        "usage: lifecycle_host exit-open|exit-product|free-open|stop-in-button|stop-in-code|"
+        "no-parent|reload\n");
+    return 2;
+  }
+  if (!child) return RunCase(mode);
   if (mode == "exit-open") {
     ExitOpen();
   } else if (mode == "exit-product") {
@@ -350,13 +415,8 @@ int main(int argc, char** argv) {
     StopInside(StopIn::Code);
   } else if (mode == "no-parent") {
     NoParent();
-  } else if (mode == "reload") {
-    Reload();
   } else {
-    std::printf(
-        "usage: lifecycle_host exit-open|exit-product|free-open|stop-in-button|stop-in-code|"
-        "no-parent|reload\n");
-    return 2;
+    Reload();
   }
   return linkcheck::Summary();
 }

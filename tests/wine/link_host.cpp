@@ -6,6 +6,10 @@
 //                       host's status text, device-change broadcasts, unplug and re-plug, handle
 //                       balance over many cycles, StopPlug.
 //   link_host product   no pendant present: the poll window and its timer.
+//   link_host replug    the virtual pendant plugged in after start-up, then into another port
+//                       (another root device, so another interface path), and unplugged there;
+//                       the diagnostic trail as a debug-output viewer reads it; the dialog's
+//                       status area following the pendant while it is open.
 // Prints "N passed, N failed"; the exit code is nonzero on any failure. With --known-faults the
 // checks of two faults not yet mended are expected to fail: removal broadcasts in the wide form
 // that Wine sends, and a streaming pendant's input falling behind in the class driver's buffer.
@@ -38,6 +42,7 @@ namespace {
 
 using linkcheck::Check;
 using linkcheck::CheckEqual;
+using linkcheck::CheckText;
 using testhost::HostBlocks;
 using testhost::Milliseconds;
 using testhost::Now;
@@ -212,9 +217,9 @@ unsigned Writes() {
   return vpendant::Status(status) ? status.writes : 0;
 }
 
-bool Plug() {
+bool Plug(unsigned port = 0) {
   std::string error;
-  if (vpendant::Plug(testhost::ProgramFile("vpendant.inf"), error)) return true;
+  if (vpendant::Plug(testhost::ProgramFile("vpendant.inf"), error, port)) return true;
   std::printf("plug: %s\n", error.c_str());
   return false;
 }
@@ -677,6 +682,211 @@ void RunHidTests() {
 }
 
 // ---------------------------------------------------------------------------------------------
+// The diagnostic trail as a debug-output viewer sees it: OutputDebugStringA raises
+// DBG_PRINTEXCEPTION_C, which a vectored handler of this process catches first.
+
+std::vector<std::string> trail;
+
+LONG CALLBACK CaptureDebugOutput(EXCEPTION_POINTERS* info) {
+  const EXCEPTION_RECORD* record = info->ExceptionRecord;
+  if (record->ExceptionCode != DBG_PRINTEXCEPTION_C || record->NumberParameters < 2) {
+    return EXCEPTION_CONTINUE_SEARCH;
+  }
+  const auto* text = reinterpret_cast<const char*>(record->ExceptionInformation[1]);
+  std::string line(text, strnlen(text, static_cast<std::size_t>(record->ExceptionInformation[0])));
+  if (!line.empty() && line.back() == '\n') line.pop_back();
+  trail.push_back(line);
+  return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+bool TrailHas(const std::string& line) {
+  return std::find(trail.begin(), trail.end(), line) != trail.end();
+}
+
+// A line of `prefix`, then `middle` in any letter case (the system's broadcasts name devices in
+// upper case), then `suffix`.
+bool TrailHas(const std::string& prefix, const std::string& middle, const std::string& suffix) {
+  return std::any_of(trail.begin(), trail.end(), [&](const std::string& line) {
+    if (line.size() != prefix.size() + middle.size() + suffix.size()) return false;
+    if (line.compare(0, prefix.size(), prefix) != 0) return false;
+    if (line.compare(line.size() - suffix.size(), suffix.size(), suffix) != 0) return false;
+    return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, line.data() + prefix.size(),
+                          static_cast<int>(middle.size()), middle.data(),
+                          static_cast<int>(middle.size())) == CSTR_EQUAL;
+  });
+}
+
+bool TrailHasPrefix(const std::string& prefix) {
+  return std::any_of(trail.begin(), trail.end(),
+                     [&](const std::string& line) { return line.rfind(prefix, 0) == 0; });
+}
+
+void PrintTrail() {
+  for (const std::string& line : trail) std::printf("trail: %s\n", line.c_str());
+}
+
+// ---------------------------------------------------------------------------------------------
+// The configuration dialog's status area while the pendant reports, read from inside the
+// dialog's modal loop by a thread timer.
+
+constexpr int kStatusTextId = 1002;
+constexpr int kLiveViewId = 1003;
+
+struct StatusAreaProbe {
+  int step = 0;
+  int waited = 0;
+  bool pushed = false;
+  std::string status;
+  std::string firstView;
+  std::string laterView;
+};
+StatusAreaProbe probe;
+
+BOOL CALLBACK FindConfigDialog(HWND window, LPARAM found) {
+  char className[16] = {};
+  GetClassNameA(window, className, sizeof className);
+  if (std::strcmp(className, "#32770") == 0 && GetDlgItem(window, kLiveViewId) != nullptr) {
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+std::string DialogItemText(HWND dialog, int id) {
+  char text[256] = {};
+  GetDlgItemTextA(dialog, id, text, sizeof text);
+  return text;
+}
+
+void CALLBACK ProbeStatusArea(HWND, UINT, UINT_PTR, DWORD) {
+  HWND dialog = nullptr;
+  EnumThreadWindows(GetCurrentThreadId(), FindConfigDialog, reinterpret_cast<LPARAM>(&dialog));
+  if (dialog == nullptr) return;
+  const bool timedOut = ++probe.waited > 60;
+  switch (probe.step) {
+    case 0:
+      probe.status = DialogItemText(dialog, kStatusTextId);
+      probe.firstView = DialogItemText(dialog, kLiveViewId);
+      // EN and X held, the wheel at 7, the safety input released.
+      probe.pushed = vpendant::Push(Report(kEnKey | kXKey, 0, 7));
+      probe.step = 1;
+      break;
+    case 1:
+      probe.laterView = DialogItemText(dialog, kLiveViewId);
+      if (probe.laterView.find("Wheel: 7") != std::string::npos || timedOut) {
+        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+        probe.step = 2;
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+// Opens Config while the pendant holds the safety input; the view must follow a new report.
+void CheckStatusAreaFollowsThePendant(Plugin& plugin) {
+  probe = StatusAreaProbe{};
+  const UINT_PTR timer = SetTimer(nullptr, 0, 50, ProbeStatusArea);
+  plugin.Config();
+  KillTimer(nullptr, timer);
+  Check(probe.pushed, "the virtual pendant takes a report while the dialog is open");
+  CheckText(probe.status, "Pendant connected", "the dialog's status text");
+  CheckText(probe.firstView, "Held: none   Wheel: 0   Safety input: active",
+            "the live view shows the report decoded last");
+  CheckText(probe.laterView, "Held: EN X/A   Wheel: 7   Safety input: off",
+            "the live view follows the pendant while the dialog is open");
+}
+
+// ---------------------------------------------------------------------------------------------
+// A pendant plugged in after start-up, then into another port
+
+// Pumps until the plug-in writes an output report again, at most `ms` milliseconds.
+bool OutputsResume(PollLog& log, DWORD ms) {
+  return PumpUntil(ms, &log, [] {
+    std::vector<vpendant::OutputReport> outputs;
+    return vpendant::Pop(outputs) && !outputs.empty();
+  });
+}
+
+void RunReplugTests() {
+  AddVectoredExceptionHandler(1, CaptureDebugOutput);
+  Check(Unplug(), "no virtual pendant is plugged in");
+  std::string none;
+  const int interfaces = testhost::FindHidInterface(VPENDANT_VENDOR_ID, VPENDANT_PRODUCT_ID, none);
+  Session s;
+  if (!LoadPlugin("Pendant.dll", s.plugin)) {
+    Check(false, "Pendant.dll loads with all host entry points");
+    return;
+  }
+  s.parent = testhost::CreateHostWindow("LinkTestHost");
+  const std::string profile = testhost::TempProfilePath("replug");
+  Check(StartPlugin(s.plugin, s.blocks, s.parent, profile), "InitControl returns true");
+  s.child = testhost::PluginWindow(s.parent);
+  s.log.target = s.child;
+  host.litLeds.insert(kSafetyLed);
+  s.plugin.PostInitControl();
+  Check(TrailHas("Pendant: search: none among " + std::to_string(interfaces) + " HID interfaces"),
+        "the trail tells that the search at start-up found no pendant");
+
+  // Plugged in after start-up: its arrival searches and finds it.
+  Check(Plug(0), "the virtual pendant can be plugged in after start-up");
+  Check(OutputsResume(s.log, 3000), "a pendant plugged in after start-up is opened at its arrival");
+  std::string firstPath;
+  testhost::FindHidInterface(VPENDANT_VENDOR_ID, VPENDANT_PRODUCT_ID, firstPath);
+  Check(TrailHasPrefix("Pendant: arrival: ") &&
+            std::any_of(trail.begin(), trail.end(),
+                        [](const std::string& line) {
+                          return line.find("; no pendant known, searching") != std::string::npos;
+                        }),
+        "the trail tells the arrival while no pendant is known");
+  Check(!firstPath.empty() && TrailHas("Pendant: search: found " + firstPath),
+        "the trail tells where it was found");
+  const std::size_t buttons = host.buttons.size();
+  Pump(150, &s.log);
+  CheckEqual(static_cast<long long>(host.buttons.size()), static_cast<long long>(buttons),
+             "nothing is pressed before the pendant reports");
+  Send(Report(kSafetyKey), s.log, 150);
+  Send(Report(0), s.log, 150);
+  CheckEqual(SafetyPresses(), 2, "its press and release of the safety input are decoded");
+
+  // Plugged into another port: the old path no longer opens, so the search takes the new one.
+  Check(Unplug(), "the virtual pendant can be unplugged");
+  PumpUntil(1000, &s.log, [] { return SafetyPresses() > 2; });
+  CheckEqual(SafetyPresses(), 3, "the unplug presses 1021");
+  Check(Plug(1), "the virtual pendant can be plugged into another port");
+  Check(OutputsResume(s.log, 3000), "the pendant is opened at its new path");
+  std::string secondPath;
+  testhost::FindHidInterface(VPENDANT_VENDOR_ID, VPENDANT_PRODUCT_ID, secondPath);
+  Check(!secondPath.empty() && secondPath != firstPath, "another port gives another path");
+  Check(TrailHasPrefix("Pendant: open failed: read " + firstPath + ": error "),
+        "the trail tells that the old path failed to open");
+  Check(TrailHas("Pendant: search: found " + secondPath), "and where the pendant is now");
+  Send(Report(kSafetyKey), s.log, 150);
+  CheckEqual(SafetyPresses(), 4, "reports at the new path are decoded");
+  CheckStatusAreaFollowsThePendant(s.plugin);
+  Pump(100, &s.log);
+  // The safety input was released while the dialog was open: 1021 once more.
+  CheckEqual(SafetyPresses(), 5, "a release read while the dialog is open presses 1021");
+
+  // A removal of the new path releases it as usual.
+  const unsigned long handles = testhost::HandleCount();
+  Check(Unplug(), "the virtual pendant can be unplugged from the new port");
+  PumpUntil(1000, &s.log, [] { return SafetyPresses() > 5; });
+  Pump(100, &s.log);
+  CheckEqual(SafetyPresses(), 6, "unplugging it from the new port presses 1021");
+  // The read and write handles go; the probe's may stay.
+  Check(testhost::HandleCount() + 2 <= handles, "and closes its read and write handles");
+  Check(TrailHas("Pendant: removal: ", secondPath, "; the pendant, released"),
+        "the trail tells the removal");
+  if (linkcheck::failed != 0) PrintTrail();
+
+  s.plugin.StopPlug();
+  DestroyWindow(s.parent);
+  FreeLibrary(s.plugin.module);
+  DeleteFileA(profile.c_str());
+}
+
+// ---------------------------------------------------------------------------------------------
 // Pendant.dll: no pendant present
 
 void RunProductTests() {
@@ -729,8 +939,10 @@ int main(int argc, char** argv) {
     RunHidTests();
   } else if (suite == "product") {
     RunProductTests();
+  } else if (suite == "replug") {
+    RunReplugTests();
   } else {
-    std::printf("usage: link_host hid [--known-faults] | product\n");
+    std::printf("usage: link_host hid [--known-faults] | product | replug\n");
     return 2;
   }
   if (expectedFailures > 0) std::printf("%d expected failures not counted\n", expectedFailures);

@@ -6,10 +6,16 @@
 #include <newdev.h>
 // clang-format on
 
+#include <cstdio>
+
 namespace vpendant {
 namespace {
 
-constexpr const char* kInstanceId = "ROOT\\VPENDANT\\0000";
+std::string InstanceId(unsigned port) {
+  char id[32];
+  std::snprintf(id, sizeof id, "ROOT\\VPENDANT\\%04u", port);
+  return id;
+}
 // REG_MULTI_SZ: one string and the closing empty one.
 constexpr char kHardwareIds[] = "root\\vpendant\0";
 constexpr const char* kHardwareId = "root\\vpendant";
@@ -34,7 +40,7 @@ bool Control(DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize,
 
 }  // namespace
 
-bool Plug(const std::string& infPath, std::string& error) {
+bool Plug(const std::string& infPath, std::string& error, unsigned port) {
   HDEVINFO set = SetupDiCreateDeviceInfoList(&kHidClassGuid, nullptr);
   if (set == INVALID_HANDLE_VALUE) {
     error = Failure("SetupDiCreateDeviceInfoList");
@@ -43,7 +49,8 @@ bool Plug(const std::string& infPath, std::string& error) {
   SP_DEVINFO_DATA device{};
   device.cbSize = sizeof(device);
   bool ok = true;
-  if (SetupDiCreateDeviceInfoA(set, kInstanceId, &kHidClassGuid, nullptr, nullptr, 0, &device)) {
+  if (SetupDiCreateDeviceInfoA(set, InstanceId(port).c_str(), &kHidClassGuid, nullptr, nullptr, 0,
+                               &device)) {
     ok = SetupDiSetDeviceRegistryPropertyA(set, &device, SPDRP_HARDWAREID,
                                            reinterpret_cast<const BYTE*>(kHardwareIds),
                                            sizeof(kHardwareIds)) &&
@@ -85,7 +92,8 @@ bool Unplug(bool& wasPlugged, std::string& error) {
   SP_DEVINFO_DATA device{};
   device.cbSize = sizeof(device);
   bool ok = true;
-  if (SetupDiOpenDeviceInfoA(set, kInstanceId, nullptr, 0, &device)) {
+  for (unsigned port = 0; port < kPorts; ++port) {
+    if (!SetupDiOpenDeviceInfoA(set, InstanceId(port).c_str(), nullptr, 0, &device)) continue;
     wasPlugged = true;
     if (!SetupDiCallClassInstaller(DIF_REMOVE, set, &device)) {
       ok = false;

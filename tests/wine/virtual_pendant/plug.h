@@ -16,10 +16,14 @@ using InputReport = std::array<std::uint8_t, VPENDANT_INPUT_DATA + 1>;
 // An output report as the application wrote it: id byte 0, then the 4 data bytes.
 using OutputReport = std::array<std::uint8_t, VPENDANT_OUTPUT_DATA + 1>;
 
-// Creates the root device (once) and installs its driver from `infPath`, then waits until the
-// control device answers. False with `error` set on failure.
-bool Plug(const std::string& infPath, std::string& error);
-// Removes the root device. `wasPlugged` tells whether there was one.
+// The root device instances a pendant can be plugged in as: each is another "port", so its HID
+// interface has another path. The driver serves one at a time.
+constexpr unsigned kPorts = 2;
+
+// Creates the root device of `port` (once) and installs its driver from `infPath`, then waits
+// until the control device answers. False with `error` set on failure.
+bool Plug(const std::string& infPath, std::string& error, unsigned port = 0);
+// Removes the root device of every port. `wasPlugged` tells whether there was one.
 bool Unplug(bool& wasPlugged, std::string& error);
 
 // The control device; each call opens and closes it, so no handle outlives the driver.
