@@ -66,10 +66,17 @@ class DeviceBus {
   virtual bool GetAttributes(DeviceHandle handle, HidAttributes& attributes) = 0;
   virtual void Close(DeviceHandle handle) = 0;
 
+  // The system keeps a queue of input reports for each read handle and drops the oldest when it
+  // is full; a read takes the oldest queued report, or stays pending until one arrives. This sets
+  // the queue's length for an OverlappedRead handle; where the platform cannot, it does nothing.
+  virtual void SetInputBufferCount(DeviceHandle /*handle*/, std::uint32_t /*reports*/) {}
+
   // At most one read per handle is outstanding. The buffer must stay valid until the read is
   // Done, Failed or cancelled. The link never starts a read while one is Pending: it waits on the
-  // pending one again (WaitRead) in the next poll. `transferred` counts the bytes of a Done read;
-  // the link uses a read only when it brought the full report size.
+  // pending one again (WaitRead). StartRead may return Done at once when a report is queued;
+  // where the system hands reports over asynchronously it returns Pending and the read completes
+  // shortly after. `transferred` counts the bytes of a Done read; the link uses a read only when
+  // it brought the full report size. A timeout of 0 only checks.
   virtual IoStatus StartRead(DeviceHandle handle, std::uint8_t* buffer, std::uint32_t size,
                              std::uint32_t& transferred) = 0;
   virtual IoStatus WaitRead(DeviceHandle handle, std::uint32_t timeoutMs,
@@ -86,4 +93,8 @@ class DeviceBus {
   virtual void UnregisterNotifications() = 0;
 
   virtual void StartTimer(std::uint32_t id, std::uint32_t periodMs) = 0;
+
+  // A monotonic clock for the poll's time budget; a bus without one returns 0 throughout, and
+  // the poll is then bounded by its report count alone.
+  virtual std::uint64_t NowMicroseconds() { return 0; }
 };

@@ -62,6 +62,7 @@ void ShuttleWin::CloseLink() {
 
 void ShuttleWin::OpenLink() {
   readHandle = bus->Open(devicePath, OpenMode::OverlappedRead);
+  if (readHandle != kInvalidDeviceHandle) bus->SetInputBufferCount(readHandle, kInputBufferCount);
   writeHandle = bus->Open(devicePath, OpenMode::Write);
 }
 
@@ -114,26 +115,69 @@ bool ShuttleWin::OnDeviceChange(std::uint32_t eventType, const DeviceBroadcast* 
   return true;
 }
 
-void ShuttleWin::ReadReport() {
-  if (readHandle == kInvalidDeviceHandle) return;
-  std::uint32_t transferred = 0;
-  IoStatus status = IoStatus::Pending;
-  // One read at a time: a read left pending by an earlier poll is waited on again, never
-  // re-issued over the same buffer.
-  if (!readPending) {
-    status = bus->StartRead(readHandle, ioBuffer, kInputReportSize, transferred);
-    readPending = status == IoStatus::Pending;
+// The system queues the pendant's reports for the read handle and a read returns the oldest, so
+// one read per poll falls ever further behind a pendant that sends a report every few
+// milliseconds. Each poll therefore takes every report that has already arrived, and waits only
+// where waiting can pay off:
+// - the read left pending by the last poll is only checked: when it has not completed, nothing
+//   arrived, and an idle pendant costs the host's thread no wait at all;
+// - after a report, the next read is started at once. A stack that hands queued reports over at
+//   once (Windows) returns it Done; one that completes every read asynchronously (Wine, where the
+//   class driver runs in another process) returns it Pending although a report may be queued, so
+//   such a read gets a short wait, unless a read of this poll already completed at once (then
+//   Pending means the queue is empty).
+// Waits end kReadWaitMs after the poll began, and at most kMaxReportsPerPoll reads are taken, so
+// a pendant streaming faster than it can be read cannot hold the thread. A short input queue on
+// the handle (kInputBufferCount) keeps the backlog after a stalled host thread small.
+std::uint32_t ShuttleWin::TakeReports() {
+  if (readHandle == kInvalidDeviceHandle) return 0;
+  const std::uint64_t start = bus->NowMicroseconds();
+  constexpr std::uint64_t kBudgetUs = std::uint64_t{kReadWaitMs} * 1000;
+  std::uint32_t taken = 0;
+  bool handedOverAtOnce = false;
+  for (std::uint32_t reads = 0; reads < kMaxReportsPerPoll; ++reads) {
+    std::uint32_t transferred = 0;
+    IoStatus status = IoStatus::Pending;
+    bool startedNow = false;
+    // One read at a time: a read left pending is waited on again, never re-issued over the same
+    // buffer.
+    if (!readPending) {
+      status = bus->StartRead(readHandle, ioBuffer, kInputReportSize, transferred);
+      readPending = status == IoStatus::Pending;
+      startedNow = true;
+      if (status == IoStatus::Done) handedOverAtOnce = true;
+    }
+    if (readPending) {
+      std::uint32_t timeoutMs = 0;
+      if (startedNow && !handedOverAtOnce) {
+        const std::uint64_t elapsed = bus->NowMicroseconds() - start;
+        const std::uint64_t leftMs = elapsed < kBudgetUs ? (kBudgetUs - elapsed) / 1000 : 0;
+        timeoutMs = leftMs < kHandOverWaitMs ? static_cast<std::uint32_t>(leftMs) : kHandOverWaitMs;
+      }
+      status = bus->WaitRead(readHandle, timeoutMs, transferred);
+      readPending = status == IoStatus::Pending;
+    }
+    if (status != IoStatus::Done) break;  // nothing more now; a failed read is retried next poll
+    // Only a complete report counts; a short one is dropped and the next one read.
+    if (transferred == kInputReportSize) {
+      std::memcpy(takenReports[taken], ioBuffer, kInputReportSize);
+      ++taken;
+    }
   }
-  if (readPending) {
-    status = bus->WaitRead(readHandle, kReadWaitMs, transferred);
-    readPending = status == IoStatus::Pending;
-  }
-  // Only a complete report replaces the one decoded last; anything else keeps it.
-  if (status == IoStatus::Done && transferred == kInputReportSize) {
-    std::memcpy(readBuffer, ioBuffer, kInputReportSize);
-    awaitingReport = false;
-  }
+  return taken;
 }
+
+namespace {
+
+// The report bits that carry keys and buttons: byte 3 whole, byte 4 but its unused bit 2.
+bool KeysDiffer(const std::uint8_t* a, const std::uint8_t* b) {
+  constexpr std::uint32_t kWord1Keys = input_report::kModeButtonsMask | input_report::kF1Mask |
+                                       input_report::kF2Mask | input_report::kF3Mask |
+                                       input_report::kF4Mask | input_report::kF5Mask;
+  return a[3] != b[3] || ((a[4] ^ b[4]) & kWord1Keys) != 0;
+}
+
+}  // namespace
 
 void ShuttleWin::Poll() {
   if (endJogCountdown != 0) --endJogCountdown;
@@ -146,7 +190,20 @@ void ShuttleWin::Poll() {
     restoreAbsolute = host_config::incrementalMode(host) == 0;
 
   std::memcpy(previousReport, readBuffer, kInputReportSize);
-  ReadReport();
+  const std::uint32_t count = TakeReports();
+  if (count > 0) awaitingReport = false;
+  // The newest report is decoded, as one report per poll would be. An older one is decoded
+  // before it, in order, only when the report after it changes its keys again (a press shorter
+  // than a poll, a second mode button): otherwise that edge would be lost. Reports that differ
+  // only in the wheel need no turn of their own: the newest counter carries their movement.
+  for (std::uint32_t i = 0; i + 1 < count; ++i) {
+    if (KeysDiffer(takenReports[i], readBuffer) &&
+        KeysDiffer(takenReports[i + 1], takenReports[i])) {
+      std::memcpy(readBuffer, takenReports[i], kInputReportSize);
+      DecodeInput();
+    }
+  }
+  if (count > 0) std::memcpy(readBuffer, takenReports[count - 1], kInputReportSize);
   if (!awaitingReport) DecodeInput();
   FillOutputReport(module, *this);
   if (writeHandle != kInvalidDeviceHandle) bus->Write(writeHandle, outputReport, kOutputReportSize);

@@ -16,6 +16,13 @@ inline constexpr std::uint32_t kPollPeriodMs = 25;
 inline constexpr std::uint32_t kReadWaitMs = 5;
 inline constexpr std::uint32_t kInputReportSize = 8;
 inline constexpr std::uint32_t kOutputReportSize = 5;
+// Input reports the system keeps for the read handle between polls (its default is 32).
+inline constexpr std::uint32_t kInputBufferCount = 16;
+// Reads one poll takes at most: the whole queue and what arrives meanwhile, but never an endless
+// stream.
+inline constexpr std::uint32_t kMaxReportsPerPoll = 2 * kInputBufferCount;
+// The wait for a read that may be on its way while the queue is emptied.
+inline constexpr std::uint32_t kHandOverWaitMs = 1;
 
 class ShuttleWin final : public BusListener {
  public:
@@ -35,8 +42,8 @@ class ShuttleWin final : public BusListener {
   void CloseLink();
   void OpenLink();
   void CloseHandle(DeviceHandle& handle);
-  // Reads at most one report into readBuffer, waiting at most kReadWaitMs.
-  void ReadReport();
+  // Takes every report that has arrived into takenReports; returns how many.
+  std::uint32_t TakeReports();
 
  public:
   Module& module;
@@ -55,6 +62,8 @@ class ShuttleWin final : public BusListener {
   // unplug may hold a turning wheel, which must not keep driving the machine.
   bool awaitingReport = false;
   std::uint8_t ioBuffer[kInputReportSize] = {};  // the system reads into this one
+  std::uint8_t takenReports[kMaxReportsPerPoll][kInputReportSize] =
+      {};  // this poll's, oldest first
 
   // Poll
   std::uint8_t readBuffer[kInputReportSize] = {};  // the report decoded this poll

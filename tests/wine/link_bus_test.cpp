@@ -6,6 +6,11 @@
 #include <dbt.h>
 // clang-format on
 
+// The HID header has no C++ linkage guard of its own.
+extern "C" {
+#include <hidsdi.h>
+}
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -105,16 +110,27 @@ void TestReads(DeviceBus& bus, const std::string& keyboard) {
   const DeviceHandle handle = bus.Open(keyboard, OpenMode::OverlappedRead);
   Check(handle != kInvalidDeviceHandle, "the keyboard opens for overlapped reads");
   if (handle == kInvalidDeviceHandle) return;
+  // The system's input queue of the read handle takes the length asked for.
+  bus.SetInputBufferCount(handle, 16);
+  ULONG queued = 0;
+  Check(HidD_GetNumInputBuffers(reinterpret_cast<HANDLE>(handle), &queued) && queued == 16,
+        "the read handle keeps 16 input reports");
   std::uint8_t buffer[8] = {0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA};
   std::uint32_t transferred = 99;
   CheckEqual(static_cast<int>(bus.StartRead(handle, buffer, sizeof buffer, transferred)),
              static_cast<int>(IoStatus::Pending), "an 8-byte read of a longer report is pending");
 
   ULONGLONG start = GetTickCount64();
+  const std::uint64_t startUs = bus.NowMicroseconds();
   CheckEqual(static_cast<int>(bus.WaitRead(handle, 5, transferred)),
              static_cast<int>(IoStatus::Pending), "an idle device's read stays pending");
   const double waited = ElapsedMs(start);
-  std::printf("5 ms wait took %.0f ms\n", waited);
+  const std::uint64_t waitedUs = bus.NowMicroseconds() - startUs;
+  std::printf("5 ms wait took %.0f ms, %llu us by the bus's clock\n", waited,
+              static_cast<unsigned long long>(waitedUs));
+  Check(waitedUs >= 4000 && waitedUs < 100000, "the bus's clock counts microseconds");
+  CheckEqual(static_cast<int>(bus.WaitRead(handle, 0, transferred)),
+             static_cast<int>(IoStatus::Pending), "a check of an idle device's read stays pending");
   Check(waited < 100.0, "the wait for a report is bounded");
   Check(buffer[0] == 0xAA && buffer[7] == 0xAA, "a pending read leaves the caller's buffer alone");
 
@@ -162,13 +178,19 @@ void TestBadHandles(DeviceBus& bus) {
              "a missing device does not open");
 }
 
-std::vector<std::uint8_t> Broadcast(const std::string& name, DWORD size) {
+// A device-interface broadcast as the system builds it: the 8-bit form, or the UTF-16 form that
+// Wine sends to windows registered with RegisterDeviceNotificationA. `size` 0: the true size.
+std::vector<std::uint8_t> Broadcast(const std::string& name, DWORD size, bool wide) {
   const std::size_t nameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name);
-  std::vector<std::uint8_t> bytes(nameOffset + name.size() + 1);
+  const std::size_t unit = wide ? sizeof(WCHAR) : 1;
+  // One spare byte: a stated size may end inside a UTF-16 unit.
+  std::vector<std::uint8_t> bytes(nameOffset + (name.size() + 1) * unit + 1);
   auto* header = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_A*>(bytes.data());
-  header->dbcc_size = size != 0 ? size : static_cast<DWORD>(bytes.size());
+  header->dbcc_size = size != 0 ? size : static_cast<DWORD>(nameOffset + (name.size() + 1) * unit);
   header->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-  std::memcpy(bytes.data() + nameOffset, name.c_str(), name.size() + 1);
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    bytes[nameOffset + i * unit] = static_cast<std::uint8_t>(name[i]);  // ASCII: high byte 0
+  }
   return bytes;
 }
 
@@ -190,39 +212,51 @@ void TestWindow() {
 
   Check(bus->RegisterNotifications(), "device notifications register for the window");
 
-  // Decoding: the name is read within the size the header states.
+  // Decoding: the name is read within the size the header states, in either form.
   const std::string name = "\\\\?\\HID#VID_04D8&PID_FCE4#7&1&0000#{4d1e55b2-f16f-11cf-88cb}";
-  const std::size_t nameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name);
+  const DWORD nameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name);
   struct Decoding {
     const char* what;
     WPARAM event;
-    DWORD size;  // 0: the true size
+    int statedUnits;  // name units the stated size covers; -1: the true size (with the NUL)
+    DWORD rawSize;    // when not 0, the stated size itself
     bool withData;
     bool expectBroadcast;
     std::size_t expectNameLength;
   };
+  const int fullName = static_cast<int>(name.size());
   const Decoding decodings[] = {
-      {"a removal names its interface", DBT_DEVICEREMOVECOMPLETE, 0, true, true, name.size()},
-      {"an arrival names its interface", DBT_DEVICEARRIVAL, 0, true, true, name.size()},
-      {"a name filling the stated size without its NUL", DBT_DEVICEREMOVECOMPLETE,
-       static_cast<DWORD>(nameOffset + name.size()), true, true, name.size()},
-      {"a size cutting the name", DBT_DEVICEREMOVECOMPLETE, static_cast<DWORD>(nameOffset + 10),
-       true, true, 10},
-      {"a size short of the header", DBT_DEVICEREMOVECOMPLETE, 8, true, false, 0},
-      {"an event without data", DBT_DEVNODES_CHANGED, 0, false, false, 0},
+      {"a removal names its interface", DBT_DEVICEREMOVECOMPLETE, -1, 0, true, true, name.size()},
+      {"an arrival names its interface", DBT_DEVICEARRIVAL, -1, 0, true, true, name.size()},
+      {"a name filling the stated size without its NUL", DBT_DEVICEREMOVECOMPLETE, fullName, 0,
+       true, true, name.size()},
+      {"a size cutting the name", DBT_DEVICEREMOVECOMPLETE, 10, 0, true, true, 10},
+      {"a size short of the header", DBT_DEVICEREMOVECOMPLETE, -1, 8, true, false, 0},
+      {"an event without data", DBT_DEVNODES_CHANGED, -1, 0, false, false, 0},
   };
-  for (const Decoding& d : decodings) {
-    auto bytes = Broadcast(name, d.size);
-    listener.changes = 0;
-    const LRESULT result = SendMessageA(child, WM_DEVICECHANGE, d.event,
-                                        d.withData ? reinterpret_cast<LPARAM>(bytes.data()) : 0);
-    const bool nameOk =
-        !d.expectBroadcast || (listener.lastType == kDeviceTypeInterface &&
-                               listener.lastName == name.substr(0, d.expectNameLength));
-    Check(result == TRUE && listener.changes == 1 && listener.lastEvent == d.event &&
-              listener.hadBroadcast == d.expectBroadcast && nameOk,
-          d.what);
+  for (const bool wide : {false, true}) {
+    const DWORD unit = wide ? sizeof(WCHAR) : 1;
+    for (const Decoding& d : decodings) {
+      DWORD size = d.rawSize;
+      if (size == 0 && d.statedUnits >= 0) size = nameOffset + d.statedUnits * unit;
+      auto bytes = Broadcast(name, size, wide);
+      listener.changes = 0;
+      const LRESULT result = SendMessageA(child, WM_DEVICECHANGE, d.event,
+                                          d.withData ? reinterpret_cast<LPARAM>(bytes.data()) : 0);
+      const bool nameOk =
+          !d.expectBroadcast || (listener.lastType == kDeviceTypeInterface &&
+                                 listener.lastName == name.substr(0, d.expectNameLength));
+      const std::string what = std::string(wide ? "UTF-16: " : "8-bit: ") + d.what;
+      Check(result == TRUE && listener.changes == 1 && listener.lastEvent == d.event &&
+                listener.hadBroadcast == d.expectBroadcast && nameOk,
+            what.c_str());
+    }
   }
+  // A stated size ending inside a UTF-16 unit keeps only the whole units before it.
+  auto odd = Broadcast(name, nameOffset + 10 * sizeof(WCHAR) + 1, true);
+  SendMessageA(child, WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE,
+               reinterpret_cast<LPARAM>(odd.data()));
+  Check(listener.lastName == name.substr(0, 10), "UTF-16: an odd size ends at a whole unit");
 
   // The host may destroy its window before the plug-in lets go of the bus.
   DestroyWindow(parent);

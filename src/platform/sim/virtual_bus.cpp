@@ -22,6 +22,7 @@ struct ReadResult {
   std::uint8_t bytes[8] = {};
   std::uint32_t size = 0;
   bool error = false;
+  std::uint64_t arrivedUs = 0;
 };
 
 struct OpenHandle {
@@ -30,11 +31,18 @@ struct OpenHandle {
   bool readPending = false;
   std::uint8_t* pendingBuffer = nullptr;
   std::uint32_t pendingSize = 0;
+  std::uint64_t startedUs = 0;
+  // The report the pending read has been given; it completes at completesAtUs.
+  bool assigned = false;
+  ReadResult assignedReport;
+  std::uint64_t completesAtUs = 0;
 };
 
 class VirtualBus;
 
 inline constexpr std::size_t kInputQueueCapacity = 256;
+// The class driver's input queue length until a handle asks for another.
+inline constexpr std::size_t kDefaultInputBuffers = 32;
 
 struct Hub {
   std::vector<VirtualDevice> devices;
@@ -45,6 +53,13 @@ struct Hub {
   ReadResult inputQueue[kInputQueueCapacity];
   std::size_t inputHead = 0;
   std::size_t inputCount = 0;
+  std::size_t inputCapacity = kDefaultInputBuffers;
+  // Virtual time and the pendant's own reporting.
+  std::uint64_t nowUs = 0;
+  std::uint8_t inputState[8] = {};
+  std::uint32_t streamPeriodUs = 0;  // 0: a report per change
+  std::uint64_t nextStreamUs = 0;
+  std::uint32_t completionDelayUs = 0;
   int outputCount = 0;
   std::uint8_t lastOutput[5] = {};
   bool holdReads = false;
@@ -73,18 +88,71 @@ bool SameText(std::string_view a, std::string_view b) {
   return true;
 }
 
-// Completes the handle's pending read from the queue when that is allowed.
-IoStatus Complete(Hub& hub, OpenHandle& h, std::uint32_t& transferred) {
-  if (hub.holdReads || hub.inputCount == 0) return IoStatus::Pending;
+ReadResult PopOldest(Hub& hub) {
   const ReadResult r = hub.inputQueue[hub.inputHead];
   hub.inputHead = (hub.inputHead + 1) % kInputQueueCapacity;
   --hub.inputCount;
+  return r;
+}
+
+// Gives a pending read the oldest queued report, if it has none yet and reads are not held.
+void Assign(Hub& hub, OpenHandle& h) {
+  if (!h.readPending || h.assigned || hub.holdReads || hub.inputCount == 0) return;
+  h.assignedReport = PopOldest(hub);
+  h.assigned = true;
+  h.completesAtUs = std::max(h.startedUs, h.assignedReport.arrivedUs) + hub.completionDelayUs;
+}
+
+bool Completed(const Hub& hub, const OpenHandle& h) {
+  return h.readPending && h.assigned && h.completesAtUs <= hub.nowUs;
+}
+
+IoStatus Finish(OpenHandle& h, std::uint32_t& transferred) {
+  const ReadResult& r = h.assignedReport;
   h.readPending = false;
+  h.assigned = false;
   if (r.error) return IoStatus::Failed;
   transferred = std::min(r.size, h.pendingSize);
   std::memcpy(h.pendingBuffer, r.bytes, transferred);
   h.pendingBuffer = nullptr;
   return IoStatus::Done;
+}
+
+// A report reaches the system: a waiting read takes it, else it is queued, the oldest dropped
+// when the queue is full.
+void Push(ReadResult r) {
+  Hub& hub = TheHub();
+  r.arrivedUs = hub.nowUs;
+  if (!hub.holdReads) {
+    for (auto& [handle, h] : hub.handles) {
+      if (h.readPending && !h.assigned) {
+        h.assignedReport = r;
+        h.assigned = true;
+        h.completesAtUs = hub.nowUs + hub.completionDelayUs;
+        return;
+      }
+    }
+  }
+  if (hub.inputCount >= hub.inputCapacity) {
+    PopOldest(hub);
+    ++hub.stats.reportsDropped;
+  }
+  hub.inputQueue[(hub.inputHead + hub.inputCount) % kInputQueueCapacity] = r;
+  ++hub.inputCount;
+}
+
+// Lets virtual time pass until `us`; a streaming pendant sends its state on its period.
+void AdvanceTo(std::uint64_t us) {
+  Hub& hub = TheHub();
+  while (hub.streamPeriodUs != 0 && hub.nextStreamUs <= us) {
+    hub.nowUs = std::max(hub.nowUs, hub.nextStreamUs);
+    ReadResult r;
+    std::memcpy(r.bytes, hub.inputState, sizeof r.bytes);
+    r.size = 8;
+    Push(r);
+    hub.nextStreamUs += hub.streamPeriodUs;
+  }
+  hub.nowUs = std::max(hub.nowUs, us);
 }
 
 class VirtualBus final : public DeviceBus {
@@ -137,7 +205,10 @@ class VirtualBus final : public DeviceBus {
       if (!d.present || d.openFails) return kInvalidDeviceHandle;
       if (d.dataOpensFail && mode != OpenMode::Probe) return kInvalidDeviceHandle;
       DeviceHandle h = hub.nextHandle++;
-      hub.handles[h] = OpenHandle{static_cast<int>(i), mode};
+      OpenHandle opened;
+      opened.device = static_cast<int>(i);
+      opened.mode = mode;
+      hub.handles[h] = opened;
       return h;
     }
     return kInvalidDeviceHandle;
@@ -160,6 +231,18 @@ class VirtualBus final : public DeviceBus {
     hub.handles.erase(it);
   }
 
+  void SetInputBufferCount(DeviceHandle handle, std::uint32_t reports) override {
+    Hub& hub = TheHub();
+    if (ReadableHandle(handle) == nullptr) return;
+    // The class driver's bounds.
+    hub.inputCapacity = std::clamp<std::size_t>(reports, 2, kInputQueueCapacity);
+    hub.stats.inputBufferCount = static_cast<std::uint32_t>(hub.inputCapacity);
+    while (hub.inputCount > hub.inputCapacity) {
+      PopOldest(hub);
+      ++hub.stats.reportsDropped;
+    }
+  }
+
   IoStatus StartRead(DeviceHandle handle, std::uint8_t* buffer, std::uint32_t size,
                      std::uint32_t& transferred) override {
     Hub& hub = TheHub();
@@ -174,7 +257,10 @@ class VirtualBus final : public DeviceBus {
     h->readPending = true;
     h->pendingBuffer = buffer;
     h->pendingSize = size;
-    return Complete(hub, *h, transferred);
+    h->startedUs = hub.nowUs;
+    h->assigned = false;
+    Assign(hub, *h);
+    return Completed(hub, *h) ? Finish(*h, transferred) : IoStatus::Pending;
   }
 
   IoStatus WaitRead(DeviceHandle handle, std::uint32_t timeoutMs,
@@ -184,10 +270,25 @@ class VirtualBus final : public DeviceBus {
     ++hub.stats.waits;
     OpenHandle* h = ReadableHandle(handle);
     if (h == nullptr || !h->readPending) return IoStatus::Failed;
-    IoStatus status = Complete(hub, *h, transferred);
-    // A report queued before the wait arrives at once; otherwise the whole timeout passes.
-    if (status == IoStatus::Pending) hub.stats.waitedMs += timeoutMs;
-    return status;
+    const std::uint64_t before = hub.nowUs;
+    Assign(hub, *h);
+    if (!Completed(hub, *h)) {
+      // The wait ends when the read completes within the timeout, else with the timeout.
+      const std::uint64_t deadline = hub.nowUs + std::uint64_t{timeoutMs} * 1000;
+      std::uint64_t until = deadline;
+      if (h->assigned) {
+        until = std::min(deadline, h->completesAtUs);
+      } else if (hub.streamPeriodUs != 0 && !hub.holdReads) {
+        until = std::min(deadline, hub.nextStreamUs + hub.completionDelayUs);
+      }
+      AdvanceTo(until);
+      if (!Completed(hub, *h)) AdvanceTo(deadline);
+    }
+    hub.stats.waitedUs += hub.nowUs - before;
+    if (Completed(hub, *h)) return Finish(*h, transferred);
+    if (timeoutMs > 0) ++hub.stats.timedOutWaits;  // a check is no wait
+    hub.stats.waitedMs += timeoutMs;
+    return IoStatus::Pending;
   }
 
   void CancelRead(DeviceHandle handle) override {
@@ -196,6 +297,7 @@ class VirtualBus final : public DeviceBus {
     if (it == hub.handles.end() || !it->second.readPending) return;
     ++hub.stats.cancels;
     it->second.readPending = false;
+    it->second.assigned = false;
     it->second.pendingBuffer = nullptr;
   }
 
@@ -234,6 +336,8 @@ class VirtualBus final : public DeviceBus {
     hub.stats.timerPeriodMs = periodMs;
   }
 
+  std::uint64_t NowMicroseconds() override { return TheHub().nowUs; }
+
  private:
   static const VirtualDevice* PresentDevice(DeviceHandle handle) {
     Hub& hub = TheHub();
@@ -250,16 +354,6 @@ class VirtualBus final : public DeviceBus {
     return &it->second;
   }
 };
-
-void Push(const ReadResult& r) {
-  Hub& hub = TheHub();
-  if (hub.inputCount == kInputQueueCapacity) {
-    hub.inputHead = (hub.inputHead + 1) % kInputQueueCapacity;
-    --hub.inputCount;
-  }
-  hub.inputQueue[(hub.inputHead + hub.inputCount) % kInputQueueCapacity] = r;
-  ++hub.inputCount;
-}
 
 bool ValidIndex(int index) {
   return index >= 0 && static_cast<std::size_t>(index) < TheHub().devices.size();
@@ -352,6 +446,31 @@ int VirtualBusLastOutputReport(std::uint8_t report[5]) {
   if (hub.outputCount == 0 || report == nullptr) return 0;
   std::memcpy(report, hub.lastOutput, sizeof hub.lastOutput);
   return 1;
+}
+
+std::uint64_t VirtualBusNowUs() {
+  return TheHub().nowUs;
+}
+
+void VirtualBusAdvanceTime(std::uint64_t us) {
+  AdvanceTo(TheHub().nowUs + us);
+}
+
+void VirtualBusSetInputState(const std::uint8_t report[8]) {
+  Hub& hub = TheHub();
+  if (report == nullptr || std::memcmp(hub.inputState, report, sizeof hub.inputState) == 0) return;
+  std::memcpy(hub.inputState, report, sizeof hub.inputState);
+  if (hub.streamPeriodUs == 0) VirtualBusQueueInputReport(report);
+}
+
+void VirtualBusSetStreamPeriod(std::uint32_t periodUs) {
+  Hub& hub = TheHub();
+  hub.streamPeriodUs = periodUs;
+  hub.nextStreamUs = hub.nowUs + periodUs;
+}
+
+void VirtualBusSetCompletionDelay(std::uint32_t us) {
+  TheHub().completionDelayUs = us;
 }
 
 int VirtualBusTimerTick() {

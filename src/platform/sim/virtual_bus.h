@@ -1,8 +1,14 @@
 // The simulation's device bus: one process-wide hub of virtual HID devices that every bus made by
-// CreateVirtualBus() shares. Devices keep the order in which they were added; reads complete from
-// one input report queue or time out at once (no real time passes); writes are recorded. The poll
-// timer runs only when a tick is asked for, and device-change notifications reach the listener only
-// after it registered for them. The C-style functions are what the simulation's exports call; the
+// CreateVirtualBus() shares. Devices keep the order in which they were added; writes are recorded.
+// Input works like the HID class driver's: reports queue up for the read handle (32 unless the
+// handle asks for another count; when full the oldest is dropped), a read takes the oldest, and a
+// read started with none queued stays pending until one arrives. Time is virtual: it passes only
+// when a test advances it and inside waits (a wait lasts until its read completes or its timeout
+// runs out), and the clock the link reads is that time. The pendant either reports on change or
+// streams its state on a period; reads complete at once (as on Windows) or a set delay later (as
+// under Wine, where the class driver runs in another process). The poll timer runs only when a
+// tick is asked for, and device-change notifications reach the listener only after it registered
+// for them. The C-style functions are what the simulation's exports call; the
 // VirtualBusTest* hooks let unit tests reach the pending-read and failure paths.
 #pragma once
 
@@ -31,9 +37,19 @@ int VirtualBusOpenHandleCount(int index);
 // device-interface broadcast carrying `path`, or with no broadcast when `path` is nullptr. Returns
 // 1 when delivered, 0 when no listener has registered for notifications.
 int VirtualBusDeviceChange(std::uint32_t eventType, const char* path);
-// Queues one complete 8-byte input report for the next read. The queue holds 256 reports; when
-// it is full the oldest is dropped.
+// One complete 8-byte input report arrives now: a pending read takes it, else it is queued.
 void VirtualBusQueueInputReport(const std::uint8_t report[8]);
+
+// Virtual time in microseconds since the last reset.
+std::uint64_t VirtualBusNowUs();
+void VirtualBusAdvanceTime(std::uint64_t us);
+// The pendant's input state. Reporting on change (stream period 0, the default), a new state is
+// sent at once; streaming, the state is sent every period from now on.
+void VirtualBusSetInputState(const std::uint8_t report[8]);
+void VirtualBusSetStreamPeriod(std::uint32_t periodUs);
+// Time from a report meeting a read until the read completes. 0: a read started with a report
+// queued is Done within StartRead; otherwise it is Pending that long.
+void VirtualBusSetCompletionDelay(std::uint32_t us);
 int VirtualBusOutputReportCount();
 // Copies the last written output report (5 bytes); returns 0 and leaves `report` alone when none
 // was written yet.
@@ -54,7 +70,11 @@ struct VirtualBusStats {
   int readsStarted = 0;
   int readsReissuedWhilePending = 0;  // StartRead on a handle whose read is outstanding
   int waits = 0;
-  std::uint32_t waitedMs = 0;  // sum of the timeouts of waits that timed out or completed
+  std::uint32_t waitedMs = 0;  // sum of the timeouts of waits that timed out
+  int timedOutWaits = 0;
+  std::uint64_t waitedUs = 0;          // virtual time spent inside waits
+  int reportsDropped = 0;              // by a full input queue
+  std::uint32_t inputBufferCount = 0;  // last count a read handle asked for
   int cancels = 0;
   int closedWithReadPending = 0;
   int registrations = 0;

@@ -16,6 +16,7 @@ extern "C" {
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -63,6 +64,38 @@ void QueryReportLengths(HANDLE handle, DWORD& inputLength, DWORD& outputLength) 
     if (caps.OutputReportByteLength <= kMaxReportLength) outputLength = caps.OutputReportByteLength;
   }
   HidD_FreePreparsedData(preparsed);
+}
+
+// The interface name of a device-interface broadcast, `size` bytes from where the name starts. A
+// window registered with RegisterDeviceNotificationA gets the 8-bit form on Windows, but Wine
+// sends it the UTF-16 form. A path starts with a non-zero ASCII character, so a zero second byte
+// marks the UTF-16 form (an 8-bit path is never one character long). That form is converted into
+// `storage` to the 8-bit code page the setup API gives paths in; a name that does not convert is
+// returned empty, which matches no path.
+std::string_view InterfaceName(const std::uint8_t* name, std::size_t size, std::string& storage) {
+  const auto* narrow = reinterpret_cast<const char*>(name);
+  if (size < 2 * sizeof(WCHAR) || name[0] == 0 || name[1] != 0) {
+    return std::string_view(narrow, strnlen(narrow, size));
+  }
+  // The broadcast promises no alignment for the units: copy them out, up to the first NUL.
+  std::wstring wide;
+  for (std::size_t offset = 0; offset + sizeof(WCHAR) <= size; offset += sizeof(WCHAR)) {
+    WCHAR unit = 0;
+    std::memcpy(&unit, name + offset, sizeof unit);
+    if (unit == 0) break;
+    wide.push_back(unit);
+  }
+  storage.clear();
+  const int units = static_cast<int>(wide.size());
+  const int bytes =
+      WideCharToMultiByte(CP_ACP, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return {};
+  storage.resize(static_cast<std::size_t>(bytes));
+  if (WideCharToMultiByte(CP_ACP, 0, wide.data(), units, storage.data(), bytes, nullptr, nullptr) !=
+      bytes) {
+    storage.clear();
+  }
+  return storage;
 }
 
 class HidInterfaceEnumerator final : public InterfaceEnumerator {
@@ -140,6 +173,7 @@ class Win32DeviceBus final : public DeviceBus {
   bool GetAttributes(DeviceHandle handle, HidAttributes& attributes) override;
   void Close(DeviceHandle handle) override;
 
+  void SetInputBufferCount(DeviceHandle handle, std::uint32_t reports) override;
   IoStatus StartRead(DeviceHandle handle, std::uint8_t* buffer, std::uint32_t size,
                      std::uint32_t& transferred) override;
   IoStatus WaitRead(DeviceHandle handle, std::uint32_t timeoutMs,
@@ -152,6 +186,7 @@ class Win32DeviceBus final : public DeviceBus {
   void UnregisterNotifications() override;
 
   void StartTimer(std::uint32_t id, std::uint32_t periodMs) override;
+  std::uint64_t NowMicroseconds() override;
 
   LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -174,6 +209,7 @@ class Win32DeviceBus final : public DeviceBus {
   HDEVNOTIFY notification_ = nullptr;
   std::vector<UINT_PTR> timers_;
   bool inTimer_ = false;
+  std::string broadcastName_;  // a UTF-16 broadcast name, converted
   std::vector<OpenDevice> devices_;
 
   // The one read that may be outstanding. The system reads into readStorage_, which is sized to
@@ -336,6 +372,12 @@ void Win32DeviceBus::FinishRead(DWORD count, std::uint32_t& transferred) {
   readTargetSize_ = 0;
 }
 
+void Win32DeviceBus::SetInputBufferCount(DeviceHandle handle, std::uint32_t reports) {
+  const OpenDevice* device = handle == kInvalidDeviceHandle ? nullptr : Find(ToHandle(handle));
+  // Only a HID device has such a queue; anything else refuses, which changes nothing.
+  if (device != nullptr) HidD_SetNumInputBuffers(device->handle, reports);
+}
+
 IoStatus Win32DeviceBus::StartRead(DeviceHandle handle, std::uint8_t* buffer, std::uint32_t size,
                                    std::uint32_t& transferred) {
   transferred = 0;
@@ -440,6 +482,20 @@ void Win32DeviceBus::StartTimer(std::uint32_t id, std::uint32_t periodMs) {
   if (std::find(timers_.begin(), timers_.end(), id) == timers_.end()) timers_.push_back(id);
 }
 
+std::uint64_t Win32DeviceBus::NowMicroseconds() {
+  // The performance counter: the tick count's resolution on Windows is far coarser than the
+  // poll's few milliseconds.
+  LARGE_INTEGER frequency{};
+  LARGE_INTEGER counter{};
+  if (!QueryPerformanceFrequency(&frequency) || frequency.QuadPart <= 0 ||
+      !QueryPerformanceCounter(&counter)) {
+    return 0;
+  }
+  const auto ticks = static_cast<std::uint64_t>(counter.QuadPart);
+  const auto perSecond = static_cast<std::uint64_t>(frequency.QuadPart);
+  return ticks / perSecond * 1000000 + ticks % perSecond * 1000000 / perSecond;
+}
+
 LRESULT Win32DeviceBus::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_TIMER:
@@ -466,11 +522,9 @@ LRESULT Win32DeviceBus::HandleMessage(HWND window, UINT message, WPARAM wParam, 
           decoded.deviceType = header->dbch_devicetype;
           constexpr DWORD kNameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name);
           if (decoded.deviceType == DBT_DEVTYP_DEVICEINTERFACE && header->dbch_size > kNameOffset) {
-            const auto* deviceInterface =
-                reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_A*>(lParam);
-            decoded.name = std::string_view(
-                deviceInterface->dbcc_name,
-                strnlen(deviceInterface->dbcc_name, header->dbch_size - kNameOffset));
+            decoded.name =
+                InterfaceName(reinterpret_cast<const std::uint8_t*>(lParam) + kNameOffset,
+                              header->dbch_size - kNameOffset, broadcastName_);
           }
           broadcast = &decoded;
         }
