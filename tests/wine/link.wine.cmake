@@ -6,10 +6,7 @@
 pendant_add_wine_program(link_host ${CMAKE_CURRENT_LIST_DIR}/link_host.cpp)
 target_link_libraries(link_host PRIVATE vpendant_plug setupapi hid)
 add_dependencies(link_host Pendant vpendant)
-# Two faults are not mended yet: the plug-in does not recognise the wide-form removal broadcasts
-# that Wine 8.0 sends, and a streaming pendant's input falls behind. Their checks are expected to
-# fail until they are.
-pendant_add_wine_test(link.hid link_host hid --known-faults)
+pendant_add_wine_test(link.hid link_host hid)
 pendant_add_wine_test(link.product link_host product)
 pendant_add_wine_test(link.replug link_host replug)
 
