@@ -76,22 +76,6 @@ bool IsBlankText(pugi::xml_node node) {
   return node.type() == pugi::node_pcdata && IsBlank(node.value());
 }
 
-bool SameType(LayoutNode layout, pugi::xml_node_type tree) {
-  switch (layout) {
-    case LayoutNode::Text:
-      return tree == pugi::node_pcdata;
-    case LayoutNode::Element:
-      return tree == pugi::node_element;
-    case LayoutNode::Comment:
-      return tree == pugi::node_comment;
-    case LayoutNode::Cdata:
-      return tree == pugi::node_cdata;
-    case LayoutNode::Pi:
-      return tree == pugi::node_pi;
-  }
-  return false;
-}
-
 class StringWriter final : public pugi::xml_writer {
  public:
   explicit StringWriter(std::string& out) : out_(out) {}
@@ -269,7 +253,8 @@ bool Profile::Load(std::string bytes, bool exists, const char*& reason) {
   std::size_t index = 0;
   std::string name;
   for (pugi::xml_node child : Root().children()) {
-    if (index >= layout_.children.size() || !SameType(layout_.children[index].type, child.type()))
+    if (index >= layout_.children.size() ||
+        !LayoutMatchesNode(layout_.children[index].type, child.type()))
       return false;
     if (child.type() == pugi::node_element) {
       name.clear();

@@ -238,3 +238,19 @@ class LayoutScanner {
 RootLayout ScanLayout(std::string_view bytes) {
   return LayoutScanner(bytes).Scan();
 }
+
+bool LayoutMatchesNode(LayoutNode layout, pugi::xml_node_type tree) {
+  switch (layout) {
+    case LayoutNode::Text:
+      return tree == pugi::node_pcdata;
+    case LayoutNode::Element:
+      return tree == pugi::node_element;
+    case LayoutNode::Comment:
+      return tree == pugi::node_comment;
+    case LayoutNode::Cdata:
+      return tree == pugi::node_cdata;
+    case LayoutNode::Pi:
+      return tree == pugi::node_pi;
+  }
+  return false;
+}

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <pugixml.hpp>
 #include <string_view>
 #include <vector>
 
@@ -30,3 +31,6 @@ struct RootLayout {
 };
 
 RootLayout ScanLayout(std::string_view bytes);
+
+// True when a scanned child and the parsed tree's node are of the same kind.
+bool LayoutMatchesNode(LayoutNode layout, pugi::xml_node_type tree);

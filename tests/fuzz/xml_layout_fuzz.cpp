@@ -23,22 +23,6 @@ constexpr unsigned kOptions =
     (pugi::parse_full | pugi::parse_ws_pcdata) &
     ~(pugi::parse_eol | pugi::parse_escapes | pugi::parse_wconv_attribute);
 
-bool SameType(LayoutNode layout, pugi::xml_node_type tree) {
-  switch (layout) {
-    case LayoutNode::Text:
-      return tree == pugi::node_pcdata;
-    case LayoutNode::Element:
-      return tree == pugi::node_element;
-    case LayoutNode::Comment:
-      return tree == pugi::node_comment;
-    case LayoutNode::Cdata:
-      return tree == pugi::node_cdata;
-    case LayoutNode::Pi:
-      return tree == pugi::node_pi;
-  }
-  return false;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -66,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (pugi::xml_node node : doc.document_element().children()) {
     Check(index < layout.children.size(), "the library sees more root children");
     const RootLayout::Child& child = layout.children[index++];
-    Check(SameType(child.type, node.type()), "a root child of another kind");
+    Check(LayoutMatchesNode(child.type, node.type()), "a root child of another kind");
     if (node.type() == pugi::node_element) {
       Check(child.name == node.name(), "an element of another name");
       // The element's bytes on their own are that element.
