@@ -22,7 +22,8 @@ bool ReplayFile(const std::filesystem::path& path) {
     std::fprintf(stderr, "replay: cannot read %s\n", path.c_str());
     return false;
   }
-  const std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  const std::vector<char> bytes{std::istreambuf_iterator<char>(in),
+                                std::istreambuf_iterator<char>()};
   // A fresh heap copy of exactly the input's size, so a read past its end is caught.
   std::vector<std::uint8_t> copy(bytes.begin(), bytes.end());
   LLVMFuzzerTestOneInput(copy.empty() ? nullptr : copy.data(), copy.size());

@@ -77,5 +77,5 @@ class FakePlatform final : public Platform {
   std::function<std::unique_ptr<DeviceBus>()> busFactory;
   std::function<void(ConfigDialog&)> dialogScript;
   std::vector<std::string> messages;  // message boxes shown
-  std::vector<std::string> trail;  // the diagnostic trail, line by line
+  std::vector<std::string> trail;     // the diagnostic trail, line by line
 };

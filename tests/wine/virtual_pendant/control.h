@@ -13,8 +13,8 @@
 #define VPENDANT_INPUT_DATA 7
 #define VPENDANT_OUTPUT_DATA 4
 
-#define VPENDANT_CTL(n) (((0x22u) << 16) | ((0x800u + (n)) << 2) | 0u) /* unknown type, buffered \
-                                                                        */
+/* Device type unknown (0x22), function 0x800 + n, buffered, any access. */
+#define VPENDANT_CTL(n) (((0x22u) << 16) | ((0x800u + (n)) << 2) | 0u)
 /* in: VPENDANT_INPUT_DATA bytes. Reporting on change: queued and delivered once, in order.
    Streaming: becomes the report sent every period. */
 #define VPENDANT_IOCTL_PUSH VPENDANT_CTL(1)
