@@ -267,9 +267,17 @@ bool Profile::Load(std::string bytes, bool exists, const char*& reason) {
   return index == layout_.children.size();
 }
 
+// Sections and keys are elements; a processing instruction of the same name is the file's own.
+pugi::xml_node ChildElement(pugi::xml_node parent, const char* name) {
+  for (pugi::xml_node child = parent.child(name); child; child = child.next_sibling(name)) {
+    if (child.type() == pugi::node_element) return child;
+  }
+  return {};
+}
+
 pugi::xml_node Profile::FindKey(const char* section, const char* key) const {
   if (section == nullptr || key == nullptr) return {};
-  return Root().child(section).child(key);
+  return ChildElement(ChildElement(Root(), section), key);
 }
 
 // A name the store creates must be valid text that the file's encoding holds as it is.
@@ -323,9 +331,9 @@ pugi::xml_node Profile::AppendFormatted(pugi::xml_node parent, const char* name)
 pugi::xml_node Profile::FindOrCreateKey(const char* section, const char* key) {
   if (!NameFits(section) || !NameFits(key)) return {};
   pugi::xml_node root = Root();
-  pugi::xml_node sectionNode = root.child(section);
+  pugi::xml_node sectionNode = ChildElement(root, section);
   if (!sectionNode) sectionNode = AppendFormatted(root, section);
-  pugi::xml_node keyNode = sectionNode.child(key);
+  pugi::xml_node keyNode = ChildElement(sectionNode, key);
   if (!keyNode) {
     keyNode = AppendFormatted(sectionNode, key);
     MarkChanged(sectionNode);
