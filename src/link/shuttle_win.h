@@ -21,8 +21,10 @@ inline constexpr std::uint32_t kInputBufferCount = 16;
 // Reads one poll takes at most: the whole queue and what arrives meanwhile, but never an endless
 // stream.
 inline constexpr std::uint32_t kMaxReportsPerPoll = 2 * kInputBufferCount;
-// The wait for a read that may be on its way while the queue is emptied.
-inline constexpr std::uint32_t kHandOverWaitMs = 1;
+// The wait for a read that may be on its way while the queue is emptied, where the system hands
+// queued reports over asynchronously: twice the longest recent hand-over, within these bounds.
+inline constexpr std::uint32_t kHandOverWaitMaxUs = 1000;
+inline constexpr std::uint32_t kHandOverWaitMinUs = 250;
 
 class ShuttleWin final : public BusListener {
  public:
@@ -78,6 +80,9 @@ class ShuttleWin final : public BusListener {
   bool shutDown = false;
   // A failed read was written to the trail; cleared by a good read or a reopen.
   bool readErrorReported = false;
+  // How long the system takes to hand a queued report over to a read started after it.
+  std::uint32_t handOverSeenUs = kHandOverWaitMaxUs / 2;
+  std::uint32_t handOverWaitUs = kHandOverWaitMaxUs;
   std::uint8_t ioBuffer[kInputReportSize] = {};  // the system reads into this one
   std::uint8_t takenReports[kMaxReportsPerPoll][kInputReportSize] =
       {};  // this poll's, oldest first
