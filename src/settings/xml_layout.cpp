@@ -25,7 +25,11 @@ class LayoutScanner {
       }
       if (b_[pos] != '<') return layout;
       if (Starts(pos, "<?")) {
-        pos = After(pos + 2, "?>");
+        const std::size_t end = After(pos + 2, "?>");
+        // The XML library reads a declaration's quoted values whole; a reader that skips the
+        // declaration ends it at its first "?>". Where they disagree the file is not one layout.
+        if (IsDeclaration(pos) && end != DeclarationEnd(pos)) return layout;
+        pos = end;
       } else if (Starts(pos, "<!--")) {
         pos = After(pos + 4, "-->");
       } else if (Starts(pos, "<!DOCTYPE")) {
@@ -166,6 +170,28 @@ class LayoutScanner {
         }
       }
       if (pos == npos) return npos;
+    }
+    return npos;
+  }
+
+  // "<?xml" followed by white space or "?": the target is "xml" in any letter case.
+  bool IsDeclaration(std::size_t pos) const {
+    if (pos + 5 >= b_.size()) return false;
+    const auto lower = [this](std::size_t at) { return static_cast<char>(b_[at] | 0x20); };
+    return lower(pos + 2) == 'x' && lower(pos + 3) == 'm' && lower(pos + 4) == 'l' &&
+           (IsSpace(b_[pos + 5]) || b_[pos + 5] == '?');
+  }
+
+  // After the "?>" that ends a declaration whose quoted values are skipped whole.
+  std::size_t DeclarationEnd(std::size_t pos) const {
+    for (pos += 5; pos < b_.size(); ++pos) {
+      const char c = b_[pos];
+      if (c == '"' || c == '\'') {
+        pos = b_.find(c, pos + 1);
+        if (pos == npos) return npos;
+      } else if (Starts(pos, "?>")) {
+        return pos + 2;
+      }
     }
     return npos;
   }
