@@ -58,11 +58,8 @@ struct Module {
 
   // Wheel mode 1..6; survives reconnection and a new ShuttleWin.
   std::int32_t wheelMode = 1;
-  // Wheel direction before the per-axis reverse settings.
-  std::uint8_t rawWheelDirection = 0;
-  // Raised at an axis change while the host's command queue is not empty.
-  bool axisChangeHold = false;
 
+  // The behaviours' latches, which survive a new ShuttleWin; the window keeps the rest.
   SafetyState safety;
   ChordState chords;
   ButtonState buttons;

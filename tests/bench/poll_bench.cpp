@@ -40,7 +40,7 @@ void BM_PollStepModeWheelTurning(benchmark::State& state) {
     VirtualBusTimerTick();
     if ((wheel & 3) == 0) module.ticks.Update();  // lets the step bursts end and restart
   }
-  benchmark::DoNotOptimize(module.shuttleWin->outputReport);
+  benchmark::DoNotOptimize(VirtualBusOutputReportCount());
   module.shuttleWin.reset();
   VirtualBusReset();
 }
