@@ -9,19 +9,12 @@
 
 #include "host/host_codes.h"
 #include "host/module.h"
+#include "text/ascii.h"
 
 namespace {
 
 constexpr std::int32_t kPresetCount = 9;
 constexpr std::int32_t kBurstCountdownStart = 3;
-
-bool IsDigit(char c) {
-  return c >= '0' && c <= '9';
-}
-
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
 
 // Where to read a member's nine values and where its position is kept.
 struct PresetMember {
@@ -105,11 +98,11 @@ void StepPreset(Module& module, PresetState& state, const PresetMember& member, 
 double LeadingDecimal(const char* text) {
   if (text == nullptr) return 0.0;
   const char* p = text;
-  while (IsBlank(*p)) ++p;
+  while (ascii::IsSpace(*p)) ++p;
   bool negative = false;
   if (*p == '+' || *p == '-') negative = *p++ == '-';
   // Only a plain decimal counts: no "inf", "nan" or hexadecimal forms.
-  if (!IsDigit(*p) && !(*p == '.' && IsDigit(p[1]))) return 0.0;
+  if (!ascii::IsDigit(*p) && !(*p == '.' && ascii::IsDigit(p[1]))) return 0.0;
   double value = 0.0;
   const char* end = p + std::strlen(p);
   const auto result = std::from_chars(p, end, value, std::chars_format::general);

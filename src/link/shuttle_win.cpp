@@ -10,23 +10,9 @@
 #include "input/output_report.h"
 #include "input/safety_input.h"
 #include "link/link_trail.h"
+#include "text/ascii.h"
 
-namespace {
-
-// Interface paths are ASCII; folding only A-Z keeps the comparison free of any locale.
-bool SamePathIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 ShuttleWin::ShuttleWin(Module& owner, std::unique_ptr<DeviceBus> deviceBus)
     : module_(owner), bus_(std::move(deviceBus)) {
@@ -147,7 +133,7 @@ bool ShuttleWin::OnDeviceChange(std::uint32_t eventType, const DeviceBroadcast* 
   } else if (eventType == kDeviceRemoveComplete) {
     if (broadcast != nullptr && broadcast->deviceType == kDeviceTypeInterface) {
       // No pendant known: an empty name must not count as its path.
-      const bool pendant = !devicePath_.empty() && SamePathIgnoringCase(name, devicePath_);
+      const bool pendant = !devicePath_.empty() && ascii::EqualIgnoringCase(name, devicePath_);
       link_trail::Removal(module_, name, pendant);
       if (pendant) {
         CloseLink();

@@ -10,6 +10,7 @@
 #include "settings/pendant_settings_io.h"
 #include "settings/profile_store.h"
 #include "settings/settings_keys.h"
+#include "text/ascii.h"
 
 namespace {
 
@@ -41,24 +42,14 @@ std::string RangeMessage(std::int64_t low, std::int64_t high) {
   return message;
 }
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 // Optional white space, an optional sign, then at least one decimal digit; whatever follows is
 // ignored. Saturates far beyond 32 bits, so the caller can tell an overflow from a value.
 bool ParseLeadingInteger(std::string_view text, std::int64_t& value) {
-  std::size_t at = 0;
-  while (at < text.size() && IsBlank(text[at])) ++at;
-  bool negative = false;
-  if (at < text.size() && (text[at] == '+' || text[at] == '-')) negative = text[at++] == '-';
-  if (at >= text.size() || text[at] < '0' || text[at] > '9') return false;
-  constexpr std::int64_t kCeiling = std::int64_t{1} << 40;
-  std::int64_t magnitude = 0;
-  for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
-    magnitude = std::min(kCeiling, magnitude * 10 + (text[at] - '0'));
-  }
-  value = negative ? -magnitude : magnitude;
+  const ascii::LeadingInteger n = ascii::ParseLeadingInteger(text);
+  if (!n.found) return false;
+  constexpr std::uint64_t kCeiling = std::uint64_t{1} << 40;
+  const auto magnitude = static_cast<std::int64_t>(std::min(kCeiling, n.magnitude));
+  value = n.negative ? -magnitude : magnitude;
   return true;
 }
 
