@@ -19,7 +19,7 @@ add_library(pendant_sim_platform STATIC ${PENDANT_SIM_SOURCES})
 target_compile_options(pendant_sim_platform PRIVATE ${PENDANT_WARNINGS})
 target_link_libraries(pendant_sim_platform PUBLIC pendant_core)
 
-add_library(pendant_sim SHARED src/host/exports.cpp ${PENDANT_SIM_EXPORT_SOURCES})
+add_library(pendant_sim SHARED src/module/exports.cpp ${PENDANT_SIM_EXPORT_SOURCES})
 target_compile_options(pendant_sim PRIVATE ${PENDANT_WARNINGS})
 target_link_libraries(pendant_sim PRIVATE pendant_sim_platform pendant_core ${CMAKE_DL_LIBS})
 if(NOT PENDANT_FUZZ)
@@ -83,6 +83,16 @@ if(TARGET pendant-sim)
     add_test(NAME session.${session_dir_name}.${session_name}
       COMMAND pendant-sim --lib $<TARGET_FILE:pendant_sim> --expect ${session_dir}/${session_name}.expected ${session})
   endforeach()
+endif()
+
+# The folders' include direction and the code style, checked once (not again under the
+# sanitizers). Tidy looks at the sources a branch changed, with this build's compile database.
+if(NOT CMAKE_CXX_FLAGS MATCHES "sanitize")
+  add_test(NAME check.layers COMMAND bash ${CMAKE_SOURCE_DIR}/tools/check_layers.sh)
+  add_test(NAME check.format COMMAND bash ${CMAKE_SOURCE_DIR}/tools/check_style.sh format)
+  add_test(NAME check.tidy
+    COMMAND bash ${CMAKE_SOURCE_DIR}/tools/check_style.sh tidy ${CMAKE_BINARY_DIR})
+  set_tests_properties(check.tidy PROPERTIES TIMEOUT 900)
 endif()
 
 # Benchmarks are built by the test command but not run as tests.

@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
+#include "core/core.h"
 #include "host/host_blocks.h"
-#include "host/module.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ constexpr AxisKey kAxisKeys[3] = {
 
 }  // namespace
 
-bool SelectAxis(Module& module, AxisKeyState& keys, AxisSelection& axis,
+bool SelectAxis(Core& core, AxisKeyState& keys, AxisSelection& axis,
                 const input_report::Words& report) {
   bool* latch = keys.axisKeyLatch;
   for (int i = 0; i < 3; ++i) {
@@ -35,12 +35,12 @@ bool SelectAxis(Module& module, AxisKeyState& keys, AxisSelection& axis,
     }
     if (latch[i]) continue;
     const bool toRotary =
-        axis.selectedAxis == key.linearAxis && module.settings.*key.rotaryEnabled != 0;
+        axis.selectedAxis == key.linearAxis && core.settings.*key.rotaryEnabled != 0;
     axis.selectedAxis = toRotary ? key.rotaryAxis : key.linearAxis;
     latch[i] = true;
   }
 
-  const bool queueEmpty = host_state::CommandQueueEmpty(module.host);
+  const bool queueEmpty = host_state::CommandQueueEmpty(core.host);
   const bool changed = axis.selectedAxis != axis.previousAxis;
   if (changed && !queueEmpty) axis.axisChangeHold = true;
   if (axis.axisChangeHold && queueEmpty) axis.axisChangeHold = false;

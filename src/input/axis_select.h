@@ -4,7 +4,7 @@
 
 #include "input/input_report.h"
 
-struct Module;
+struct Core;
 
 struct AxisKeyState {
   bool axisKeyLatch[3] = {false, false, false};  // X/A, Y/B, Z/C
@@ -20,5 +20,5 @@ struct AxisSelection {
 };
 
 // The three axis keys; fourth step of the input chain. Returns whether the selected axis changed.
-bool SelectAxis(Module& module, AxisKeyState& keys, AxisSelection& axis,
+bool SelectAxis(Core& core, AxisKeyState& keys, AxisSelection& axis,
                 const input_report::Words& report);

@@ -11,13 +11,13 @@
 #include <charconv>
 #include <cstdint>
 
+#include "core/core.h"
 #include "host/host_codes.h"
-#include "host/module.h"
-#include "input/lists.h"
+#include "settings/lists.h"
 
 namespace {
 
-using DefaultFunction = void (*)(Module&, std::int32_t selectedAxis);
+using DefaultFunction = void (*)(Core&, std::int32_t selectedAxis);
 
 struct FunctionButton {
   int index;  // F1..F5 = 0..4: report bit, BUTTON setting, latches and tap window
@@ -57,45 +57,45 @@ constexpr const char* kMacroMessages[4] = {
     " Custom Macro #4 executed. ",
 };
 
-void ZeroSelectedAxis(Module& module, std::int32_t selectedAxis) {
+void ZeroSelectedAxis(Core& core, std::int32_t selectedAxis) {
   // Only X, Y, Z and A have a zero button.
   if (selectedAxis >= 0 && selectedAxis <= 3)
-    module.host.DoButton(host_button::kZeroX + selectedAxis);
+    core.host.DoButton(host_button::kZeroX + selectedAxis);
 }
 
-void GotoZs(Module& module, std::int32_t) {
-  module.host.DoButton(host_button::kGotoZeros);
+void GotoZs(Core& core, std::int32_t) {
+  core.host.DoButton(host_button::kGotoZeros);
 }
 
-void ResetWheelModeValue(Module& module, std::int32_t) {
-  switch (module.wheelMode) {
+void ResetWheelModeValue(Core& core, std::int32_t) {
+  switch (core.wheelMode) {
     case 4:
-      module.host.SetDRO(host_dro::kSlowJogRate, 100.0);
+      core.host.SetDRO(host_dro::kSlowJogRate, 100.0);
       break;
     case 5:
-      module.host.DoButton(host_button::kResetFeedOverride);
+      core.host.DoButton(host_button::kResetFeedOverride);
       break;
     case 6:
-      module.host.DoButton(host_button::kResetSpindleOverride);
+      core.host.DoButton(host_button::kResetSpindleOverride);
       break;
     default:
       break;
   }
 }
 
-void ToggleJog(Module& module, std::int32_t) {
-  module.host.DoButton(host_button::kToggleJog);
+void ToggleJog(Core& core, std::int32_t) {
+  core.host.DoButton(host_button::kToggleJog);
 }
 
 // Read-out 46 runs 1, 2, 3, 4, then the machine-coordinate display (256, LED 16), then the
 // distance-to-go display (333, LED 163), then 1 again.
-void CycleReadout(Module& module, std::int32_t) {
+void CycleReadout(Core& core, std::int32_t) {
   constexpr std::int32_t kDro = host_dro::kReadoutCycle;
   constexpr std::int32_t kMachineCoordsCode = host_button::kMachineCoordinates;
   constexpr std::int32_t kDistToGoCode = host_button::kDistanceToGo;
   constexpr std::int32_t kMachineCoordsLed = host_led::kMachineCoordinates;
   constexpr std::int32_t kDistToGoLed = host_led::kDistanceToGo;
-  const HostBridge& host = module.host;
+  const HostBridge& host = core.host;
   if (host.GetDRO(kDro) == 1.0) {
     host.SetDRO(kDro, 2.0);
   } else if (host.GetDRO(kDro) == 2.0) {
@@ -120,46 +120,44 @@ constexpr FunctionButton kFunctionButtons[5] = {
     {3, ToggleJog, 307, 334},           {4, CycleReadout, 310, 335},
 };
 
-void RunMacro(Module& module, std::int16_t macroNumber) {
+void RunMacro(Core& core, std::int16_t macroNumber) {
   // "M" and any int16 with its sign, never truncated, independent of the locale.
   char line[8] = {'M'};
   const auto result = std::to_chars(line + 1, line + sizeof line - 1, macroNumber);
   *result.ptr = '\0';
-  module.host.Code(line);
+  core.host.Code(line);
 }
 
-void PerformConfiguredAction(Module& module, std::int32_t selectedAxis,
-                             const FunctionButton& button) {
-  const char* entry = ListEntry(kButtonActionList, module.settings.BUTTON[button.index]);
+void PerformConfiguredAction(Core& core, std::int32_t selectedAxis, const FunctionButton& button) {
+  const char* entry = ListEntry(kButtonActionList, core.settings.BUTTON[button.index]);
   // An index outside the list (a hand-edited profile, or no selection in the dialog) is not a
   // choice of NONE: performing a default the operator did not pick could zero an axis.
   if (entry == nullptr) return;
   const std::int32_t code = LeadingNumber(entry);
   if (code == kNoneCode) {
-    button.defaultFunction(module, selectedAxis);
+    button.defaultFunction(core, selectedAxis);
   } else if (code < kFirstReservedCode || code >= kFirstHostCodeAfterReserved) {
-    module.host.DoButton(code);
+    core.host.DoButton(code);
   } else if (code >= kFirstOemCode && code < kFirstOemCode + 4) {
     const int k = code - kFirstOemCode;
-    module.host.DoButton(module.settings.OEM[static_cast<std::size_t>(k)]);
-    ShowStatus(module, kOemMessages[k]);
+    core.host.DoButton(core.settings.OEM[static_cast<std::size_t>(k)]);
+    ShowStatus(core, kOemMessages[k]);
   } else if (code >= kFirstMacroCode && code < kFirstMacroCode + 4) {
     const int k = code - kFirstMacroCode;
-    RunMacro(module, module.settings.Macro[static_cast<std::size_t>(k)]);
-    ShowStatus(module, kMacroMessages[k]);
+    RunMacro(core, core.settings.Macro[static_cast<std::size_t>(k)]);
+    ShowStatus(core, kMacroMessages[k]);
   }
   // Other codes from 800 to 899 are separators.
 }
 
-void UpdateWheelFunction(Module& module, ButtonState& s, WheelFunction& wheelFunction,
+void UpdateWheelFunction(Core& core, ButtonState& s, WheelFunction& wheelFunction,
                          std::int32_t selectedAxis, std::int32_t mode, bool enableHeld) {
   if (mode >= 1 && mode <= 3 && !enableHeld && !s.modeLatch[mode - 1]) {
     s.modeLatch[mode - 1] = true;
     const std::int32_t first = 2 * mode - 1;  // 1, 3, 5: the first mode of the button's pair
-    module.wheelMode = module.wheelMode == first ? first + 1 : first;
+    core.wheelMode = core.wheelMode == first ? first + 1 : first;
   }
-  const std::int32_t wheelMode =
-      module.wheelMode >= 1 && module.wheelMode <= 6 ? module.wheelMode : 1;
+  const std::int32_t wheelMode = core.wheelMode >= 1 && core.wheelMode <= 6 ? core.wheelMode : 1;
   const WheelFunction previous = wheelFunction;
   wheelFunction = kWheelFunctions[wheelMode - 1][enableHeld ? 1 : 0];
   for (int k = 1; k <= 3; ++k) {
@@ -167,24 +165,24 @@ void UpdateWheelFunction(Module& module, ButtonState& s, WheelFunction& wheelFun
   }
   // No end code at start-up: nothing was running under a wheel function before the first poll.
   if (previous != WheelFunction::BeforeFirstPoll && wheelFunction != previous)
-    module.host.DoButton(host_button::kWheelFunctionChange + selectedAxis);
+    core.host.DoButton(host_button::kWheelFunctionChange + selectedAxis);
 }
 
-void ProcessEnLayer(Module& module, ButtonState& s, std::int32_t selectedAxis,
+void ProcessEnLayer(Core& core, ButtonState& s, std::int32_t selectedAxis,
                     const FunctionButton& button, bool down) {
   bool& latch = s.enPressLatch[button.index];
   if (down && !latch) {
-    module.ticks.pressTicks = 0;
+    core.ticks.pressTicks = 0;
     latch = true;
   } else if (!down && latch) {
     latch = false;
-    if (module.ticks.pressTicks < kShortPressTicks)
-      PerformConfiguredAction(module, selectedAxis, button);
+    if (core.ticks.pressTicks < kShortPressTicks)
+      PerformConfiguredAction(core, selectedAxis, button);
   }
 }
 
-void CaptureHostMode(Module& module, ButtonState& s) {
-  const HostBridge& host = module.host;
+void CaptureHostMode(Core& core, ButtonState& s) {
+  const HostBridge& host = core.host;
   if (s.burstMode != BurstMode::NotCaptured) return;
   if (host.GetLED(host_led::kMode14)) {
     s.burstMode = BurstMode::Led14;
@@ -197,55 +195,55 @@ void CaptureHostMode(Module& module, ButtonState& s) {
   }
 }
 
-void ProcessPlainLayer(Module& module, ButtonState& s, const FunctionButton& button, bool down) {
+void ProcessPlainLayer(Core& core, ButtonState& s, const FunctionButton& button, bool down) {
   TapPhase& phase = s.tap[button.index];
   switch (phase) {
     case TapPhase::Idle:
       if (down) {
-        module.ticks.pressTicks = 0;
+        core.ticks.pressTicks = 0;
         phase = TapPhase::FirstPress;
       }
       break;
     case TapPhase::FirstPress:
       if (!down) {
         phase = TapPhase::Idle;
-        if (module.ticks.pressTicks < kShortPressTicks) {
+        if (core.ticks.pressTicks < kShortPressTicks) {
           phase = TapPhase::Armed;
-          module.ticks.tapWindowTicks[button.index] = 0;
+          core.ticks.tapWindowTicks[button.index] = 0;
         }
       }
       break;
     case TapPhase::Armed:
       if (down) {
-        CaptureHostMode(module, s);
+        CaptureHostMode(core, s);
         if (s.burstMode != BurstMode::Led14 && !s.modeSelectSent) {
-          module.host.DoButton(host_button::kModeOfLed14);
+          core.host.DoButton(host_button::kModeOfLed14);
           s.modeSelectSent = true;
         }
-        module.ticks.idleTicks = 0;
-        module.host.DoButton(button.startCode);
+        core.ticks.idleTicks = 0;
+        core.host.DoButton(button.startCode);
         phase = TapPhase::Holding;
       }
       break;
     case TapPhase::Holding:
       if (!down) {
         phase = TapPhase::Idle;
-        module.host.DoButton(button.endCode);
+        core.host.DoButton(button.endCode);
       }
       break;
   }
 }
 
-void RestoreHostMode(Module& module, ButtonState& s) {
+void RestoreHostMode(Core& core, ButtonState& s) {
   switch (s.burstMode) {
     case BurstMode::Led14:
-      module.host.DoButton(host_button::kModeOfLed14);
+      core.host.DoButton(host_button::kModeOfLed14);
       break;
     case BurstMode::Led15:
-      module.host.DoButton(host_button::kModeOfLed15);
+      core.host.DoButton(host_button::kModeOfLed15);
       break;
     case BurstMode::Led57:
-      module.host.DoButton(host_button::kModeOfLed57);
+      core.host.DoButton(host_button::kModeOfLed57);
       break;
     case BurstMode::NoneLit:
     case BurstMode::NotCaptured:
@@ -257,19 +255,19 @@ void RestoreHostMode(Module& module, ButtonState& s) {
 
 }  // namespace
 
-void ProcessButtons(Module& module, ButtonState& s, WheelFunction& wheelFunction,
+void ProcessButtons(Core& core, ButtonState& s, WheelFunction& wheelFunction,
                     std::int32_t selectedAxis, const input_report::Words& report) {
   const std::int32_t mode = input_report::ModeButtons(report.word1);
   const bool enableHeld = input_report::EnablePressed(report.word0);
-  UpdateWheelFunction(module, s, wheelFunction, selectedAxis, mode, enableHeld);
+  UpdateWheelFunction(core, s, wheelFunction, selectedAxis, mode, enableHeld);
 
   bool anyPlainDown = false;
   for (const FunctionButton& button : kFunctionButtons) {
     const bool down = input_report::FunctionButton(report.word1, button.index);
     if (enableHeld) {
-      ProcessEnLayer(module, s, selectedAxis, button, down);
+      ProcessEnLayer(core, s, selectedAxis, button, down);
     } else {
-      ProcessPlainLayer(module, s, button, down);
+      ProcessPlainLayer(core, s, button, down);
       anyPlainDown = anyPlainDown || down;
     }
   }
@@ -277,11 +275,11 @@ void ProcessButtons(Module& module, ButtonState& s, WheelFunction& wheelFunction
   // A tick the polls did not see must not leave a button armed, so the window closes at 8 or later.
   for (const FunctionButton& button : kFunctionButtons) {
     TapPhase& phase = s.tap[button.index];
-    if (module.ticks.tapWindowTicks[button.index] >= kTapWindowTicks && phase == TapPhase::Armed)
+    if (core.ticks.tapWindowTicks[button.index] >= kTapWindowTicks && phase == TapPhase::Armed)
       phase = TapPhase::Idle;
   }
-  if (anyPlainDown) module.ticks.idleTicks = 0;
+  if (anyPlainDown) core.ticks.idleTicks = 0;
   // Likewise the restore happens at 15 idle ticks or later, once per captured burst.
-  if (module.ticks.idleTicks >= kRestoreIdleTicks && s.burstMode != BurstMode::NotCaptured)
-    RestoreHostMode(module, s);
+  if (core.ticks.idleTicks >= kRestoreIdleTicks && s.burstMode != BurstMode::NotCaptured)
+    RestoreHostMode(core, s);
 }

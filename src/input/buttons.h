@@ -5,7 +5,7 @@
 #include "input/input_report.h"
 #include "input/wheel_function.h"
 
-struct Module;
+struct Core;
 
 // Tap-and-hold of one function button with EN up.
 enum class TapPhase : std::uint8_t {
@@ -35,5 +35,5 @@ struct ButtonState {
 
 // Mode buttons, wheel function and the five function buttons; third step of the input chain.
 // `wheelFunction` is the window's: a new window starts before the first poll again.
-void ProcessButtons(Module& module, ButtonState& state, WheelFunction& wheelFunction,
+void ProcessButtons(Core& core, ButtonState& state, WheelFunction& wheelFunction,
                     std::int32_t selectedAxis, const input_report::Words& report);

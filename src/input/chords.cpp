@@ -11,9 +11,9 @@
 
 #include <cstdint>
 
+#include "core/core.h"
 #include "host/host_codes.h"
-#include "host/module.h"
-#include "input/lists.h"
+#include "settings/lists.h"
 
 namespace {
 
@@ -32,8 +32,8 @@ void PressChord2(const HostBridge& host) {
   host.DoButton(host_button::kChord2);
 }
 
-void SwitchScreen(Module& module, ScreenSelection& screens) {
-  const auto& sel = module.settings.ScreenSel;
+void SwitchScreen(Core& core, ScreenSelection& screens) {
+  const auto& sel = core.settings.ScreenSel;
   for (std::size_t i = 0; i < 3; ++i) {
     // An index outside the list keeps the code the slot had.
     if (sel[i] >= 0 && static_cast<std::size_t>(sel[i]) < kScreenCount)
@@ -46,33 +46,33 @@ void SwitchScreen(Module& module, ScreenSelection& screens) {
   for (int slot : kNextSlots[screens.screenSlot - 1]) {
     if (sel[static_cast<std::size_t>(slot - 1)] != 0) {
       screens.screenSlot = slot;
-      module.host.DoButton(screens.screenCode[slot - 1]);
+      core.host.DoButton(screens.screenCode[slot - 1]);
       return;
     }
   }
 }
 
-void ProcessScreenKey(Module& module, ChordState& s, ScreenSelection& screens, bool key3, bool en) {
+void ProcessScreenKey(Core& core, ChordState& s, ScreenSelection& screens, bool key3, bool en) {
   if (key3 && !en && !s.screenKeyDown) {
-    module.ticks.screenKeyTicks = 0;
+    core.ticks.screenKeyTicks = 0;
     s.screenKeyDown = true;
   } else if (!key3 && !en && s.screenKeyDown) {
     s.screenKeyDown = false;
-    const std::int32_t held = module.ticks.screenKeyTicks;
+    const std::int32_t held = core.ticks.screenKeyTicks;
     if (held < kShortPressTicks) {
-      module.host.DoButton(host_button::kToggleTabScreen);
+      core.host.DoButton(host_button::kToggleTabScreen);
     } else if (held < kLongPressTicks) {
-      SwitchScreen(module, screens);
+      SwitchScreen(core, screens);
     }
   }
 }
 
 }  // namespace
 
-void ProcessChords(Module& module, ChordState& s, ScreenSelection& screens,
+void ProcessChords(Core& core, ChordState& s, ScreenSelection& screens,
                    const input_report::Words& report) {
   using namespace input_report;
-  const HostBridge& host = module.host;
+  const HostBridge& host = core.host;
   const std::uint32_t word0 = report.word0;
   const bool en = EnablePressed(word0);
   const bool key3 = Key3(word0);
@@ -110,5 +110,5 @@ void ProcessChords(Module& module, ChordState& s, ScreenSelection& screens,
     s.chordLatch[2] = false;
   }
 
-  ProcessScreenKey(module, s, screens, key3, en);
+  ProcessScreenKey(core, s, screens, key3, en);
 }

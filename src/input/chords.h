@@ -4,7 +4,7 @@
 
 #include "input/input_report.h"
 
-struct Module;
+struct Core;
 
 struct ChordState {
   bool chordLatch[3] = {false, false, false};
@@ -19,5 +19,5 @@ struct ScreenSelection {
 };
 
 // EN chords and the screen key; second step of the input chain.
-void ProcessChords(Module& module, ChordState& state, ScreenSelection& screens,
+void ProcessChords(Core& core, ChordState& state, ScreenSelection& screens,
                    const input_report::Words& report);

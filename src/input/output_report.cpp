@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
+#include "core/core.h"
 #include "host/host_codes.h"
-#include "host/module.h"
 
 namespace {
 
@@ -28,16 +28,16 @@ std::uint8_t WheelModeIndicator(std::int32_t wheelMode) {
   return kWheelModeIndicator[wheelMode - 1];
 }
 
-void FillOutputReport(Module& module, std::int32_t selectedAxis,
+void FillOutputReport(Core& core, std::int32_t selectedAxis,
                       std::uint8_t (&report)[kOutputReportSize]) {
   std::uint8_t indicators = 0;
   for (const LedBit& l : kLedBits)
-    if (module.host.GetLED(l.led)) indicators |= l.bits;
+    if (core.host.GetLED(l.led)) indicators |= l.bits;
   if (selectedAxis >= 1 && selectedAxis <= 5)
     indicators |= static_cast<std::uint8_t>(selectedAxis << 4);
   report[0] = 0;
   report[1] = indicators;
-  report[2] = WheelModeIndicator(module.wheelMode);
-  report[3] = static_cast<std::uint8_t>(module.ticks.heartbeat & 0xFF);
+  report[2] = WheelModeIndicator(core.wheelMode);
+  report[3] = static_cast<std::uint8_t>(core.ticks.heartbeat & 0xFF);
   report[4] = 0;
 }

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-struct Module;
+struct Core;
 
 inline constexpr std::uint32_t kOutputReportSize = 5;
 
@@ -11,5 +11,5 @@ std::uint8_t WheelModeIndicator(std::int32_t wheelMode);
 
 // Fills the 5-byte output report from the host's indicators, the axis, the wheel mode and the
 // heartbeat.
-void FillOutputReport(Module& module, std::int32_t selectedAxis,
+void FillOutputReport(Core& core, std::int32_t selectedAxis,
                       std::uint8_t (&report)[kOutputReportSize]);

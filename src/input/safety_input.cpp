@@ -6,26 +6,26 @@
 //   Released  press 1021 -> Latched               stay
 #include "input/safety_input.h"
 
+#include "core/core.h"
 #include "host/host_codes.h"
-#include "host/module.h"
 
-void CheckSafetyInput(Module& module, SafetyState& state, const input_report::Words& report) {
+void CheckSafetyInput(Core& core, SafetyState& state, const input_report::Words& report) {
   const bool active = input_report::SafetyActive(report.word0);
   switch (state.phase) {
     case SafetyPhase::Idle:
     case SafetyPhase::Released:
       if (active) {
-        module.host.DoButton(host_button::kSafetyStop);
+        core.host.DoButton(host_button::kSafetyStop);
         state.phase = SafetyPhase::Latched;
       }
       break;
     case SafetyPhase::Latched:
       if (!active) {
         state.phase = SafetyPhase::Released;
-        module.host.DoButton(host_button::kSafetyStop);
-      } else if (!module.host.GetLED(host_led::kSafetyStop)) {
+        core.host.DoButton(host_button::kSafetyStop);
+      } else if (!core.host.GetLED(host_led::kSafetyStop)) {
         // Pressed again while the host has not shown the stop yet.
-        module.host.DoButton(host_button::kSafetyStop);
+        core.host.DoButton(host_button::kSafetyStop);
       }
       break;
   }

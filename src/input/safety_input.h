@@ -4,7 +4,7 @@
 
 #include "input/input_report.h"
 
-struct Module;
+struct Core;
 
 enum class SafetyPhase : std::uint8_t {
   Idle,      // nothing pressed yet for the input
@@ -17,7 +17,7 @@ struct SafetyState {
 };
 
 // First step of the input chain: presses the host's stop on activation and on release.
-void CheckSafetyInput(Module& module, SafetyState& state, const input_report::Words& report);
+void CheckSafetyInput(Core& core, SafetyState& state, const input_report::Words& report);
 
 // A new window has pressed nothing yet: an input still active presses the stop again.
 void ForgetSafetyLatch(SafetyState& state);

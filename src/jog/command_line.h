@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <initializer_list>
 
-struct Module;
+struct Core;
 
 struct LineArg {
   enum class Kind : std::uint8_t { Int, Real, Text };
@@ -47,4 +47,4 @@ class CommandLine {
 
 // Formats one line and hands it to the host's Code; returns whether it was sent. A line that
 // cannot be formatted in full is not sent at all.
-bool SubmitLine(Module& module, const char* format, std::initializer_list<LineArg> args);
+bool SubmitLine(Core& core, const char* format, std::initializer_list<LineArg> args);

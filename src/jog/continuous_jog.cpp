@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <limits>
 
+#include "core/core.h"
 #include "host/host_blocks.h"
 #include "host/host_codes.h"
-#include "host/module.h"
-#include "input/lists.h"
+#include "settings/lists.h"
 
 namespace {
 
@@ -45,23 +45,23 @@ bool TruncatedSpeed(double speed, std::int32_t& out) {
   return true;
 }
 
-void StartJog(Module& module, ContinuousJogState& s, const WheelTurn& turn, double speed) {
+void StartJog(Core& core, ContinuousJogState& s, const WheelTurn& turn, double speed) {
   std::int32_t truncated = 0;
   if (!TruncatedSpeed(speed, truncated)) {
     // No speed can be given for it: stopping is the only safe thing to ask for.
-    EndContinuousJog(module, turn.axis);
+    EndContinuousJog(core, turn.axis);
     return;
   }
   if (!s.jogStarted) {
-    if (module.host.GetLED(host_led::kMode15)) {
-      module.host.DoButton(host_button::kModeOfLed14);
+    if (core.host.GetLED(host_led::kMode15)) {
+      core.host.DoButton(host_button::kModeOfLed14);
       s.hostJogModeSwitched = true;
     } else {
       s.hostJogModeSwitched = false;
     }
     s.jogStarted = true;
   }
-  const HostBridge& host = module.host;
+  const HostBridge& host = core.host;
   const std::int32_t axis = turn.axis;
   const std::int32_t direction = turn.direction;
   host_state::SetAxisJogDirection(host, axis, direction);
@@ -70,21 +70,21 @@ void StartJog(Module& module, ContinuousJogState& s, const WheelTurn& turn, doub
   host_state::SetAxisJogSpeedMax(host, axis, host_motion::axisJogSpeedMax(host, axis));
   host_state::SetAxisJogStopRequest(host, axis, 0);
   host_state::SetAxisJogActive(host, axis, 1);
-  module.host.Code(kStartJogLine);
+  core.host.Code(kStartJogLine);
 }
 
 // Ends the jog when the wheel has not moved for two evaluated polls; returns whether it did.
-bool DeltaCheckEndedJog(Module& module, ContinuousJogState& s, const WheelTurn& turn) {
+bool DeltaCheckEndedJog(Core& core, ContinuousJogState& s, const WheelTurn& turn) {
   s.deltaHistoryIndex = (s.deltaHistoryIndex + 1) % 2;
   if (s.deltaHistoryIndex < 0) s.deltaHistoryIndex = 0;
   s.deltaHistory[s.deltaHistoryIndex] = turn.steps;
   if (s.deltaHistory[0] + s.deltaHistory[1] != 0.0) return false;
-  EndContinuousJog(module, turn.axis);
+  EndContinuousJog(core, turn.axis);
   return true;
 }
 
-bool Reversed(const Module& module, const ContinuousJogState& s, std::int32_t direction) {
-  return direction != s.lastJogDirection && module.ticks.jogActiveCountdown != 0;
+bool Reversed(const Core& core, const ContinuousJogState& s, std::int32_t direction) {
+  return direction != s.lastJogDirection && core.ticks.jogActiveCountdown != 0;
 }
 
 // C mode's step count must not wrap while DelaySteps is out of reach.
@@ -104,22 +104,22 @@ std::int32_t SlowDownDivisor(std::int32_t slowDownRate) {
   return ClampedDivisor(kSlowDownList, slowDownRate);
 }
 
-void EndContinuousJog(Module& module, std::int32_t axis) {
-  host_state::SetAxisJogStopRequest(module.host, axis, 1);
-  module.host.Code(kEndJogLine);
+void EndContinuousJog(Core& core, std::int32_t axis) {
+  host_state::SetAxisJogStopRequest(core.host, axis, 1);
+  core.host.Code(kEndJogLine);
 }
 
-void EndBurst(Module& module, ContinuousJogState& s) {
+void EndBurst(Core& core, ContinuousJogState& s) {
   s.jogStarted = false;
   if (s.hostJogModeSwitched) {
-    module.host.DoButton(host_button::kModeOfLed15);
+    core.host.DoButton(host_button::kModeOfLed15);
     s.hostJogModeSwitched = false;
   }
 }
 
-bool LeaveContinuousJog(Module& module, ContinuousJogState& s, std::int32_t axis) {
+bool LeaveContinuousJog(Core& core, ContinuousJogState& s, std::int32_t axis) {
   if (!s.leavingContinuous) return true;
-  EndContinuousJog(module, axis);
+  EndContinuousJog(core, axis);
   if (s.endJogCountdown != 0) return false;
   s.leavingContinuous = false;
   return true;
@@ -129,32 +129,32 @@ void StepEndJogCountdown(ContinuousJogState& s) {
   if (s.endJogCountdown != 0) --s.endJogCountdown;
 }
 
-void VelocityJog(Module& module, ContinuousJogState& s, const WheelTurn& turn) {
+void VelocityJog(Core& core, ContinuousJogState& s, const WheelTurn& turn) {
   s.leavingContinuous = true;
   s.endJogCountdown = kEndJogCountdownStart;
-  const std::int32_t velocityDivisor = VelocityDivisor(module.settings.Vel);
-  const std::int32_t slowDownDivisor = SlowDownDivisor(module.settings.SlowDownRate);
+  const std::int32_t velocityDivisor = VelocityDivisor(core.settings.Vel);
+  const std::int32_t slowDownDivisor = SlowDownDivisor(core.settings.SlowDownRate);
 
-  if (Reversed(module, s, turn.direction)) {
-    EndContinuousJog(module, turn.axis);
+  if (Reversed(core, s, turn.direction)) {
+    EndContinuousJog(core, turn.axis);
     ClearSpeedHistory(s);
-    module.ticks.reversalTicks = 0;
+    core.ticks.reversalTicks = 0;
     s.lastJogDirection = turn.direction;
     return;
   }
-  if (module.ticks.reversalTicks < kReversalSettleTicks) return;
+  if (core.ticks.reversalTicks < kReversalSettleTicks) return;
 
   if (turn.speed != 0) {
-    module.ticks.jogActiveCountdown = kBurstCountdownStart;
-    if (!JogEnabled(module)) return;
+    core.ticks.jogActiveCountdown = kBurstCountdownStart;
+    if (!JogEnabled(core)) return;
   }
-  if (module.ticks.jogActiveCountdown == 0) {
-    EndBurst(module, s);
+  if (core.ticks.jogActiveCountdown == 0) {
+    EndBurst(core, s);
     ClearSpeedHistory(s);
     return;
   }
-  if (DeltaCheckEndedJog(module, s, turn)) return;
-  if (!MotionGateAllows(module)) return;
+  if (DeltaCheckEndedJog(core, s, turn)) return;
+  if (!MotionGateAllows(core)) return;
 
   for (int k = 0; k < 9; ++k) s.speedHistory[k] = s.speedHistory[k + 1];
   s.speedHistory[9] = turn.speed;
@@ -165,45 +165,45 @@ void VelocityJog(Module& module, ContinuousJogState& s, const WheelTurn& turn) {
   if (velocityRatio > 1.0) velocityRatio = 1.0;
 
   if (turn.speed != 0) {
-    const double speed = host_motion::axisJogSpeedMax(module.host, turn.axis) * velocityRatio;
-    StartJog(module, s, turn, speed);
+    const double speed = host_motion::axisJogSpeedMax(core.host, turn.axis) * velocityRatio;
+    StartJog(core, s, turn, speed);
   } else {
-    EndContinuousJog(module, turn.axis);
+    EndContinuousJog(core, turn.axis);
   }
   s.lastJogDirection = turn.direction;
 }
 
-void CModeJog(Module& module, ContinuousJogState& s, const WheelTurn& turn) {
-  if (Reversed(module, s, turn.direction)) {
-    EndContinuousJog(module, turn.axis);
-    module.ticks.reversalTicks = 0;
+void CModeJog(Core& core, ContinuousJogState& s, const WheelTurn& turn) {
+  if (Reversed(core, s, turn.direction)) {
+    EndContinuousJog(core, turn.axis);
+    core.ticks.reversalTicks = 0;
     s.cModeCount = 0;
     s.lastJogDirection = turn.direction;
     return;
   }
-  if (module.ticks.reversalTicks < kReversalSettleTicks) return;
+  if (core.ticks.reversalTicks < kReversalSettleTicks) return;
 
   if (turn.speed != 0) {
-    module.ticks.jogActiveCountdown = kBurstCountdownStart;
+    core.ticks.jogActiveCountdown = kBurstCountdownStart;
     AddCModeSteps(s, turn.steps);
-    if (!JogEnabled(module)) return;
+    if (!JogEnabled(core)) return;
   }
-  if (module.ticks.jogActiveCountdown == 0) {
+  if (core.ticks.jogActiveCountdown == 0) {
     s.cModeCount = 0;
-    EndBurst(module, s);
+    EndBurst(core, s);
     return;
   }
-  if (s.cModeCount < module.settings.DelaySteps) return;
+  if (s.cModeCount < core.settings.DelaySteps) return;
   if (s.cModeCount >= kCModeCountLimit) s.cModeCount = kCModeCountRestart;
-  if (DeltaCheckEndedJog(module, s, turn)) return;
-  if (!MotionGateAllows(module)) return;
+  if (DeltaCheckEndedJog(core, s, turn)) return;
+  if (!MotionGateAllows(core)) return;
 
   if (turn.speed != 0) {
-    const double speed = module.host.GetDRO(host_dro::kSlowJogRate) *
-                         host_motion::axisJogSpeedMax(module.host, turn.axis) / 100.0;
-    StartJog(module, s, turn, speed);
+    const double speed = core.host.GetDRO(host_dro::kSlowJogRate) *
+                         host_motion::axisJogSpeedMax(core.host, turn.axis) / 100.0;
+    StartJog(core, s, turn, speed);
   } else {
-    EndContinuousJog(module, turn.axis);
+    EndContinuousJog(core, turn.axis);
   }
   s.lastJogDirection = turn.direction;
 }

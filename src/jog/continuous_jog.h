@@ -7,7 +7,7 @@
 
 #include "jog/wheel_rules.h"
 
-struct Module;
+struct Core;
 
 struct ContinuousJogState {
   std::int32_t lastJogDirection = 0;
@@ -22,16 +22,16 @@ struct ContinuousJogState {
   std::int32_t endJogCountdown = 0;
 };
 
-void VelocityJog(Module& module, ContinuousJogState& state, const WheelTurn& turn);
-void CModeJog(Module& module, ContinuousJogState& state, const WheelTurn& turn);
+void VelocityJog(Core& core, ContinuousJogState& state, const WheelTurn& turn);
+void CModeJog(Core& core, ContinuousJogState& state, const WheelTurn& turn);
 
 // stopRequest of the axis's jog record, then "ENDJOG".
-void EndContinuousJog(Module& module, std::int32_t axis);
+void EndContinuousJog(Core& core, std::int32_t axis);
 // The end of a burst: the host's jog mode goes back when the burst switched it.
-void EndBurst(Module& module, ContinuousJogState& state);
+void EndBurst(Core& core, ContinuousJogState& state);
 // Step jogging after velocity jogging: ends the jog at every poll until endJogCountdown has run
 // out; returns whether step jogging may go on.
-bool LeaveContinuousJog(Module& module, ContinuousJogState& state, std::int32_t axis);
+bool LeaveContinuousJog(Core& core, ContinuousJogState& state, std::int32_t axis);
 // Once per poll, whatever the wheel does.
 void StepEndJogCountdown(ContinuousJogState& state);
 

@@ -2,8 +2,8 @@
 
 #include <cmath>
 
+#include "core/core.h"
 #include "host/host_codes.h"
-#include "host/module.h"
 
 namespace {
 
@@ -25,13 +25,13 @@ constexpr double kStepFraction = 0.005;
 
 }  // namespace
 
-bool RunOverrideKnob(Module& module, WheelFunction function, const WheelTurn& turn) {
+bool RunOverrideKnob(Core& core, WheelFunction function, const WheelTurn& turn) {
   for (const Knob& knob : kKnobs) {
     if (knob.function != function) continue;
     const std::int32_t steps = turn.steps;
     if (steps == 0) return true;
     const bool down = (knob.followsAxisReverse ? turn.direction : turn.rawDirection) != 0;
-    double v = module.host.GetDRO(knob.readout);
+    double v = core.host.GetDRO(knob.readout);
     // A read-out that is not a finite number gives nothing sensible to scale.
     if (!std::isfinite(v)) return true;
     if (!down) {
@@ -43,7 +43,7 @@ bool RunOverrideKnob(Module& module, WheelFunction function, const WheelTurn& tu
       v = (1.0 - steps * kStepFraction) * v;
       if (v < knob.lowerLimit) v = knob.lowerLimit;
     }
-    module.host.SetDRO(knob.readout, v);
+    core.host.SetDRO(knob.readout, v);
     return true;
   }
   return false;

@@ -5,7 +5,7 @@
 #include "input/wheel_function.h"
 #include "jog/wheel_rules.h"
 
-struct Module;
+struct Core;
 
 // Returns false when `function` is not a knob.
-bool RunOverrideKnob(Module& module, WheelFunction function, const WheelTurn& turn);
+bool RunOverrideKnob(Core& core, WheelFunction function, const WheelTurn& turn);

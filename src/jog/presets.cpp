@@ -7,8 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include "core/core.h"
 #include "host/host_codes.h"
-#include "host/module.h"
 #include "text/ascii.h"
 
 namespace {
@@ -22,26 +22,26 @@ struct PresetMember {
   std::int32_t PresetState::*index;
   bool gated;               // host indicators 804 and 805 must both be unlit
   bool followsAxisReverse;  // the direction after the axis's reverse setting, not the wheel's own
-  double (*value)(const Module&, std::size_t slot);
+  double (*value)(const Core&, std::size_t slot);
 };
 
 // Text presets count in single precision, as the host keeps them.
-double StepSize(const Module& m, std::size_t i) {
+double StepSize(const Core& m, std::size_t i) {
   return LeadingDecimalSingle(m.settings.S[i].c_str());
 }
-double FeedRate(const Module& m, std::size_t i) {
+double FeedRate(const Core& m, std::size_t i) {
   return LeadingDecimalSingle(m.settings.F[i].c_str());
 }
-double SlowJogRate(const Module& m, std::size_t i) {
+double SlowJogRate(const Core& m, std::size_t i) {
   return m.settings.C[i];
 }
-double FeedOverride(const Module& m, std::size_t i) {
+double FeedOverride(const Core& m, std::size_t i) {
   return m.settings.Fp[i];
 }
-double SpindleOverride(const Module& m, std::size_t i) {
+double SpindleOverride(const Core& m, std::size_t i) {
   return m.settings.Sp[i];
 }
-double SpindleSpeed(const Module& m, std::size_t i) {
+double SpindleSpeed(const Core& m, std::size_t i) {
   return m.settings.Spd[i];
 }
 
@@ -58,23 +58,23 @@ constexpr PresetMember kSpindleOverrides{
 constexpr PresetMember kSpindleSpeeds{host_dro::kSpindleSpeed, &PresetState::spindlePresetIndex,
                                       true, false, SpindleSpeed};
 
-const PresetMember* MemberFor(const Module& module, WheelFunction function) {
+const PresetMember* MemberFor(const Core& core, WheelFunction function) {
   switch (function) {
     case WheelFunction::StepSizePresets:
       return &kStepSizes;
     case WheelFunction::SlowJogRatePresets:
       return &kSlowJogRates;
     case WheelFunction::FeedPresets:
-      return module.settings.UseFRO != 0 ? &kFeedRates : &kFeedOverrides;
+      return core.settings.UseFRO != 0 ? &kFeedRates : &kFeedOverrides;
     case WheelFunction::SpindlePresets:
-      return module.settings.UseSOV != 0 ? &kSpindleSpeeds : &kSpindleOverrides;
+      return core.settings.UseSOV != 0 ? &kSpindleSpeeds : &kSpindleOverrides;
     default:
       return nullptr;
   }
 }
 
 // One flick: the next nonzero preset in the turning direction, never the current one again.
-void StepPreset(Module& module, PresetState& state, const PresetMember& member, bool down) {
+void StepPreset(Core& core, PresetState& state, const PresetMember& member, bool down) {
   std::int32_t& index = state.*member.index;
   if (index < 1 || index > kPresetCount) {
     index = 1;
@@ -84,10 +84,10 @@ void StepPreset(Module& module, PresetState& state, const PresetMember& member, 
   for (std::int32_t looked = 1; looked < kPresetCount; ++looked) {
     candidate = down ? (candidate == 1 ? kPresetCount : candidate - 1)
                      : (candidate == kPresetCount ? 1 : candidate + 1);
-    const double value = member.value(module, static_cast<std::size_t>(candidate - 1));
+    const double value = member.value(core, static_cast<std::size_t>(candidate - 1));
     if (value != 0.0) {
       index = candidate;
-      module.host.SetDRO(member.readout, value);
+      core.host.SetDRO(member.readout, value);
       return;
     }
   }
@@ -117,20 +117,20 @@ float LeadingDecimalSingle(const char* text) {
   return static_cast<float>(value);
 }
 
-bool RunPresetFunction(Module& module, PresetState& state, WheelFunction function,
+bool RunPresetFunction(Core& core, PresetState& state, WheelFunction function,
                        const WheelTurn& turn) {
-  const PresetMember* member = MemberFor(module, function);
+  const PresetMember* member = MemberFor(core, function);
   if (member == nullptr) return false;
 
   const bool wheelMoving = turn.speed != 0;
-  if (wheelMoving) module.ticks.jogActiveCountdown = kBurstCountdownStart;
-  if (module.ticks.jogActiveCountdown == 0) return true;
+  if (wheelMoving) core.ticks.jogActiveCountdown = kBurstCountdownStart;
+  if (core.ticks.jogActiveCountdown == 0) return true;
   if (member->gated &&
-      (module.host.GetLED(host_led::kMotionGateA) || module.host.GetLED(host_led::kMotionGateB)))
+      (core.host.GetLED(host_led::kMotionGateA) || core.host.GetLED(host_led::kMotionGateB)))
     return true;
   if (wheelMoving && !state.wheelMovingBefore) {
     const bool down = (member->followsAxisReverse ? turn.direction : turn.rawDirection) != 0;
-    StepPreset(module, state, *member, down);
+    StepPreset(core, state, *member, down);
   }
   state.wheelMovingBefore = wheelMoving;
   return true;

@@ -9,7 +9,7 @@
 #include "input/wheel_function.h"
 #include "jog/wheel_rules.h"
 
-struct Module;
+struct Core;
 
 // Each function's position among its nine presets (1..9); a new window starts at 1.
 struct PresetState {
@@ -22,7 +22,7 @@ struct PresetState {
 };
 
 // Returns false when `function` is not a preset function.
-bool RunPresetFunction(Module& module, PresetState& state, WheelFunction function,
+bool RunPresetFunction(Core& core, PresetState& state, WheelFunction function,
                        const WheelTurn& turn);
 
 // The decimal number at the start of `text`: leading white space, an optional sign, digits with

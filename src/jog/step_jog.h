@@ -7,7 +7,7 @@
 #include "jog/continuous_jog.h"
 #include "jog/wheel_rules.h"
 
-struct Module;
+struct Core;
 
 struct StepJogState {
   std::int32_t pendingSteps = 0;  // held back while the host's queue is full
@@ -20,12 +20,12 @@ struct StepJogState {
   bool restoreAbsolute = true;
 };
 
-void StepJog(Module& module, StepJogState& state, ContinuousJogState& continuous,
+void StepJog(Core& core, StepJogState& state, ContinuousJogState& continuous,
              const WheelTurn& turn);
-void SlowRateStepJog(Module& module, StepJogState& state, const WheelTurn& turn);
+void SlowRateStepJog(Core& core, StepJogState& state, const WheelTurn& turn);
 
 // Once per poll after the wheel function: the saved feed values go back once the burst's
 // countdown has run out.
-void RestoreAfterStepBurst(Module& module, StepJogState& state);
+void RestoreAfterStepBurst(Core& core, StepJogState& state);
 // Once per poll before any input: while the host is idle, notes whether it is in absolute mode.
-void NoteHostDistanceMode(const Module& module, StepJogState& state);
+void NoteHostDistanceMode(const Core& core, StepJogState& state);

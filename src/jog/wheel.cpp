@@ -1,7 +1,7 @@
 #include "jog/wheel.h"
 
+#include "core/core.h"
 #include "host/host_blocks.h"
-#include "host/module.h"
 #include "jog/override_knobs.h"
 
 namespace {
@@ -30,42 +30,42 @@ void ApplyCounterChange(WheelState& wheel, std::int32_t diff) {
   }
 }
 
-bool AxisReversed(const Module& module, std::int32_t axis) {
-  const PendantSettings& s = module.settings;
+bool AxisReversed(const Core& core, std::int32_t axis) {
+  const PendantSettings& s = core.settings;
   return (axis == kAxisX && s.Xreverse != 0) || (axis == kAxisY && s.Yreverse != 0) ||
          (axis == kAxisZ && s.Zreverse != 0);
 }
 
-void RunWheelFunction(Module& module, const WheelTargets& targets, WheelFunction function,
+void RunWheelFunction(Core& core, const WheelTargets& targets, WheelFunction function,
                       const WheelTurn& turn) {
-  if (host_state::jogInhibit(module.host) != 0) {
+  if (host_state::jogInhibit(core.host) != 0) {
     targets.stepJog.pendingSteps = 0;
-    EndBurst(module, targets.continuousJog);
+    EndBurst(core, targets.continuousJog);
     return;
   }
   switch (function) {
     case WheelFunction::StepJog:
-      StepJog(module, targets.stepJog, targets.continuousJog, turn);
+      StepJog(core, targets.stepJog, targets.continuousJog, turn);
       break;
     case WheelFunction::SlowRateStepJog:
-      SlowRateStepJog(module, targets.stepJog, turn);
+      SlowRateStepJog(core, targets.stepJog, turn);
       break;
     case WheelFunction::VelocityJog:
-      VelocityJog(module, targets.continuousJog, turn);
+      VelocityJog(core, targets.continuousJog, turn);
       break;
     case WheelFunction::CModeJog:
-      CModeJog(module, targets.continuousJog, turn);
+      CModeJog(core, targets.continuousJog, turn);
       break;
     case WheelFunction::SlowJogRateKnob:
     case WheelFunction::FeedOverrideKnob:
     case WheelFunction::SpindleOverrideKnob:
-      RunOverrideKnob(module, function, turn);
+      RunOverrideKnob(core, function, turn);
       break;
     case WheelFunction::StepSizePresets:
     case WheelFunction::SlowJogRatePresets:
     case WheelFunction::FeedPresets:
     case WheelFunction::SpindlePresets:
-      RunPresetFunction(module, targets.presets, function, turn);
+      RunPresetFunction(core, targets.presets, function, turn);
       break;
     case WheelFunction::BeforeFirstPoll:
       break;
@@ -74,14 +74,14 @@ void RunWheelFunction(Module& module, const WheelTargets& targets, WheelFunction
 
 }  // namespace
 
-void ProcessWheel(Module& module, WheelState& wheel, const WheelTargets& targets,
+void ProcessWheel(Core& core, WheelState& wheel, const WheelTargets& targets,
                   WheelFunction function, const AxisSelection& axis,
                   const input_report::Words& report) {
   const std::int32_t current = input_report::WheelCounter(report.word0);
   ApplyCounterChange(wheel, current - wheel.lastWheelCount);
   WheelTurn turn;
   turn.rawDirection = wheel.wheelDirection != 0 ? 1 : 0;
-  if (AxisReversed(module, axis.selectedAxis))
+  if (AxisReversed(core, axis.selectedAxis))
     wheel.wheelDirection = wheel.wheelDirection != 0 ? 0 : 1;
   wheel.lastWheelCount = current;
   turn.steps = wheel.wheelDelta;
@@ -90,6 +90,6 @@ void ProcessWheel(Module& module, WheelState& wheel, const WheelTargets& targets
   turn.enableHeld = input_report::EnablePressed(report.word0);
   turn.axis = axis.selectedAxis;
   turn.axisChangeHold = axis.axisChangeHold;
-  RunWheelFunction(module, targets, function, turn);
-  RestoreAfterStepBurst(module, targets.stepJog);
+  RunWheelFunction(core, targets, function, turn);
+  RestoreAfterStepBurst(core, targets.stepJog);
 }

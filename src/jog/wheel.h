@@ -10,7 +10,7 @@
 #include "jog/presets.h"
 #include "jog/step_jog.h"
 
-struct Module;
+struct Core;
 
 struct WheelState {
   std::int32_t lastWheelCount = 0;
@@ -28,6 +28,6 @@ struct WheelTargets {
 };
 
 // Last step of the input chain: wheel delta, reversal, dispatch, restore after a step burst.
-void ProcessWheel(Module& module, WheelState& wheel, const WheelTargets& targets,
+void ProcessWheel(Core& core, WheelState& wheel, const WheelTargets& targets,
                   WheelFunction function, const AxisSelection& axis,
                   const input_report::Words& report);

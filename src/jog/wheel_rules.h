@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-struct Module;
+struct Core;
 
 inline constexpr const char* kAbsoluteModeLine = "G90";
 inline constexpr const char* kStartJogLine = "DOJOG";
@@ -26,7 +26,7 @@ struct WheelTurn {
 const char* AxisLetter(std::int32_t axis);
 
 // (804 and 805 both unlit) or 806 lit; 805 and 806 are asked only when needed.
-bool MotionGateAllows(const Module& module);
+bool MotionGateAllows(const Core& core);
 
 // Indicator 83 lit; otherwise shows " Jog OFF. " and returns false.
-bool JogEnabled(Module& module);
+bool JogEnabled(Core& core);

@@ -2,9 +2,8 @@
 
 #include <cstring>
 
+#include "core/core.h"
 #include "host/host_codes.h"
-#include "host/lifecycle.h"
-#include "host/module.h"
 #include "input/buttons.h"
 #include "input/input_report.h"
 #include "input/output_report.h"
@@ -14,9 +13,9 @@
 
 namespace {}  // namespace
 
-ShuttleWin::ShuttleWin(Module& owner, std::unique_ptr<DeviceBus> deviceBus)
-    : module_(owner), bus_(std::move(deviceBus)) {
-  ForgetSafetyLatch(module_.safety);
+ShuttleWin::ShuttleWin(Core& core, PendantLatches& latches, std::unique_ptr<DeviceBus> deviceBus)
+    : core_(core), latches_(latches), bus_(std::move(deviceBus)) {
+  ForgetSafetyLatch(latches_.safety);
   if (bus_) bus_->SetListener(this);
 }
 
@@ -38,8 +37,8 @@ void ShuttleWin::Shutdown() {
 }
 
 void ShuttleWin::OnTimer() {
-  ModuleCall call(module_);
-  if (polling_ || module_.host.muted) return;
+  CoreCall call(core_);
+  if (polling_ || core_.host.muted) return;
   polling_ = true;
   struct PollEnd {
     bool& flag;
@@ -71,8 +70,7 @@ void ShuttleWin::OpenLink() {
 
 DeviceHandle ShuttleWin::OpenTraced(const std::string& path, OpenMode mode) {
   const DeviceHandle handle = bus_->Open(path, mode);
-  if (handle == kInvalidDeviceHandle)
-    link_trail::OpenFailed(module_, mode, path, bus_->LastError());
+  if (handle == kInvalidDeviceHandle) link_trail::OpenFailed(core_, mode, path, bus_->LastError());
   return handle;
 }
 
@@ -92,7 +90,7 @@ bool ShuttleWin::SearchPendant() {
   connected_ = false;
 
   if (!bus_->BeginEnumeration()) {
-    link_trail::SearchFailed(module_, bus_->LastError());
+    link_trail::SearchFailed(core_, bus_->LastError());
     return connected_;
   }
   std::string path;
@@ -104,23 +102,23 @@ bool ShuttleWin::SearchPendant() {
     if (attributes.vendorId == kPendantVendorId && attributes.productId == kPendantProductId) {
       connected_ = true;
       devicePath_ = path;
-      link_trail::SearchFound(module_, devicePath_);
+      link_trail::SearchFound(core_, devicePath_);
       OpenLink();
       break;  // the matched pendant's probe handle stays open
     }
     CloseHandle(probeHandle_);
   }
   bus_->EndEnumeration();
-  if (!connected_) link_trail::SearchNone(module_, index);
+  if (!connected_) link_trail::SearchNone(core_, index);
   return connected_;
 }
 
 bool ShuttleWin::OnDeviceChange(std::uint32_t eventType, const DeviceBroadcast* broadcast) {
-  ModuleCall call(module_);
-  if (!bus_ || module_.host.muted) return true;
+  CoreCall call(core_);
+  if (!bus_ || core_.host.muted) return true;
   const std::string_view name = broadcast != nullptr ? broadcast->name : std::string_view();
   if (eventType == kDeviceArrival) {
-    link_trail::Arrival(module_, name, devicePath_);
+    link_trail::Arrival(core_, name, devicePath_);
     // Whichever device arrived, the pendant's path is reopened; the old handles go first. With
     // no pendant known, or when its path no longer opens (plugged into another port), search.
     CloseLink();
@@ -134,11 +132,11 @@ bool ShuttleWin::OnDeviceChange(std::uint32_t eventType, const DeviceBroadcast* 
     if (broadcast != nullptr && broadcast->deviceType == kDeviceTypeInterface) {
       // No pendant known: an empty name must not count as its path.
       const bool pendant = !devicePath_.empty() && ascii::EqualIgnoringCase(name, devicePath_);
-      link_trail::Removal(module_, name, pendant);
+      link_trail::Removal(core_, name, pendant);
       if (pendant) {
         CloseLink();
         connected_ = false;
-        module_.host.DoButton(host_button::kSafetyStop);
+        core_.host.DoButton(host_button::kSafetyStop);
       }
     }
   }
@@ -190,7 +188,7 @@ std::uint32_t ShuttleWin::TakeReports() {
     if (status == IoStatus::Failed && !readErrorReported_) {
       // Once per run of failures: a dead handle fails at every poll.
       readErrorReported_ = true;
-      link_trail::ReadError(module_, bus_->LastError());
+      link_trail::ReadError(core_, bus_->LastError());
     }
     if (status != IoStatus::Done) break;  // nothing more now; a failed read is retried next poll
     readErrorReported_ = false;
@@ -219,7 +217,7 @@ void ShuttleWin::Poll() {
   StepEndJogCountdown(continuousJog);
   if (!connected_ || !bus_) return;
 
-  NoteHostDistanceMode(module_, stepJog);
+  NoteHostDistanceMode(core_, stepJog);
 
   const std::uint32_t count = TakeReports();
   if (count > 0) awaitingReport_ = false;
@@ -235,9 +233,9 @@ void ShuttleWin::Poll() {
   if (count > 0) std::memcpy(decodedReport_, takenReports_[count - 1], kInputReportSize);
   if (!awaitingReport_) Decode();
   // The host may have stopped the plug-in from inside a callback: this window is going.
-  if (module_.host.muted) return;
+  if (core_.host.muted) return;
   std::uint8_t outputReport[kOutputReportSize];
-  FillOutputReport(module_, axis.selectedAxis, outputReport);
+  FillOutputReport(core_, axis.selectedAxis, outputReport);
   if (writeHandle_ != kInvalidDeviceHandle)
     bus_->Write(writeHandle_, outputReport, kOutputReportSize);
 }
@@ -250,17 +248,17 @@ void ShuttleWin::DecodeInput(const std::uint8_t* report) {
 void ShuttleWin::Decode() {
   const input_report::Words words = input_report::Words::Of(decodedReport_);
   // Each step may call the host; once the host has stopped the plug-in the rest is skipped.
-  const HostBridge& host = module_.host;
+  const HostBridge& host = core_.host;
   if (host.muted) return;
-  CheckSafetyInput(module_, module_.safety, words);
+  CheckSafetyInput(core_, latches_.safety, words);
   if (host.muted) return;
-  ProcessChords(module_, module_.chords, screens, words);
+  ProcessChords(core_, latches_.chords, screens, words);
   if (host.muted) return;
-  ProcessButtons(module_, module_.buttons, wheelFunction, axis.selectedAxis, words);
+  ProcessButtons(core_, latches_.buttons, wheelFunction, axis.selectedAxis, words);
   if (host.muted) return;
   // A new axis drops the steps held back for the old one.
-  if (SelectAxis(module_, module_.axisKeys, axis, words)) stepJog.pendingSteps = 0;
+  if (SelectAxis(core_, latches_.axisKeys, axis, words)) stepJog.pendingSteps = 0;
   if (host.muted) return;
-  ProcessWheel(module_, wheel, WheelTargets{stepJog, continuousJog, presets}, wheelFunction, axis,
+  ProcessWheel(core_, wheel, WheelTargets{stepJog, continuousJog, presets}, wheelFunction, axis,
                words);
 }

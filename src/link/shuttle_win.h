@@ -6,7 +6,9 @@
 #include <string>
 
 #include "input/axis_select.h"
+#include "input/buttons.h"
 #include "input/chords.h"
+#include "input/safety_input.h"
 #include "input/wheel_function.h"
 #include "jog/continuous_jog.h"
 #include "jog/presets.h"
@@ -14,7 +16,7 @@
 #include "jog/wheel.h"
 #include "link/device_bus.h"
 
-struct Module;
+struct Core;
 
 inline constexpr std::uint16_t kPendantVendorId = 0x04D8;
 inline constexpr std::uint16_t kPendantProductId = 0xFCE4;
@@ -30,15 +32,24 @@ inline constexpr std::uint32_t kMaxReportsPerPoll = 2 * kInputBufferCount;
 // The wait for a read that may be on its way while the queue is emptied.
 inline constexpr std::uint32_t kHandOverWaitMs = 1;
 
+// The behaviours' latches that outlive a window: a key held while the host makes a new window is
+// not taken for a new press. The module keeps them.
+struct PendantLatches {
+  SafetyState safety;
+  ChordState chords;
+  ButtonState buttons;
+  AxisKeyState axisKeys;
+};
+
 class ShuttleWin final : public BusListener {
  public:
-  ShuttleWin(Module& module, std::unique_ptr<DeviceBus> bus);
+  ShuttleWin(Core& core, PendantLatches& latches, std::unique_ptr<DeviceBus> bus);
   ~ShuttleWin();
   ShuttleWin(const ShuttleWin&) = delete;
   ShuttleWin& operator=(const ShuttleWin&) = delete;
 
   bool FindPendant();
-  // The window's messages: each enters the module (host/lifecycle.h). A timer message that
+  // The window's messages: each enters the module (module/lifecycle.h). A timer message that
   // arrives while a poll runs (a host that pumps messages inside a callback) is dropped, and a
   // window that is going handles nothing more.
   bool OnDeviceChange(std::uint32_t eventType, const DeviceBroadcast* broadcast) override;
@@ -60,7 +71,7 @@ class ShuttleWin final : public BusListener {
   // The report decoded last (all zero before the first).
   const std::uint8_t* DecodedReport() const { return decodedReport_; }
 
-  // The behaviours that start afresh with each window; the module keeps the rest.
+  // The behaviours that start afresh with each window; latches_ holds the rest.
   ScreenSelection screens;
   WheelFunction wheelFunction = WheelFunction::BeforeFirstPoll;
   AxisSelection axis;
@@ -83,7 +94,8 @@ class ShuttleWin final : public BusListener {
   // The input chain on decodedReport_.
   void Decode();
 
-  Module& module_;
+  Core& core_;
+  PendantLatches& latches_;
   std::unique_ptr<DeviceBus> bus_;
 
   std::string devicePath_;

@@ -5,7 +5,6 @@
 #include <charconv>
 #include <limits>
 
-#include "host/module.h"
 #include "settings/dialog_bindings.h"
 #include "settings/pendant_settings_io.h"
 #include "settings/profile_store.h"
@@ -16,7 +15,6 @@ namespace {
 
 constexpr const char* kNotIntegerMessage = "Please enter an integer.";
 constexpr const char* kOutOfRangeMessage = "Please enter an integer between %1 and %2.";
-constexpr const char* kSettingsNotSavedMessage = "The pendant settings were not saved. ";
 
 // A list shows each entry's text after its first comma, blanks included.
 std::string ShownText(const char* entry) {
@@ -224,20 +222,4 @@ std::optional<DialogRefusal> ConfigDialog::Ok() {
 
 void ConfigDialog::Esc() {
   open_ = false;
-}
-
-void ShowConfigDialog(Module& module, ProfileStore& store, DialogStatusSource statusSource) {
-  LoadSettings(store, module.settings, 2);
-  try {
-    ConfigDialog dialog(module.settings);
-    dialog.SetStatusSource(std::move(statusSource));
-    module.platform.RunConfigDialog(dialog);
-  } catch (...) {
-    // The profile is written back however the dialog ended.
-  }
-  SaveSettings(store, module.settings);
-  // The operator pressed OK or Esc expecting the settings to be kept: a failed save must say so.
-  if (!store.CloseProfile() && !store.SaveFailure().empty()) {
-    module.platform.ShowMessage(std::string(kSettingsNotSavedMessage) + store.SaveFailure());
-  }
 }

@@ -6,10 +6,10 @@
 #include <cstring>
 #include <memory>
 
-#include "host/module.h"
 #include "input/input_report.h"
 #include "jog/wheel.h"
 #include "link/shuttle_win.h"
+#include "module/module.h"
 #include "support/fake_platform.h"
 #include "support/recording_host.h"
 
@@ -21,7 +21,7 @@ struct PendantFixture {
 
   PendantFixture() {
     host.Install(module.host);
-    module.shuttleWin = std::make_unique<ShuttleWin>(module, std::make_unique<NullBus>());
+    module.shuttleWin = MakeShuttleWin(module, std::make_unique<NullBus>());
     win = module.shuttleWin.get();
   }
 

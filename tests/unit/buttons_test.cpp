@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "input/lists.h"
+#include "settings/lists.h"
 #include "support/pendant_fixture.h"
 
 namespace {

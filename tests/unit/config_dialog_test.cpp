@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "host/module.h"
+#include "module/module.h"
+#include "module/show_config_dialog.h"
 #include "platform/sim/sim_dialog.h"
 #include "platform/sim/sim_sinks.h"
 #include "settings/dialog_bindings.h"

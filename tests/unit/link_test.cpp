@@ -7,9 +7,9 @@
 #include <string>
 
 #include "host/host_blocks.h"
-#include "host/module.h"
 #include "input/input_report.h"
 #include "link/shuttle_win.h"
+#include "module/module.h"
 #include "platform/sim/virtual_bus.h"
 #include "support/fake_platform.h"
 #include "support/recording_host.h"
@@ -48,7 +48,7 @@ class LinkTest : public ::testing::Test {
   }
 
   void CreateWindow() {
-    module.shuttleWin = std::make_unique<ShuttleWin>(module, CreateVirtualBus());
+    module.shuttleWin = MakeShuttleWin(module, CreateVirtualBus());
     win = module.shuttleWin.get();
   }
   // Adds the pendant after the devices already added and lets a new window find it.
@@ -411,7 +411,7 @@ TEST_F(LinkTest, SearchingAgainReplacesTheHandlesAndRegistersOnce) {
 }
 
 TEST_F(LinkTest, WindowWithoutBusIsInert) {
-  module.shuttleWin = std::make_unique<ShuttleWin>(module, nullptr);
+  module.shuttleWin = MakeShuttleWin(module, nullptr);
   win = module.shuttleWin.get();
   EXPECT_FALSE(win->FindPendant());
   win->Poll();

@@ -17,7 +17,7 @@ struct SafetyTest : ::testing::Test, PendantFixture {
   // One poll's safety step with the input at `active` and LED 800 at `led800`.
   std::vector<std::string> Step(bool active, bool led800) {
     host.leds[800] = led800;
-    CheckSafetyInput(module, module.safety,
+    CheckSafetyInput(module, module.latches.safety,
                      input_report::Words{active ? input_report::kSafetyMask : 0, 0});
     return host.Take();
   }
@@ -56,9 +56,10 @@ TEST_F(SafetyTest, LedIsAskedOnlyWhileLatched) {
 
 TEST_F(SafetyTest, OtherBitsAreNotTheSafetyInput) {
   host.leds[800] = true;
-  CheckSafetyInput(module, module.safety, input_report::Words{~input_report::kSafetyMask, ~0u});
+  CheckSafetyInput(module, module.latches.safety,
+                   input_report::Words{~input_report::kSafetyMask, ~0u});
   EXPECT_TRUE(host.Take().empty());
-  EXPECT_EQ(module.safety.phase, SafetyPhase::Idle);
+  EXPECT_EQ(module.latches.safety.phase, SafetyPhase::Idle);
 }
 
 struct OutputTest : ::testing::Test, PendantFixture {

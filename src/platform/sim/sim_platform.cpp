@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "host/platform.h"
+#include "core/platform.h"
 #include "platform/sim/posix_profile_files.h"
 #include "platform/sim/sim_dialog.h"
 #include "platform/sim/sim_sinks.h"

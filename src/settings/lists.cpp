@@ -1,4 +1,4 @@
-#include "input/lists.h"
+#include "settings/lists.h"
 
 #include <cstdint>
 
