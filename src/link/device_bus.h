@@ -76,10 +76,10 @@ class DeviceBus {
   // pending one again (WaitRead). StartRead may return Done at once when a report is queued;
   // where the system hands reports over asynchronously it returns Pending and the read completes
   // shortly after. `transferred` counts the bytes of a Done read; the link uses a read only when
-  // it brought the full report size. A timeout of 0 only checks.
+  // it brought the full report size. The timeout counts microseconds; 0 only checks.
   virtual IoStatus StartRead(DeviceHandle handle, std::uint8_t* buffer, std::uint32_t size,
                              std::uint32_t& transferred) = 0;
-  virtual IoStatus WaitRead(DeviceHandle handle, std::uint32_t timeoutMs,
+  virtual IoStatus WaitRead(DeviceHandle handle, std::uint32_t timeoutUs,
                             std::uint32_t& transferred) = 0;
   // Cancels an outstanding read and waits until the system no longer writes into its buffer.
   // The link calls it before closing a handle whose read is pending; a no-op when none is.

@@ -1,5 +1,6 @@
 #include "link/shuttle_win.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/core.h"
@@ -150,10 +151,12 @@ bool ShuttleWin::OnDeviceChange(std::uint32_t eventType, const DeviceBroadcast* 
 // - the read left pending by the last poll is only checked: when it has not completed, nothing
 //   arrived, and an idle pendant costs the host's thread no wait at all;
 // - after a report, the next read is started at once. A stack that hands queued reports over at
-//   once (Windows) returns it Done; one that completes every read asynchronously (Wine, where the
-//   class driver runs in another process) returns it Pending although a report may be queued, so
-//   such a read gets a short wait, unless a read of this poll already completed at once (then
-//   Pending means the queue is empty).
+//   once (Windows) returns it Done; one that completes reads asynchronously (Wine, where the
+//   class driver runs in another process) mostly returns it Pending although a report may be
+//   queued, so such a read gets a short wait, unless a read of this poll already completed at
+//   once (then Pending means the queue is empty). The wait is twice the longest recent hand-over
+//   (a fraction of a millisecond on a quiet system), so the read that finds the queue empty, and
+//   ends every poll that took a report, costs little.
 // Waits end kReadWaitMs after the poll began, and at most kMaxReportsPerPoll reads are taken, so
 // a pendant streaming faster than it can be read cannot hold the thread. A short input queue on
 // the handle (kInputBufferCount) keeps the backlog after a stalled host thread small.
@@ -167,6 +170,7 @@ std::uint32_t ShuttleWin::TakeReports() {
     std::uint32_t transferred = 0;
     IoStatus status = IoStatus::Pending;
     bool startedNow = false;
+    const std::uint64_t readStart = bus_->NowMicroseconds();
     // One read at a time: a read left pending is waited on again, never re-issued over the same
     // buffer.
     if (!readPending_) {
@@ -176,14 +180,22 @@ std::uint32_t ShuttleWin::TakeReports() {
       if (status == IoStatus::Done) handedOverAtOnce = true;
     }
     if (readPending_) {
-      std::uint32_t timeoutMs = 0;
+      std::uint32_t timeoutUs = 0;
       if (startedNow && !handedOverAtOnce) {
-        const std::uint64_t elapsed = bus_->NowMicroseconds() - start;
-        const std::uint64_t leftMs = elapsed < kBudgetUs ? (kBudgetUs - elapsed) / 1000 : 0;
-        timeoutMs = leftMs < kHandOverWaitMs ? static_cast<std::uint32_t>(leftMs) : kHandOverWaitMs;
+        const std::uint64_t elapsed = readStart - start;
+        const std::uint64_t left = elapsed < kBudgetUs ? kBudgetUs - elapsed : 0;
+        timeoutUs = static_cast<std::uint32_t>(std::min<std::uint64_t>(left, handOverWaitUs_));
       }
-      status = bus_->WaitRead(readHandle_, timeoutMs, transferred);
+      status = bus_->WaitRead(readHandle_, timeoutUs, transferred);
       readPending_ = status == IoStatus::Pending;
+      if (timeoutUs != 0 && status == IoStatus::Done) {
+        // The longest recent hand-over, forgotten slowly: one late hand-over (a busy system)
+        // widens the wait for a while, a run of quick ones narrows it again.
+        const auto tookUs = static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(bus_->NowMicroseconds() - readStart, kHandOverWaitMaxUs));
+        handOverSeenUs_ = std::max(tookUs, handOverSeenUs_ - handOverSeenUs_ / 16);
+        handOverWaitUs_ = std::clamp(2 * handOverSeenUs_, kHandOverWaitMinUs, kHandOverWaitMaxUs);
+      }
     }
     if (status == IoStatus::Failed && !readErrorReported_) {
       // Once per run of failures: a dead handle fails at every poll.

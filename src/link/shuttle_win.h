@@ -29,8 +29,10 @@ inline constexpr std::uint32_t kInputBufferCount = 16;
 // Reads one poll takes at most: the whole queue and what arrives meanwhile, but never an endless
 // stream.
 inline constexpr std::uint32_t kMaxReportsPerPoll = 2 * kInputBufferCount;
-// The wait for a read that may be on its way while the queue is emptied.
-inline constexpr std::uint32_t kHandOverWaitMs = 1;
+// The wait for a read that may be on its way while the queue is emptied, where the system hands
+// queued reports over asynchronously: twice the longest recent hand-over, within these bounds.
+inline constexpr std::uint32_t kHandOverWaitMaxUs = 1000;
+inline constexpr std::uint32_t kHandOverWaitMinUs = 250;
 
 // The behaviours' latches that outlive a window: a key held while the host makes a new window is
 // not taken for a new press. The module keeps them.
@@ -112,6 +114,9 @@ class ShuttleWin final : public BusListener {
   bool shutDown_ = false;
   // A failed read was written to the trail; cleared by a good read or a reopen.
   bool readErrorReported_ = false;
+  // How long the system takes to hand a queued report over to a read started after it.
+  std::uint32_t handOverSeenUs_ = kHandOverWaitMaxUs / 2;
+  std::uint32_t handOverWaitUs_ = kHandOverWaitMaxUs;
   std::uint8_t ioBuffer_[kInputReportSize] = {};  // the system reads into this one
   std::uint8_t takenReports_[kMaxReportsPerPoll][kInputReportSize] =
       {};  // this poll's, oldest first

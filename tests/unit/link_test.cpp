@@ -268,7 +268,7 @@ TEST_F(LinkTest, PendingReadIsWaitedOnAgainAndNeverReissued) {
   EXPECT_EQ(stats.waits, 4);
   // Only the read started in the first poll may be on its way and gets the short wait; later
   // polls only check the one still pending.
-  EXPECT_EQ(stats.waitedMs, kHandOverWaitMs);
+  EXPECT_EQ(stats.timedOutUs, kHandOverWaitMaxUs);
   EXPECT_EQ(Decoded(), Report{});
   EXPECT_EQ(VirtualBusOutputReportCount(), 4);
 

@@ -122,13 +122,21 @@ void TestReads(DeviceBus& bus, const std::string& keyboard) {
 
   ULONGLONG start = GetTickCount64();
   const std::uint64_t startUs = bus.NowMicroseconds();
-  CheckEqual(static_cast<int>(bus.WaitRead(handle, 5, transferred)),
+  CheckEqual(static_cast<int>(bus.WaitRead(handle, 5000, transferred)),
              static_cast<int>(IoStatus::Pending), "an idle device's read stays pending");
   const double waited = ElapsedMs(start);
   const std::uint64_t waitedUs = bus.NowMicroseconds() - startUs;
   std::printf("5 ms wait took %.0f ms, %llu us by the bus's clock\n", waited,
               static_cast<unsigned long long>(waitedUs));
   Check(waitedUs >= 4000 && waitedUs < 100000, "the bus's clock counts microseconds");
+  // A wait below a millisecond, which the system's waits cannot express, lasts about as long.
+  const std::uint64_t shortStartUs = bus.NowMicroseconds();
+  CheckEqual(static_cast<int>(bus.WaitRead(handle, 300, transferred)),
+             static_cast<int>(IoStatus::Pending), "a short wait on an idle device's read");
+  const std::uint64_t shortUs = bus.NowMicroseconds() - shortStartUs;
+  std::printf("0.3 ms wait took %llu us\n", static_cast<unsigned long long>(shortUs));
+  Check(shortUs >= 300 && shortUs < 50000,
+        "a wait below a millisecond is neither skipped nor long");
   CheckEqual(static_cast<int>(bus.WaitRead(handle, 0, transferred)),
              static_cast<int>(IoStatus::Pending), "a check of an idle device's read stays pending");
   Check(waited < 100.0, "the wait for a report is bounded");
@@ -167,7 +175,7 @@ void TestBadHandles(DeviceBus& bus) {
     Check(!bus.GetAttributes(c.handle, attributes), (what + ": no attributes").c_str());
     Check(bus.StartRead(c.handle, buffer, sizeof buffer, transferred) == IoStatus::Failed,
           (what + ": no read").c_str());
-    Check(bus.WaitRead(c.handle, 5, transferred) == IoStatus::Failed,
+    Check(bus.WaitRead(c.handle, 5000, transferred) == IoStatus::Failed,
           (what + ": nothing to wait for").c_str());
     Check(!bus.Write(c.handle, buffer, 5), (what + ": no write").c_str());
     bus.CancelRead(c.handle);

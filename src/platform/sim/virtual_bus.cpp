@@ -271,7 +271,7 @@ class VirtualBus final : public DeviceBus {
     return Completed(hub, *h) ? Noted(Finish(*h, transferred)) : IoStatus::Pending;
   }
 
-  IoStatus WaitRead(DeviceHandle handle, std::uint32_t timeoutMs,
+  IoStatus WaitRead(DeviceHandle handle, std::uint32_t timeoutUs,
                     std::uint32_t& transferred) override {
     Hub& hub = TheHub();
     transferred = 0;
@@ -282,7 +282,7 @@ class VirtualBus final : public DeviceBus {
     Assign(hub, *h);
     if (!Completed(hub, *h)) {
       // The wait ends when the read completes within the timeout, else with the timeout.
-      const std::uint64_t deadline = hub.nowUs + std::uint64_t{timeoutMs} * 1000;
+      const std::uint64_t deadline = hub.nowUs + timeoutUs;
       std::uint64_t until = deadline;
       if (h->assigned) {
         until = std::min(deadline, h->completesAtUs);
@@ -294,8 +294,8 @@ class VirtualBus final : public DeviceBus {
     }
     hub.stats.waitedUs += hub.nowUs - before;
     if (Completed(hub, *h)) return Noted(Finish(*h, transferred));
-    if (timeoutMs > 0) ++hub.stats.timedOutWaits;  // a check is no wait
-    hub.stats.waitedMs += timeoutMs;
+    if (timeoutUs > 0) ++hub.stats.timedOutWaits;  // a check is no wait
+    hub.stats.timedOutUs += timeoutUs;
     return IoStatus::Pending;
   }
 

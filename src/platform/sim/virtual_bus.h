@@ -70,7 +70,7 @@ struct VirtualBusStats {
   int readsStarted = 0;
   int readsReissuedWhilePending = 0;  // StartRead on a handle whose read is outstanding
   int waits = 0;
-  std::uint32_t waitedMs = 0;  // sum of the timeouts of waits that timed out
+  std::uint64_t timedOutUs = 0;  // sum of the timeouts of waits that timed out
   int timedOutWaits = 0;
   std::uint64_t waitedUs = 0;          // virtual time spent inside waits
   int reportsDropped = 0;              // by a full input queue

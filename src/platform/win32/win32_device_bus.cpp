@@ -180,7 +180,7 @@ class Win32DeviceBus final : public DeviceBus {
   void SetInputBufferCount(DeviceHandle handle, std::uint32_t reports) override;
   IoStatus StartRead(DeviceHandle handle, std::uint8_t* buffer, std::uint32_t size,
                      std::uint32_t& transferred) override;
-  IoStatus WaitRead(DeviceHandle handle, std::uint32_t timeoutMs,
+  IoStatus WaitRead(DeviceHandle handle, std::uint32_t timeoutUs,
                     std::uint32_t& transferred) override;
   void CancelRead(DeviceHandle handle) override;
 
@@ -446,7 +446,7 @@ IoStatus Win32DeviceBus::StartRead(DeviceHandle handle, std::uint8_t* buffer, st
   return IoStatus::Failed;
 }
 
-IoStatus Win32DeviceBus::WaitRead(DeviceHandle handle, std::uint32_t timeoutMs,
+IoStatus Win32DeviceBus::WaitRead(DeviceHandle handle, std::uint32_t timeoutUs,
                                   std::uint32_t& transferred) {
   transferred = 0;
   HANDLE native = ToHandle(handle);
@@ -454,7 +454,17 @@ IoStatus Win32DeviceBus::WaitRead(DeviceHandle handle, std::uint32_t timeoutMs,
     lastError_ = ERROR_INVALID_HANDLE;
     return IoStatus::Failed;
   }
-  const DWORD waited = WaitForSingleObject(readEvent_, timeoutMs);
+  DWORD waited = WaitForSingleObject(readEvent_, timeoutUs / 1000);
+  // The system waits whole milliseconds; a remainder below one, the usual short wait for a
+  // report being handed over, is spent checking the event and giving way to other threads.
+  const std::uint64_t remainderStart = timeoutUs % 1000 != 0 ? NowMicroseconds() : 0;
+  if (remainderStart != 0) {
+    const std::uint64_t deadline = remainderStart + timeoutUs % 1000;
+    while (waited == WAIT_TIMEOUT && NowMicroseconds() < deadline) {
+      SwitchToThread();
+      waited = WaitForSingleObject(readEvent_, 0);
+    }
+  }
   if (waited == WAIT_TIMEOUT) return IoStatus::Pending;
   if (waited != WAIT_OBJECT_0) {
     // The event is unusable: the read could never be collected, so take it back now.
