@@ -95,7 +95,7 @@ PENDANT_EXPORT void Config() {
   Guarded([] {
     Module& module = TheModule();
     ModuleCall call(module);
-    if (call.Nested()) return;  // see host/lifecycle.h
+    if (call.Nested()) return;  // see module/lifecycle.h
     ProfileStore store(module.profilePath, module.platform.Files());
     // Looked up at each refresh: the window may go while the dialog is open.
     ShowConfigDialog(module, store,
