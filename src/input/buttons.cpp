@@ -270,12 +270,10 @@ void ProcessButtons(Core& core, ButtonState& s, WheelFunction& wheelFunction,
       ProcessPlainLayer(core, s, button, down);
       anyPlainDown = anyPlainDown || down;
     }
-  }
-
-  // A tick the polls did not see must not leave a button armed, so the window closes at 8 or later.
-  for (const FunctionButton& button : kFunctionButtons) {
+    // A tick the polls did not see must not leave a button armed, so the window closes at 8 or
+    // later.
     TapPhase& phase = s.tap[button.index];
-    if (core.ticks.tapWindowTicks[button.index] >= kTapWindowTicks && phase == TapPhase::Armed)
+    if (phase == TapPhase::Armed && core.ticks.tapWindowTicks[button.index] >= kTapWindowTicks)
       phase = TapPhase::Idle;
   }
   if (anyPlainDown) core.ticks.idleTicks = 0;
