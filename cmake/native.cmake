@@ -19,7 +19,7 @@ add_library(pendant_sim_platform STATIC ${PENDANT_SIM_SOURCES})
 target_compile_options(pendant_sim_platform PRIVATE ${PENDANT_WARNINGS})
 target_link_libraries(pendant_sim_platform PUBLIC pendant_core)
 
-add_library(pendant_sim SHARED src/host/exports.cpp ${PENDANT_SIM_EXPORT_SOURCES})
+add_library(pendant_sim SHARED src/module/exports.cpp ${PENDANT_SIM_EXPORT_SOURCES})
 target_compile_options(pendant_sim PRIVATE ${PENDANT_WARNINGS})
 target_link_libraries(pendant_sim PRIVATE pendant_sim_platform pendant_core ${CMAKE_DL_LIBS})
 if(NOT PENDANT_FUZZ)
@@ -53,25 +53,16 @@ if(PENDANT_FUZZ)
   return()
 endif()
 
-# One executable per unit test file, so a file under work never blocks the others.
+# All unit tests in one executable: linking it once is what the build's time goes to. Each test
+# still runs as its own process under ctest.
 file(GLOB PENDANT_UNIT_TESTS CONFIGURE_DEPENDS tests/unit/*_test.cpp)
-foreach(test_source ${PENDANT_UNIT_TESTS})
-  get_filename_component(test_name ${test_source} NAME_WE)
-  add_executable(${test_name} ${test_source})
-  target_compile_options(${test_name} PRIVATE ${PENDANT_WARNINGS})
-  target_link_libraries(${test_name} PRIVATE pendant_test_support GTest::gtest_main ${CMAKE_DL_LIBS})
-  gtest_discover_tests(${test_name} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "PENDANT_SIM_LIB=${CMAKE_BINARY_DIR}/libpendant_sim.so")
-  # Only the tests that load the simulation library wait for it to link.
-  if(test_name MATCHES "^sim_")
-    add_dependencies(${test_name} pendant_sim)
-  endif()
-endforeach()
-
-# The test of the host simulator runs the program itself.
-if(TARGET sim_tool_test AND TARGET pendant-sim)
-  add_dependencies(sim_tool_test pendant-sim)
-endif()
+add_executable(unit_tests ${PENDANT_UNIT_TESTS})
+target_compile_options(unit_tests PRIVATE ${PENDANT_WARNINGS})
+target_link_libraries(unit_tests PRIVATE pendant_test_support GTest::gtest_main ${CMAKE_DL_LIBS})
+gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60
+  PROPERTIES ENVIRONMENT "PENDANT_SIM_LIB=${CMAKE_BINARY_DIR}/libpendant_sim.so")
+# Some tests load the simulation library, one runs the host simulator.
+add_dependencies(unit_tests pendant_sim pendant-sim)
 
 # Session files through the host simulator, each compared with its expected trace.
 if(TARGET pendant-sim)
@@ -83,6 +74,16 @@ if(TARGET pendant-sim)
     add_test(NAME session.${session_dir_name}.${session_name}
       COMMAND pendant-sim --lib $<TARGET_FILE:pendant_sim> --expect ${session_dir}/${session_name}.expected ${session})
   endforeach()
+endif()
+
+# The folders' include direction and the code style, checked once (not again under the
+# sanitizers). Tidy looks at the sources a branch changed, with this build's compile database.
+if(NOT CMAKE_CXX_FLAGS MATCHES "sanitize")
+  add_test(NAME check.layers COMMAND bash ${CMAKE_SOURCE_DIR}/tools/check_layers.sh)
+  add_test(NAME check.format COMMAND bash ${CMAKE_SOURCE_DIR}/tools/check_style.sh format)
+  add_test(NAME check.tidy
+    COMMAND bash ${CMAKE_SOURCE_DIR}/tools/check_style.sh tidy ${CMAKE_BINARY_DIR})
+  set_tests_properties(check.tidy PROPERTIES TIMEOUT 900)
 endif()
 
 # Benchmarks are built by the test command but not run as tests.

@@ -4,10 +4,8 @@
 
 #include <cstdint>
 
+#include "core/core.h"
 #include "host/host_blocks.h"
-#include "host/module.h"
-#include "input/input_report.h"
-#include "link/shuttle_win.h"
 
 namespace {
 
@@ -26,26 +24,26 @@ constexpr AxisKey kAxisKeys[3] = {
 
 }  // namespace
 
-void SelectAxis(Module& module, ShuttleWin& win) {
-  bool* latch = module.axisKeys.axisKeyLatch;
+bool SelectAxis(Core& core, AxisKeyState& keys, AxisSelection& axis,
+                const input_report::Words& report) {
+  bool* latch = keys.axisKeyLatch;
   for (int i = 0; i < 3; ++i) {
     const AxisKey& key = kAxisKeys[i];
-    if (!input_report::AxisKey(win.reportWord0, i)) {
+    if (!input_report::AxisKey(report.word0, i)) {
       latch[i] = false;
       continue;
     }
     if (latch[i]) continue;
     const bool toRotary =
-        win.selectedAxis == key.linearAxis && module.settings.*key.rotaryEnabled != 0;
-    win.selectedAxis = toRotary ? key.rotaryAxis : key.linearAxis;
+        axis.selectedAxis == key.linearAxis && core.settings.*key.rotaryEnabled != 0;
+    axis.selectedAxis = toRotary ? key.rotaryAxis : key.linearAxis;
     latch[i] = true;
   }
 
-  const bool queueEmpty = host_state::CommandQueueEmpty(module.host);
-  if (win.selectedAxis != win.previousAxis) {
-    win.pendingSteps = 0;
-    if (!queueEmpty) module.axisChangeHold = true;
-  }
-  if (module.axisChangeHold && queueEmpty) module.axisChangeHold = false;
-  win.previousAxis = win.selectedAxis;
+  const bool queueEmpty = host_state::CommandQueueEmpty(core.host);
+  const bool changed = axis.selectedAxis != axis.previousAxis;
+  if (changed && !queueEmpty) axis.axisChangeHold = true;
+  if (axis.axisChangeHold && queueEmpty) axis.axisChangeHold = false;
+  axis.previousAxis = axis.selectedAxis;
+  return changed;
 }

@@ -11,14 +11,13 @@
 #include <charconv>
 #include <cstdint>
 
-#include "host/module.h"
-#include "input/input_report.h"
-#include "input/lists.h"
-#include "link/shuttle_win.h"
+#include "core/core.h"
+#include "host/host_codes.h"
+#include "settings/lists.h"
 
 namespace {
 
-using DefaultFunction = void (*)(Module&, ShuttleWin&);
+using DefaultFunction = void (*)(Core&, std::int32_t selectedAxis);
 
 struct FunctionButton {
   int index;  // F1..F5 = 0..4: report bit, BUTTON setting, latches and tap window
@@ -28,22 +27,16 @@ struct FunctionButton {
 };
 
 // Wheel function by wheel mode 1..6, without and with EN.
-constexpr std::int32_t kWheelFunctions[6][2] = {{10, 12}, {2, 2},  {3, 13},
-                                                {4, 14},  {5, 15}, {6, 16}};
-// ShuttleWin's wheelFunction before the first poll; the table never produces it.
-constexpr std::int32_t kWheelFunctionBeforeFirstPoll = 1;
-constexpr std::int32_t kWheelFunctionChangeCode = 334;  // + selectedAxis
+using enum WheelFunction;
+constexpr WheelFunction kWheelFunctions[6][2] = {
+    {StepJog, StepSizePresets},      {VelocityJog, VelocityJog},
+    {CModeJog, SlowRateStepJog},     {SlowJogRateKnob, SlowJogRatePresets},
+    {FeedOverrideKnob, FeedPresets}, {SpindleOverrideKnob, SpindlePresets},
+};
 
 constexpr std::int32_t kShortPressTicks = 7;
 constexpr std::int32_t kTapWindowTicks = 8;
 constexpr std::int32_t kRestoreIdleTicks = 15;
-
-constexpr std::int32_t kLedMode14 = 14;
-constexpr std::int32_t kLedMode15 = 15;
-constexpr std::int32_t kLedMode57 = 57;
-constexpr std::int32_t kEnterMode14Code = 204;
-constexpr std::int32_t kEnterMode15Code = 205;
-constexpr std::int32_t kEnterMode57Code = 327;
 
 constexpr std::int32_t kNoneCode = 0;
 constexpr std::int32_t kFirstOemCode = 813;
@@ -64,44 +57,45 @@ constexpr const char* kMacroMessages[4] = {
     " Custom Macro #4 executed. ",
 };
 
-void ZeroSelectedAxis(Module& module, ShuttleWin& win) {
+void ZeroSelectedAxis(Core& core, std::int32_t selectedAxis) {
   // Only X, Y, Z and A have a zero button.
-  if (win.selectedAxis >= 0 && win.selectedAxis <= 3) module.host.DoButton(1008 + win.selectedAxis);
+  if (selectedAxis >= 0 && selectedAxis <= 3)
+    core.host.DoButton(host_button::kZeroX + selectedAxis);
 }
 
-void GotoZs(Module& module, ShuttleWin&) {
-  module.host.DoButton(1017);
+void GotoZs(Core& core, std::int32_t) {
+  core.host.DoButton(host_button::kGotoZeros);
 }
 
-void ResetWheelModeValue(Module& module, ShuttleWin&) {
-  switch (module.wheelMode) {
+void ResetWheelModeValue(Core& core, std::int32_t) {
+  switch (core.wheelMode) {
     case 4:
-      module.host.SetDRO(3, 100.0);
+      core.host.SetDRO(host_dro::kSlowJogRate, 100.0);
       break;
     case 5:
-      module.host.DoButton(1014);
+      core.host.DoButton(host_button::kResetFeedOverride);
       break;
     case 6:
-      module.host.DoButton(183);
+      core.host.DoButton(host_button::kResetSpindleOverride);
       break;
     default:
       break;
   }
 }
 
-void ToggleJog(Module& module, ShuttleWin&) {
-  module.host.DoButton(103);
+void ToggleJog(Core& core, std::int32_t) {
+  core.host.DoButton(host_button::kToggleJog);
 }
 
 // Read-out 46 runs 1, 2, 3, 4, then the machine-coordinate display (256, LED 16), then the
 // distance-to-go display (333, LED 163), then 1 again.
-void CycleReadout(Module& module, ShuttleWin&) {
-  constexpr std::int32_t kDro = 46;
-  constexpr std::int32_t kMachineCoordsCode = 256;
-  constexpr std::int32_t kDistToGoCode = 333;
-  constexpr std::int32_t kMachineCoordsLed = 16;
-  constexpr std::int32_t kDistToGoLed = 163;
-  const HostBridge& host = module.host;
+void CycleReadout(Core& core, std::int32_t) {
+  constexpr std::int32_t kDro = host_dro::kReadoutCycle;
+  constexpr std::int32_t kMachineCoordsCode = host_button::kMachineCoordinates;
+  constexpr std::int32_t kDistToGoCode = host_button::kDistanceToGo;
+  constexpr std::int32_t kMachineCoordsLed = host_led::kMachineCoordinates;
+  constexpr std::int32_t kDistToGoLed = host_led::kDistanceToGo;
+  const HostBridge& host = core.host;
   if (host.GetDRO(kDro) == 1.0) {
     host.SetDRO(kDro, 2.0);
   } else if (host.GetDRO(kDro) == 2.0) {
@@ -126,152 +120,164 @@ constexpr FunctionButton kFunctionButtons[5] = {
     {3, ToggleJog, 307, 334},           {4, CycleReadout, 310, 335},
 };
 
-void RunMacro(Module& module, std::int16_t macroNumber) {
+void RunMacro(Core& core, std::int16_t macroNumber) {
   // "M" and any int16 with its sign, never truncated, independent of the locale.
   char line[8] = {'M'};
   const auto result = std::to_chars(line + 1, line + sizeof line - 1, macroNumber);
   *result.ptr = '\0';
-  module.host.Code(line);
+  core.host.Code(line);
 }
 
-void PerformConfiguredAction(Module& module, ShuttleWin& win, const FunctionButton& button) {
-  const char* entry = ListEntry(kButtonActionList, module.settings.BUTTON[button.index]);
+void PerformConfiguredAction(Core& core, std::int32_t selectedAxis, const FunctionButton& button) {
+  const char* entry = ListEntry(kButtonActionList, core.settings.BUTTON[button.index]);
   // An index outside the list (a hand-edited profile, or no selection in the dialog) is not a
   // choice of NONE: performing a default the operator did not pick could zero an axis.
   if (entry == nullptr) return;
   const std::int32_t code = LeadingNumber(entry);
   if (code == kNoneCode) {
-    button.defaultFunction(module, win);
+    button.defaultFunction(core, selectedAxis);
   } else if (code < kFirstReservedCode || code >= kFirstHostCodeAfterReserved) {
-    module.host.DoButton(code);
+    core.host.DoButton(code);
   } else if (code >= kFirstOemCode && code < kFirstOemCode + 4) {
     const int k = code - kFirstOemCode;
-    module.host.DoButton(module.settings.OEM[static_cast<std::size_t>(k)]);
-    ShowStatus(module, kOemMessages[k]);
+    core.host.DoButton(core.settings.OEM[static_cast<std::size_t>(k)]);
+    ShowStatus(core, kOemMessages[k]);
   } else if (code >= kFirstMacroCode && code < kFirstMacroCode + 4) {
     const int k = code - kFirstMacroCode;
-    RunMacro(module, module.settings.Macro[static_cast<std::size_t>(k)]);
-    ShowStatus(module, kMacroMessages[k]);
+    RunMacro(core, core.settings.Macro[static_cast<std::size_t>(k)]);
+    ShowStatus(core, kMacroMessages[k]);
   }
   // Other codes from 800 to 899 are separators.
 }
 
-void UpdateWheelFunction(Module& module, ShuttleWin& win) {
-  ButtonState& s = module.buttons;
-  const std::int32_t mode = win.modeButtons;
-  if (mode >= 1 && mode <= 3 && win.enableHeld == 0 && !s.modeLatch[mode - 1]) {
+void UpdateWheelFunction(Core& core, ButtonState& s, WheelFunction& wheelFunction,
+                         std::int32_t selectedAxis, std::int32_t mode, bool enableHeld) {
+  if (mode >= 1 && mode <= 3 && !enableHeld && !s.modeLatch[mode - 1]) {
     s.modeLatch[mode - 1] = true;
     const std::int32_t first = 2 * mode - 1;  // 1, 3, 5: the first mode of the button's pair
-    module.wheelMode = module.wheelMode == first ? first + 1 : first;
+    core.wheelMode = core.wheelMode == first ? first + 1 : first;
   }
-  const std::int32_t wheelMode =
-      module.wheelMode >= 1 && module.wheelMode <= 6 ? module.wheelMode : 1;
-  win.wheelFunction = kWheelFunctions[wheelMode - 1][win.enableHeld != 0 ? 1 : 0];
+  const std::int32_t wheelMode = core.wheelMode >= 1 && core.wheelMode <= 6 ? core.wheelMode : 1;
+  const WheelFunction previous = wheelFunction;
+  wheelFunction = kWheelFunctions[wheelMode - 1][enableHeld ? 1 : 0];
   for (int k = 1; k <= 3; ++k) {
     if (k != mode) s.modeLatch[k - 1] = false;
   }
   // No end code at start-up: nothing was running under a wheel function before the first poll.
-  if (win.previousWheelFunction != kWheelFunctionBeforeFirstPoll &&
-      win.wheelFunction != win.previousWheelFunction) {
-    module.host.DoButton(kWheelFunctionChangeCode + win.selectedAxis);
-  }
-  win.previousWheelFunction = win.wheelFunction;
+  if (previous != WheelFunction::BeforeFirstPoll && wheelFunction != previous)
+    core.host.DoButton(host_button::kWheelFunctionChange + selectedAxis);
 }
 
-void ProcessEnLayer(Module& module, ShuttleWin& win, const FunctionButton& button, bool down) {
-  bool& latch = module.buttons.enPressLatch[button.index];
-  if (win.enableHeld == 0) return;
+void ProcessEnLayer(Core& core, ButtonState& s, std::int32_t selectedAxis,
+                    const FunctionButton& button, bool down) {
+  bool& latch = s.enPressLatch[button.index];
   if (down && !latch) {
-    module.ticks.pressTicks = 0;
+    core.ticks.pressTicks = 0;
     latch = true;
   } else if (!down && latch) {
     latch = false;
-    if (module.ticks.pressTicks < kShortPressTicks) PerformConfiguredAction(module, win, button);
+    if (core.ticks.pressTicks < kShortPressTicks)
+      PerformConfiguredAction(core, selectedAxis, button);
   }
 }
 
-void CaptureHostMode(Module& module) {
-  ButtonState& s = module.buttons;
-  const HostBridge& host = module.host;
-  if (s.hostModeCaptured) return;
-  if (host.GetLED(kLedMode14)) {
-    s.led14WasLit = true;
-  } else if (host.GetLED(kLedMode15)) {
-    s.led15WasLit = true;
-  } else if (host.GetLED(kLedMode57)) {
-    s.led57WasLit = true;
-  }
-  s.hostModeCaptured = true;
-}
-
-void ProcessPlainLayer(Module& module, ShuttleWin& win, const FunctionButton& button, bool down) {
-  ButtonState& s = module.buttons;
-  bool& tapLatch = s.tapLatch[button.index];
-  bool& tapArmed = s.tapArmed[button.index];
-  if (win.enableHeld != 0) return;
-  if (down && !tapLatch && !tapArmed) {
-    module.ticks.pressTicks = 0;
-    tapLatch = true;
-  } else if (!down && tapLatch && !tapArmed) {
-    tapLatch = false;
-    if (module.ticks.pressTicks < kShortPressTicks) {
-      tapArmed = true;
-      module.ticks.tapWindowTicks[button.index] = 0;
-    }
-  } else if (down && !tapLatch && tapArmed) {
-    CaptureHostMode(module);
-    if (!s.led14WasLit && !s.modeSelectSent) {
-      module.host.DoButton(kEnterMode14Code);
-      s.modeSelectSent = true;
-    }
-    module.ticks.idleTicks = 0;
-    module.host.DoButton(button.startCode);
-    tapLatch = true;
-  } else if (!down && tapLatch && tapArmed) {
-    tapArmed = false;
-    module.host.DoButton(button.endCode);
-    tapLatch = false;
+void CaptureHostMode(Core& core, ButtonState& s) {
+  const HostBridge& host = core.host;
+  if (s.burstMode != BurstMode::NotCaptured) return;
+  if (host.GetLED(host_led::kMode14)) {
+    s.burstMode = BurstMode::Led14;
+  } else if (host.GetLED(host_led::kMode15)) {
+    s.burstMode = BurstMode::Led15;
+  } else if (host.GetLED(host_led::kMode57)) {
+    s.burstMode = BurstMode::Led57;
+  } else {
+    s.burstMode = BurstMode::NoneLit;
   }
 }
 
-void RestoreHostMode(Module& module) {
-  ButtonState& s = module.buttons;
-  if (s.led14WasLit) {
-    module.host.DoButton(kEnterMode14Code);
-  } else if (s.led15WasLit) {
-    module.host.DoButton(kEnterMode15Code);
-  } else if (s.led57WasLit) {
-    module.host.DoButton(kEnterMode57Code);
+void ProcessPlainLayer(Core& core, ButtonState& s, const FunctionButton& button, bool down) {
+  TapPhase& phase = s.tap[button.index];
+  switch (phase) {
+    case TapPhase::Idle:
+      if (down) {
+        core.ticks.pressTicks = 0;
+        phase = TapPhase::FirstPress;
+      }
+      break;
+    case TapPhase::FirstPress:
+      if (!down) {
+        phase = TapPhase::Idle;
+        if (core.ticks.pressTicks < kShortPressTicks) {
+          phase = TapPhase::Armed;
+          core.ticks.tapWindowTicks[button.index] = 0;
+        }
+      }
+      break;
+    case TapPhase::Armed:
+      if (down) {
+        CaptureHostMode(core, s);
+        if (s.burstMode != BurstMode::Led14 && !s.modeSelectSent) {
+          core.host.DoButton(host_button::kModeOfLed14);
+          s.modeSelectSent = true;
+        }
+        core.ticks.idleTicks = 0;
+        core.host.DoButton(button.startCode);
+        phase = TapPhase::Holding;
+      }
+      break;
+    case TapPhase::Holding:
+      if (!down) {
+        phase = TapPhase::Idle;
+        core.host.DoButton(button.endCode);
+      }
+      break;
   }
-  s.hostModeCaptured = false;
-  s.led14WasLit = false;
-  s.led15WasLit = false;
-  s.led57WasLit = false;
+}
+
+void RestoreHostMode(Core& core, ButtonState& s) {
+  switch (s.burstMode) {
+    case BurstMode::Led14:
+      core.host.DoButton(host_button::kModeOfLed14);
+      break;
+    case BurstMode::Led15:
+      core.host.DoButton(host_button::kModeOfLed15);
+      break;
+    case BurstMode::Led57:
+      core.host.DoButton(host_button::kModeOfLed57);
+      break;
+    case BurstMode::NoneLit:
+    case BurstMode::NotCaptured:
+      break;
+  }
+  s.burstMode = BurstMode::NotCaptured;
   s.modeSelectSent = false;
 }
 
 }  // namespace
 
-void ProcessButtons(Module& module, ShuttleWin& win) {
-  ButtonState& s = module.buttons;
-  win.modeButtons = input_report::ModeButtons(win.reportWord1);
-  win.enableHeld = input_report::EnablePressed(win.reportWord0) ? 1 : 0;
-  UpdateWheelFunction(module, win);
+void ProcessButtons(Core& core, ButtonState& s, WheelFunction& wheelFunction,
+                    std::int32_t selectedAxis, const input_report::Words& report) {
+  const std::int32_t mode = input_report::ModeButtons(report.word1);
+  const bool enableHeld = input_report::EnablePressed(report.word0);
+  UpdateWheelFunction(core, s, wheelFunction, selectedAxis, mode, enableHeld);
 
   bool anyPlainDown = false;
   for (const FunctionButton& button : kFunctionButtons) {
-    const bool down = input_report::FunctionButton(win.reportWord1, button.index);
-    ProcessEnLayer(module, win, button, down);
-    ProcessPlainLayer(module, win, button, down);
-    anyPlainDown = anyPlainDown || (down && win.enableHeld == 0);
+    const bool down = input_report::FunctionButton(report.word1, button.index);
+    if (enableHeld) {
+      ProcessEnLayer(core, s, selectedAxis, button, down);
+    } else {
+      ProcessPlainLayer(core, s, button, down);
+      anyPlainDown = anyPlainDown || down;
+    }
+    // A tick the polls did not see must not leave a button armed, so the window closes at 8 or
+    // later.
+    TapPhase& phase = s.tap[button.index];
+    if (phase == TapPhase::Armed && core.ticks.tapWindowTicks[button.index] >= kTapWindowTicks)
+      phase = TapPhase::Idle;
   }
-
-  // A tick the polls did not see must not leave a button armed, so the window closes at 8 or later.
-  for (const FunctionButton& button : kFunctionButtons) {
-    if (module.ticks.tapWindowTicks[button.index] >= kTapWindowTicks && !s.tapLatch[button.index])
-      s.tapArmed[button.index] = false;
-  }
-  if (anyPlainDown) module.ticks.idleTicks = 0;
+  if (anyPlainDown) core.ticks.idleTicks = 0;
   // Likewise the restore happens at 15 idle ticks or later, once per captured burst.
-  if (module.ticks.idleTicks >= kRestoreIdleTicks && s.hostModeCaptured) RestoreHostMode(module);
+  if (core.ticks.idleTicks >= kRestoreIdleTicks && s.burstMode != BurstMode::NotCaptured)
+    RestoreHostMode(core, s);
 }

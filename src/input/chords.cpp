@@ -11,21 +11,11 @@
 
 #include <cstdint>
 
-#include "host/module.h"
-#include "input/input_report.h"
-#include "input/lists.h"
-#include "link/shuttle_win.h"
+#include "core/core.h"
+#include "host/host_codes.h"
+#include "settings/lists.h"
 
 namespace {
-
-constexpr std::int32_t kChord1Code = 110;
-constexpr std::int32_t kChord2Code = 1000;
-constexpr std::int32_t kChord2AltCode = 1001;
-constexpr std::int32_t kChord3Code = 1003;
-constexpr std::int32_t kChord3FollowCode = 1002;
-constexpr std::int32_t kToggleTabScreenCode = 323;
-constexpr std::int32_t kLed806 = 806;
-constexpr std::int32_t kLed804 = 804;
 
 constexpr std::int32_t kShortPressTicks = 3;  // below: toggle the tab screen
 constexpr std::int32_t kLongPressTicks = 20;  // from here on: nothing
@@ -35,62 +25,61 @@ constexpr int kNextSlots[3][2] = {{2, 3}, {3, 1}, {1, 2}};
 
 // With 806 out and 804 lit, 1001 goes first and 1000 follows only while 804 stays lit.
 void PressChord2(const HostBridge& host) {
-  if (!host.GetLED(kLed806) && host.GetLED(kLed804)) {
-    host.DoButton(kChord2AltCode);
-    if (!host.GetLED(kLed804)) return;
+  if (!host.GetLED(host_led::kMotionOverride) && host.GetLED(host_led::kMotionGateA)) {
+    host.DoButton(host_button::kChord2Alt);
+    if (!host.GetLED(host_led::kMotionGateA)) return;
   }
-  host.DoButton(kChord2Code);
+  host.DoButton(host_button::kChord2);
 }
 
-void SwitchScreen(Module& module, ShuttleWin& win) {
-  const auto& sel = module.settings.ScreenSel;
+void SwitchScreen(Core& core, ScreenSelection& screens) {
+  const auto& sel = core.settings.ScreenSel;
   for (std::size_t i = 0; i < 3; ++i) {
     // An index outside the list keeps the code the slot had.
     if (sel[i] >= 0 && static_cast<std::size_t>(sel[i]) < kScreenCount)
-      win.screenCode[i] = kScreenList[static_cast<std::size_t>(sel[i])].hostCode;
+      screens.screenCode[i] = kScreenList[static_cast<std::size_t>(sel[i])].hostCode;
   }
-  if (win.screenSlot < 1 || win.screenSlot > 3) {
-    win.screenSlot = 1;
+  if (screens.screenSlot < 1 || screens.screenSlot > 3) {
+    screens.screenSlot = 1;
     return;
   }
-  for (int slot : kNextSlots[win.screenSlot - 1]) {
+  for (int slot : kNextSlots[screens.screenSlot - 1]) {
     if (sel[static_cast<std::size_t>(slot - 1)] != 0) {
-      win.screenSlot = slot;
-      module.host.DoButton(win.screenCode[slot - 1]);
+      screens.screenSlot = slot;
+      core.host.DoButton(screens.screenCode[slot - 1]);
       return;
     }
   }
 }
 
-void ProcessScreenKey(Module& module, ShuttleWin& win, bool key3, bool en) {
-  ChordState& s = module.chords;
+void ProcessScreenKey(Core& core, ChordState& s, ScreenSelection& screens, bool key3, bool en) {
   if (key3 && !en && !s.screenKeyDown) {
-    module.ticks.screenKeyTicks = 0;
+    core.ticks.screenKeyTicks = 0;
     s.screenKeyDown = true;
   } else if (!key3 && !en && s.screenKeyDown) {
     s.screenKeyDown = false;
-    const std::int32_t held = module.ticks.screenKeyTicks;
+    const std::int32_t held = core.ticks.screenKeyTicks;
     if (held < kShortPressTicks) {
-      module.host.DoButton(kToggleTabScreenCode);
+      core.host.DoButton(host_button::kToggleTabScreen);
     } else if (held < kLongPressTicks) {
-      SwitchScreen(module, win);
+      SwitchScreen(core, screens);
     }
   }
 }
 
 }  // namespace
 
-void ProcessChords(Module& module, ShuttleWin& win) {
+void ProcessChords(Core& core, ChordState& s, ScreenSelection& screens,
+                   const input_report::Words& report) {
   using namespace input_report;
-  ChordState& s = module.chords;
-  const HostBridge& host = module.host;
-  const std::uint32_t word0 = win.reportWord0;
+  const HostBridge& host = core.host;
+  const std::uint32_t word0 = report.word0;
   const bool en = EnablePressed(word0);
   const bool key3 = Key3(word0);
 
   if (Key1(word0) && en) {
     if (!s.chordLatch[0]) {
-      host.DoButton(kChord1Code);
+      host.DoButton(host_button::kChord1);
       s.chordLatch[0] = true;
     }
   } else {
@@ -109,11 +98,11 @@ void ProcessChords(Module& module, ShuttleWin& win) {
 
   if (key3 && en) {
     if (!s.chordLatch[2]) {
-      host.DoButton(kChord3Code);
+      host.DoButton(host_button::kChord3);
       if (s.key2ChordFired) {
         s.key2ChordFired = false;
       } else {
-        host.DoButton(kChord3FollowCode);
+        host.DoButton(host_button::kChord3Follow);
       }
       s.chordLatch[2] = true;
     }
@@ -121,5 +110,5 @@ void ProcessChords(Module& module, ShuttleWin& win) {
     s.chordLatch[2] = false;
   }
 
-  ProcessScreenKey(module, win, key3, en);
+  ProcessScreenKey(core, s, screens, key3, en);
 }

@@ -1,7 +1,10 @@
 #pragma once
 
-struct Module;
-class ShuttleWin;
+#include <cstdint>
+
+#include "input/input_report.h"
+
+struct Core;
 
 struct ChordState {
   bool chordLatch[3] = {false, false, false};
@@ -9,5 +12,12 @@ struct ChordState {
   bool screenKeyDown = false;
 };
 
+// The screens the screen key cycles through; a new window starts again at slot 1.
+struct ScreenSelection {
+  std::int32_t screenCode[3] = {0, 0, 0};
+  std::int32_t screenSlot = 1;
+};
+
 // EN chords and the screen key; second step of the input chain.
-void ProcessChords(Module& module, ShuttleWin& win);
+void ProcessChords(Core& core, ChordState& state, ScreenSelection& screens,
+                   const input_report::Words& report);

@@ -1,5 +1,5 @@
 // The pendant's 8-byte input report, seen by the input chain as two little-endian words:
-// reportWord0 = bytes 0..3, reportWord1 = bytes 4..7. A set bit means pressed or active. Every
+// word0 = bytes 0..3, word1 = bytes 4..7. A set bit means pressed or active. Every
 // handler reads the levels afresh each poll and derives its own edges.
 //
 //   byte 0  report id              word0 bits  0..7   (not examined)
@@ -14,7 +14,7 @@
 
 namespace input_report {
 
-// reportWord0
+// word0
 inline constexpr std::uint32_t kSafetyMask = 1u << 24;
 inline constexpr std::uint32_t kKey1Mask = 1u << 25;
 inline constexpr std::uint32_t kKey2Mask = 1u << 26;
@@ -26,7 +26,7 @@ inline constexpr std::uint32_t kZCMask = 1u << 31;
 inline constexpr unsigned kWheelCounterShift = 8;
 inline constexpr unsigned kWheelSpeedShift = 16;
 
-// reportWord1
+// word1
 inline constexpr std::uint32_t kModeButtonsMask = 0x3u;
 inline constexpr std::uint32_t kF3Mask = 1u << 3;
 inline constexpr std::uint32_t kF1Mask = 1u << 4;
@@ -43,6 +43,14 @@ inline constexpr std::uint32_t Word(const std::uint8_t* bytes) {
   return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
          static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
 }
+
+// One report as the input chain reads it.
+struct Words {
+  std::uint32_t word0 = 0;
+  std::uint32_t word1 = 0;
+
+  static constexpr Words Of(const std::uint8_t* report) { return {Word(report), Word(report + 4)}; }
+};
 
 inline constexpr bool SafetyActive(std::uint32_t word0) {
   return (word0 & kSafetyMask) != 0;

@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "host/module.h"
-#include "link/shuttle_win.h"
+#include "core/core.h"
+#include "host/host_codes.h"
 
 namespace {
 
@@ -13,7 +13,9 @@ struct LedBit {
 };
 // Asked in this order; 804..806 share a two-bit field whose values combine by OR.
 inline constexpr LedBit kLedBits[] = {
-    {800, 0x01}, {11, 0x02}, {804, 0x04}, {805, 0x08}, {806, 0x0C},
+    {host_led::kSafetyStop, 0x01},     {host_led::kOutput11, 0x02},
+    {host_led::kMotionGateA, 0x04},    {host_led::kMotionGateB, 0x08},
+    {host_led::kMotionOverride, 0x0C},
 };
 
 // Byte 2 by wheelMode 1..6: the mode button's number minus one, plus 3 for the second mode.
@@ -26,16 +28,16 @@ std::uint8_t WheelModeIndicator(std::int32_t wheelMode) {
   return kWheelModeIndicator[wheelMode - 1];
 }
 
-void FillOutputReport(Module& module, ShuttleWin& win) {
-  std::uint8_t* report = win.outputReport;
+void FillOutputReport(Core& core, std::int32_t selectedAxis,
+                      std::uint8_t (&report)[kOutputReportSize]) {
   std::uint8_t indicators = 0;
   for (const LedBit& l : kLedBits)
-    if (module.host.GetLED(l.led)) indicators |= l.bits;
-  if (win.selectedAxis >= 1 && win.selectedAxis <= 5)
-    indicators |= static_cast<std::uint8_t>(win.selectedAxis << 4);
+    if (core.host.GetLED(l.led)) indicators |= l.bits;
+  if (selectedAxis >= 1 && selectedAxis <= 5)
+    indicators |= static_cast<std::uint8_t>(selectedAxis << 4);
   report[0] = 0;
   report[1] = indicators;
-  report[2] = WheelModeIndicator(module.wheelMode);
-  report[3] = static_cast<std::uint8_t>(module.ticks.heartbeat & 0xFF);
+  report[2] = WheelModeIndicator(core.wheelMode);
+  report[3] = static_cast<std::uint8_t>(core.ticks.heartbeat & 0xFF);
   report[4] = 0;
 }

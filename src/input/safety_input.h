@@ -1,12 +1,23 @@
 #pragma once
 
-struct Module;
-class ShuttleWin;
+#include <cstdint>
 
-struct SafetyState {
-  bool safetyLatched = false;      // 1021 pressed for the input being active
-  bool safetyReleaseSent = false;  // 1021 pressed for the input going inactive
+#include "input/input_report.h"
+
+struct Core;
+
+enum class SafetyPhase : std::uint8_t {
+  Idle,      // nothing pressed yet for the input
+  Latched,   // the stop pressed for the input being active
+  Released,  // the stop pressed again for the input going inactive
 };
 
-// First step of the input chain: presses host code 1021 on activation and on release.
-void CheckSafetyInput(Module& module, ShuttleWin& win);
+struct SafetyState {
+  SafetyPhase phase = SafetyPhase::Idle;
+};
+
+// First step of the input chain: presses the host's stop on activation and on release.
+void CheckSafetyInput(Core& core, SafetyState& state, const input_report::Words& report);
+
+// A new window has pressed nothing yet: an input still active presses the stop again.
+void ForgetSafetyLatch(SafetyState& state);

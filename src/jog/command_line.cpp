@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "host/module.h"
+#include "core/core.h"
 
 bool CommandLine::Append(const char* text) {
   if (text == nullptr) return false;
@@ -88,9 +88,9 @@ bool CommandLine::Format(const char* format, std::initializer_list<LineArg> args
   return true;
 }
 
-bool SubmitLine(Module& module, const char* format, std::initializer_list<LineArg> args) {
+bool SubmitLine(Core& core, const char* format, std::initializer_list<LineArg> args) {
   CommandLine line;
   if (!line.Format(format, args)) return false;
-  module.host.Code(line.c_str());
+  core.host.Code(line.c_str());
   return true;
 }

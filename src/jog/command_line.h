@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <initializer_list>
 
-struct Module;
+struct Core;
 
 struct LineArg {
   enum class Kind : std::uint8_t { Int, Real, Text };
@@ -30,6 +30,8 @@ class CommandLine {
   // Understands "%d", "%s", "%f" (six decimals), "%.<n>f" and "%%". Returns false, leaving the
   // line unusable, when the format and the arguments disagree, a number is not finite, or the
   // text does not fit.
+  CommandLine() { buffer_[0] = '\0'; }
+
   bool Format(const char* format, std::initializer_list<LineArg> args);
 
   bool ok() const { return ok_; }
@@ -40,11 +42,12 @@ class CommandLine {
   bool AppendInt(std::int64_t value);
   bool AppendFixed(double value, int decimals);
 
-  char buffer_[kCapacity] = {};
+  // Left uninitialised: zeroing a kilobyte per line would cost more than formatting it.
+  char buffer_[kCapacity];
   std::size_t length_ = 0;
   bool ok_ = false;
 };
 
 // Formats one line and hands it to the host's Code; returns whether it was sent. A line that
 // cannot be formatted in full is not sent at all.
-bool SubmitLine(Module& module, const char* format, std::initializer_list<LineArg> args);
+bool SubmitLine(Core& core, const char* format, std::initializer_list<LineArg> args);

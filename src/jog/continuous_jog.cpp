@@ -5,11 +5,10 @@
 #include <cstdint>
 #include <limits>
 
+#include "core/core.h"
 #include "host/host_blocks.h"
-#include "host/module.h"
-#include "input/lists.h"
-#include "jog/wheel_rules.h"
-#include "link/shuttle_win.h"
+#include "host/host_codes.h"
+#include "settings/lists.h"
 
 namespace {
 
@@ -18,7 +17,6 @@ constexpr std::int32_t kEndJogCountdownStart = 5;
 constexpr std::int32_t kReversalSettleTicks = 3;
 constexpr std::int32_t kCModeCountLimit = 30001;
 constexpr std::int32_t kCModeCountRestart = 400;
-constexpr std::int32_t kLedHostJogMode = 15;
 
 // Newest samples weigh most; the weights, in hundredths, add up to 10. Whole hundredths keep the
 // sum of whole speed samples exact, so a steady wheel gives exactly ten times its speed.
@@ -31,8 +29,8 @@ std::int32_t ClampedDivisor(const std::array<const char*, N>& list, std::int32_t
   return LeadingNumber(ListEntry(list, clamped));
 }
 
-void ClearSpeedHistory(ShuttleWin& win) {
-  for (double& s : win.speedHistory) s = 0.0;
+void ClearSpeedHistory(ContinuousJogState& s) {
+  for (double& v : s.speedHistory) v = 0.0;
 }
 
 // Jog speeds are whole numbers, truncated toward zero; returns false for a speed that has no
@@ -47,60 +45,53 @@ bool TruncatedSpeed(double speed, std::int32_t& out) {
   return true;
 }
 
-void StartJog(Module& module, ShuttleWin& win, std::int32_t direction, double speed) {
+void StartJog(Core& core, ContinuousJogState& s, const WheelTurn& turn, double speed) {
   std::int32_t truncated = 0;
   if (!TruncatedSpeed(speed, truncated)) {
     // No speed can be given for it: stopping is the only safe thing to ask for.
-    EndContinuousJog(module, win);
+    EndContinuousJog(core, turn.axis);
     return;
   }
-  if (win.jogStarted == 0) {
-    if (module.host.GetLED(kLedHostJogMode)) {
-      module.host.DoButton(kButtonJogModeEnter);
-      win.hostJogModeSwitched = 1;
+  if (!s.jogStarted) {
+    if (core.host.GetLED(host_led::kMode15)) {
+      core.host.DoButton(host_button::kModeOfLed14);
+      s.hostJogModeSwitched = true;
     } else {
-      win.hostJogModeSwitched = 0;
+      s.hostJogModeSwitched = false;
     }
-    win.jogStarted = 1;
+    s.jogStarted = true;
   }
-  const HostBridge& host = module.host;
-  const std::int32_t axis = win.selectedAxis;
+  const HostBridge& host = core.host;
+  const std::int32_t axis = turn.axis;
+  const std::int32_t direction = turn.direction;
   host_state::SetAxisJogDirection(host, axis, direction);
   host_state::SetAxisJogSpeed(host, axis, truncated);
   host_state::SetAxisJogAux(host, axis, host_motion::axisJogAux(host, axis));
   host_state::SetAxisJogSpeedMax(host, axis, host_motion::axisJogSpeedMax(host, axis));
   host_state::SetAxisJogStopRequest(host, axis, 0);
   host_state::SetAxisJogActive(host, axis, 1);
-  module.host.Code(kStartJogLine);
-}
-
-void EndBurst(Module& module, ShuttleWin& win) {
-  win.jogStarted = 0;
-  if (win.hostJogModeSwitched != 0) {
-    module.host.DoButton(kButtonJogModeLeave);
-    win.hostJogModeSwitched = 0;
-  }
+  core.host.Code(kStartJogLine);
 }
 
 // Ends the jog when the wheel has not moved for two evaluated polls; returns whether it did.
-bool DeltaCheckEndedJog(Module& module, ShuttleWin& win, std::int32_t steps) {
-  win.deltaHistoryIndex = (win.deltaHistoryIndex + 1) % 2;
-  if (win.deltaHistoryIndex < 0) win.deltaHistoryIndex = 0;
-  win.deltaHistory[win.deltaHistoryIndex] = steps;
-  if (win.deltaHistory[0] + win.deltaHistory[1] != 0.0) return false;
-  EndContinuousJog(module, win);
+bool DeltaCheckEndedJog(Core& core, ContinuousJogState& s, const WheelTurn& turn) {
+  s.deltaHistoryIndex = (s.deltaHistoryIndex + 1) % 2;
+  if (s.deltaHistoryIndex < 0) s.deltaHistoryIndex = 0;
+  s.deltaHistory[s.deltaHistoryIndex] = turn.steps;
+  if (s.deltaHistory[0] + s.deltaHistory[1] != 0.0) return false;
+  EndContinuousJog(core, turn.axis);
   return true;
 }
 
-bool Reversed(const Module& module, const ShuttleWin& win, std::int32_t direction) {
-  return direction != win.lastJogDirection && module.ticks.jogActiveCountdown != 0;
+bool Reversed(const Core& core, const ContinuousJogState& s, std::int32_t direction) {
+  return direction != s.lastJogDirection && core.ticks.jogActiveCountdown != 0;
 }
 
 // C mode's step count must not wrap while DelaySteps is out of reach.
-void AddCModeSteps(ShuttleWin& win, std::int32_t steps) {
-  const std::int64_t sum = static_cast<std::int64_t>(win.cModeCount) + steps;
+void AddCModeSteps(ContinuousJogState& s, std::int32_t steps) {
+  const std::int64_t sum = static_cast<std::int64_t>(s.cModeCount) + steps;
   constexpr std::int64_t hi = std::numeric_limits<std::int32_t>::max();
-  win.cModeCount = static_cast<std::int32_t>(sum > hi ? hi : sum);
+  s.cModeCount = static_cast<std::int32_t>(sum > hi ? hi : sum);
 }
 
 }  // namespace
@@ -113,86 +104,106 @@ std::int32_t SlowDownDivisor(std::int32_t slowDownRate) {
   return ClampedDivisor(kSlowDownList, slowDownRate);
 }
 
-void VelocityJog(Module& module, ShuttleWin& win, std::int32_t direction, std::int32_t steps) {
-  win.leavingContinuous = 1;
-  win.endJogCountdown = kEndJogCountdownStart;
-  const std::int32_t velocityDivisor = VelocityDivisor(module.settings.Vel);
-  const std::int32_t slowDownDivisor = SlowDownDivisor(module.settings.SlowDownRate);
-  win.wheelSpeed = WheelSpeedByte(win);
-
-  if (Reversed(module, win, direction)) {
-    EndContinuousJog(module, win);
-    ClearSpeedHistory(win);
-    module.ticks.reversalTicks = 0;
-    win.lastJogDirection = direction;
-    return;
-  }
-  if (module.ticks.reversalTicks < kReversalSettleTicks) return;
-
-  if (win.wheelSpeed != 0) {
-    module.ticks.jogActiveCountdown = kBurstCountdownStart;
-    if (!JogEnabled(module)) return;
-  }
-  if (module.ticks.jogActiveCountdown == 0) {
-    EndBurst(module, win);
-    ClearSpeedHistory(win);
-    return;
-  }
-  if (DeltaCheckEndedJog(module, win, steps)) return;
-  if (!MotionGateAllows(module)) return;
-
-  for (int k = 0; k < 9; ++k) win.speedHistory[k] = win.speedHistory[k + 1];
-  win.speedHistory[9] = win.wheelSpeed;
-  double weightedHundredths = 0.0;
-  for (int k = 0; k < 10; ++k)
-    weightedHundredths += kSpeedWeightsHundredths[k] * win.speedHistory[k];
-  win.velocityRatio = weightedHundredths / 100.0 / 400.0 * 3.0 / velocityDivisor;
-  if (win.enableHeld != 0) win.velocityRatio /= slowDownDivisor;
-  if (win.velocityRatio > 1.0) win.velocityRatio = 1.0;
-
-  if (win.wheelSpeed != 0) {
-    const double speed =
-        host_motion::axisJogSpeedMax(module.host, win.selectedAxis) * win.velocityRatio;
-    StartJog(module, win, direction, speed);
-  } else {
-    EndContinuousJog(module, win);
-  }
-  win.lastJogDirection = direction;
+void EndContinuousJog(Core& core, std::int32_t axis) {
+  host_state::SetAxisJogStopRequest(core.host, axis, 1);
+  core.host.Code(kEndJogLine);
 }
 
-void CModeJog(Module& module, ShuttleWin& win, std::int32_t direction, std::int32_t steps) {
-  win.wheelSpeed = WheelSpeedByte(win);
+void EndBurst(Core& core, ContinuousJogState& s) {
+  s.jogStarted = false;
+  if (s.hostJogModeSwitched) {
+    core.host.DoButton(host_button::kModeOfLed15);
+    s.hostJogModeSwitched = false;
+  }
+}
 
-  if (Reversed(module, win, direction)) {
-    EndContinuousJog(module, win);
-    module.ticks.reversalTicks = 0;
-    win.cModeCount = 0;
-    win.lastJogDirection = direction;
+bool LeaveContinuousJog(Core& core, ContinuousJogState& s, std::int32_t axis) {
+  if (!s.leavingContinuous) return true;
+  EndContinuousJog(core, axis);
+  if (s.endJogCountdown != 0) return false;
+  s.leavingContinuous = false;
+  return true;
+}
+
+void StepEndJogCountdown(ContinuousJogState& s) {
+  if (s.endJogCountdown != 0) --s.endJogCountdown;
+}
+
+void VelocityJog(Core& core, ContinuousJogState& s, const WheelTurn& turn) {
+  s.leavingContinuous = true;
+  s.endJogCountdown = kEndJogCountdownStart;
+  const std::int32_t velocityDivisor = VelocityDivisor(core.settings.Vel);
+  const std::int32_t slowDownDivisor = SlowDownDivisor(core.settings.SlowDownRate);
+
+  if (Reversed(core, s, turn.direction)) {
+    EndContinuousJog(core, turn.axis);
+    ClearSpeedHistory(s);
+    core.ticks.reversalTicks = 0;
+    s.lastJogDirection = turn.direction;
     return;
   }
-  if (module.ticks.reversalTicks < kReversalSettleTicks) return;
+  if (core.ticks.reversalTicks < kReversalSettleTicks) return;
 
-  if (win.wheelSpeed != 0) {
-    module.ticks.jogActiveCountdown = kBurstCountdownStart;
-    AddCModeSteps(win, steps);
-    if (!JogEnabled(module)) return;
+  if (turn.speed != 0) {
+    core.ticks.jogActiveCountdown = kBurstCountdownStart;
+    if (!JogEnabled(core)) return;
   }
-  if (module.ticks.jogActiveCountdown == 0) {
-    win.cModeCount = 0;
-    EndBurst(module, win);
+  if (core.ticks.jogActiveCountdown == 0) {
+    EndBurst(core, s);
+    ClearSpeedHistory(s);
     return;
   }
-  if (win.cModeCount < module.settings.DelaySteps) return;
-  if (win.cModeCount >= kCModeCountLimit) win.cModeCount = kCModeCountRestart;
-  if (DeltaCheckEndedJog(module, win, steps)) return;
-  if (!MotionGateAllows(module)) return;
+  if (DeltaCheckEndedJog(core, s, turn)) return;
+  if (!MotionGateAllows(core)) return;
 
-  if (win.wheelSpeed != 0) {
-    const double speed = module.host.GetDRO(kDroSlowJogRate) *
-                         host_motion::axisJogSpeedMax(module.host, win.selectedAxis) / 100.0;
-    StartJog(module, win, direction, speed);
+  for (int k = 0; k < 9; ++k) s.speedHistory[k] = s.speedHistory[k + 1];
+  s.speedHistory[9] = turn.speed;
+  double weightedHundredths = 0.0;
+  for (int k = 0; k < 10; ++k) weightedHundredths += kSpeedWeightsHundredths[k] * s.speedHistory[k];
+  double velocityRatio = weightedHundredths / 100.0 / 400.0 * 3.0 / velocityDivisor;
+  if (turn.enableHeld) velocityRatio /= slowDownDivisor;
+  if (velocityRatio > 1.0) velocityRatio = 1.0;
+
+  if (turn.speed != 0) {
+    const double speed = host_motion::axisJogSpeedMax(core.host, turn.axis) * velocityRatio;
+    StartJog(core, s, turn, speed);
   } else {
-    EndContinuousJog(module, win);
+    EndContinuousJog(core, turn.axis);
   }
-  win.lastJogDirection = direction;
+  s.lastJogDirection = turn.direction;
+}
+
+void CModeJog(Core& core, ContinuousJogState& s, const WheelTurn& turn) {
+  if (Reversed(core, s, turn.direction)) {
+    EndContinuousJog(core, turn.axis);
+    core.ticks.reversalTicks = 0;
+    s.cModeCount = 0;
+    s.lastJogDirection = turn.direction;
+    return;
+  }
+  if (core.ticks.reversalTicks < kReversalSettleTicks) return;
+
+  if (turn.speed != 0) {
+    core.ticks.jogActiveCountdown = kBurstCountdownStart;
+    AddCModeSteps(s, turn.steps);
+    if (!JogEnabled(core)) return;
+  }
+  if (core.ticks.jogActiveCountdown == 0) {
+    s.cModeCount = 0;
+    EndBurst(core, s);
+    return;
+  }
+  if (s.cModeCount < core.settings.DelaySteps) return;
+  if (s.cModeCount >= kCModeCountLimit) s.cModeCount = kCModeCountRestart;
+  if (DeltaCheckEndedJog(core, s, turn)) return;
+  if (!MotionGateAllows(core)) return;
+
+  if (turn.speed != 0) {
+    const double speed = core.host.GetDRO(host_dro::kSlowJogRate) *
+                         host_motion::axisJogSpeedMax(core.host, turn.axis) / 100.0;
+    StartJog(core, s, turn, speed);
+  } else {
+    EndContinuousJog(core, turn.axis);
+  }
+  s.lastJogDirection = turn.direction;
 }

@@ -1,15 +1,39 @@
 // Continuous jogging: the host's jog of the selected axis driven by "DOJOG" and "ENDJOG", at a
-// speed that follows the wheel (velocity mode, wheel function 2) or at the slow jog rate once the
-// wheel has turned DelaySteps steps (C mode, wheel function 3).
+// speed that follows the wheel (velocity mode) or at the slow jog rate once the wheel has turned
+// DelaySteps steps (C mode).
 #pragma once
 
 #include <cstdint>
 
-struct Module;
-class ShuttleWin;
+#include "jog/wheel_rules.h"
 
-void VelocityJog(Module& module, ShuttleWin& win, std::int32_t direction, std::int32_t steps);
-void CModeJog(Module& module, ShuttleWin& win, std::int32_t direction, std::int32_t steps);
+struct Core;
+
+struct ContinuousJogState {
+  std::int32_t lastJogDirection = 0;
+  double deltaHistory[2] = {0.0, 0.0};
+  std::int32_t deltaHistoryIndex = 0;
+  double speedHistory[10] = {};
+  std::int32_t cModeCount = 0;
+  bool jogStarted = false;
+  bool hostJogModeSwitched = false;  // the burst pressed 204 and must press 205 at its end
+  // Velocity jogging ran: step jogging first ends the jog and waits out endJogCountdown polls.
+  bool leavingContinuous = false;
+  std::int32_t endJogCountdown = 0;
+};
+
+void VelocityJog(Core& core, ContinuousJogState& state, const WheelTurn& turn);
+void CModeJog(Core& core, ContinuousJogState& state, const WheelTurn& turn);
+
+// stopRequest of the axis's jog record, then "ENDJOG".
+void EndContinuousJog(Core& core, std::int32_t axis);
+// The end of a burst: the host's jog mode goes back when the burst switched it.
+void EndBurst(Core& core, ContinuousJogState& state);
+// Step jogging after velocity jogging: ends the jog at every poll until endJogCountdown has run
+// out; returns whether step jogging may go on.
+bool LeaveContinuousJog(Core& core, ContinuousJogState& state, std::int32_t axis);
+// Once per poll, whatever the wheel does.
+void StepEndJogCountdown(ContinuousJogState& state);
 
 // Divisors picked by the Vel and SlowDownRate settings. An index outside the list (a hand-edited
 // profile) takes the nearest entry.

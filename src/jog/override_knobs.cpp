@@ -2,14 +2,13 @@
 
 #include <cmath>
 
-#include "host/module.h"
-#include "jog/wheel_rules.h"
-#include "link/shuttle_win.h"
+#include "core/core.h"
+#include "host/host_codes.h"
 
 namespace {
 
 struct Knob {
-  std::int32_t wheelFunction;
+  WheelFunction function;
   std::int32_t readout;
   bool followsAxisReverse;  // wheelDirection rather than rawWheelDirection
   double upperLimit;
@@ -17,22 +16,22 @@ struct Knob {
 };
 
 constexpr Knob kKnobs[] = {
-    {4, kDroSlowJogRate, false, 100.0, 0.1},
-    {5, kDroFeedOverride, false, 250.0, 1.0},
-    {6, kDroSpindleOverride, true, 250.0, 1.0},
+    {WheelFunction::SlowJogRateKnob, host_dro::kSlowJogRate, false, 100.0, 0.1},
+    {WheelFunction::FeedOverrideKnob, host_dro::kFeedOverride, false, 250.0, 1.0},
+    {WheelFunction::SpindleOverrideKnob, host_dro::kSpindleOverride, true, 250.0, 1.0},
 };
 
 constexpr double kStepFraction = 0.005;
 
 }  // namespace
 
-bool RunOverrideKnob(Module& module, ShuttleWin&, std::int32_t wheelFunction,
-                     std::int32_t direction, std::int32_t steps) {
+bool RunOverrideKnob(Core& core, WheelFunction function, const WheelTurn& turn) {
   for (const Knob& knob : kKnobs) {
-    if (knob.wheelFunction != wheelFunction) continue;
+    if (knob.function != function) continue;
+    const std::int32_t steps = turn.steps;
     if (steps == 0) return true;
-    const bool down = (knob.followsAxisReverse ? direction : module.rawWheelDirection) != 0;
-    double v = module.host.GetDRO(knob.readout);
+    const bool down = (knob.followsAxisReverse ? turn.direction : turn.rawDirection) != 0;
+    double v = core.host.GetDRO(knob.readout);
     // A read-out that is not a finite number gives nothing sensible to scale.
     if (!std::isfinite(v)) return true;
     if (!down) {
@@ -44,7 +43,7 @@ bool RunOverrideKnob(Module& module, ShuttleWin&, std::int32_t wheelFunction,
       v = (1.0 - steps * kStepFraction) * v;
       if (v < knob.lowerLimit) v = knob.lowerLimit;
     }
-    module.host.SetDRO(knob.readout, v);
+    core.host.SetDRO(knob.readout, v);
     return true;
   }
   return false;

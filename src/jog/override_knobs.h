@@ -1,12 +1,11 @@
-// The wheel as a knob for a host percentage: slow jog rate (wheel function 4), feed override (5)
-// and spindle speed override (6). Each step changes the value by 0.5 percent of itself.
+// The wheel as a knob for a host percentage: slow jog rate, feed override and spindle speed
+// override. Each step changes the value by 0.5 percent of itself.
 #pragma once
 
-#include <cstdint>
+#include "input/wheel_function.h"
+#include "jog/wheel_rules.h"
 
-struct Module;
-class ShuttleWin;
+struct Core;
 
-// Returns false when `wheelFunction` is not a knob.
-bool RunOverrideKnob(Module& module, ShuttleWin& win, std::int32_t wheelFunction,
-                     std::int32_t direction, std::int32_t steps);
+// Returns false when `function` is not a knob.
+bool RunOverrideKnob(Core& core, WheelFunction function, const WheelTurn& turn);

@@ -1,17 +1,29 @@
 // Preset stepping: with EN held, one flick of the wheel selects the next nonzero preset of nine in
-// the turning direction and writes it into the function's host read-out. Step sizes (wheel
-// function 12), slow jog rates (14), feed overrides or feed rates (15) and spindle overrides or
-// spindle speeds (16) share one stepping rule, told apart by a table of members.
+// the turning direction and writes it into the function's host read-out. Step sizes, slow jog
+// rates, feed overrides or feed rates and spindle overrides or spindle speeds share one stepping
+// rule, told apart by a table of members.
 #pragma once
 
 #include <cstdint>
 
-struct Module;
-class ShuttleWin;
+#include "input/wheel_function.h"
+#include "jog/wheel_rules.h"
 
-// Returns false when `wheelFunction` is not a preset function.
-bool RunPresetFunction(Module& module, ShuttleWin& win, std::int32_t wheelFunction,
-                       std::int32_t direction);
+struct Core;
+
+// Each function's position among its nine presets (1..9); a new window starts at 1.
+struct PresetState {
+  std::int32_t stepPresetIndex = 1;
+  std::int32_t slowJogPresetIndex = 1;
+  std::int32_t feedOverridePresetIndex = 1;
+  std::int32_t feedRatePresetIndex = 1;
+  std::int32_t spindlePresetIndex = 1;
+  bool wheelMovingBefore = false;  // a flick counts when the wheel starts to move
+};
+
+// Returns false when `function` is not a preset function.
+bool RunPresetFunction(Core& core, PresetState& state, WheelFunction function,
+                       const WheelTurn& turn);
 
 // The decimal number at the start of `text`: leading white space, an optional sign, digits with
 // an optional '.' fraction and an optional exponent. 0 when the text starts with no number or the

@@ -6,10 +6,10 @@
 #include <cstdlib>
 #include <limits>
 
+#include "core/core.h"
 #include "host/host_blocks.h"
-#include "host/module.h"
-#include "jog/wheel_rules.h"
-#include "link/shuttle_win.h"
+#include "host/host_codes.h"
+#include "jog/command_line.h"
 
 namespace {
 
@@ -24,84 +24,106 @@ constexpr std::int32_t kCatchUpChunk = 5;
 constexpr double kPendingMovesLimit = 20.0;
 constexpr std::int32_t kAxisX = 0;
 constexpr std::int32_t kAxisY = 1;
+constexpr int kRestoreCountdownStart = 3;
 
 std::int32_t SignedSteps(std::int32_t direction, std::int32_t steps) {
   return direction != 0 ? -steps : steps;
 }
 
-bool RotatedAxis(const Module& module, const ShuttleWin& win) {
-  return host_config::xyRotationDegrees(module.host) != 0.0 &&
-         (win.selectedAxis == kAxisX || win.selectedAxis == kAxisY);
+// Keeps the feed values of the first step of a burst and re-arms the restore countdown.
+void SaveFeedValues(Core& core, StepJogState& s) {
+  if (!s.savedValid) {
+    s.savedFeedRate = core.host.GetDRO(host_dro::kFeedRate);
+    s.savedFeedOverride = core.host.GetDRO(host_dro::kFeedOverride);
+    s.savedValid = true;
+  }
+  core.ticks.restoreCountdown = kRestoreCountdownStart;
+}
+
+// Builds a relative move line, submits it unless `hold`, then sends "G90" when restoreAbsolute is
+// set. A line that cannot be written in full sends nothing, not even the "G90".
+void SendStepLine(Core& core, const StepJogState& s, bool hold, const char* format,
+                  std::initializer_list<LineArg> args) {
+  CommandLine line;
+  if (!line.Format(format, args)) return;
+  if (!hold) core.host.Code(line.c_str());
+  if (s.restoreAbsolute) core.host.Code(kAbsoluteModeLine);
+}
+
+bool RotatedAxis(const Core& core, std::int32_t axis) {
+  return host_config::xyRotationDegrees(core.host) != 0.0 && (axis == kAxisX || axis == kAxisY);
 }
 
 // The step turned by -theta so that it runs along the rotated plane's axis.
-void SendRotatedStep(Module& module, const ShuttleWin& win, double distance, bool hold) {
-  const double theta = host_config::xyRotationDegrees(module.host) * kDegreesToRadians;
-  const double x = win.selectedAxis == kAxisX ? distance : 0.0;
-  const double y = win.selectedAxis == kAxisY ? distance : 0.0;
+void SendRotatedStep(Core& core, const StepJogState& s, std::int32_t axis, double distance,
+                     bool hold) {
+  const double theta = host_config::xyRotationDegrees(core.host) * kDegreesToRadians;
+  const double x = axis == kAxisX ? distance : 0.0;
+  const double y = axis == kAxisY ? distance : 0.0;
   const double rotatedX = std::cos(theta) * x + std::sin(theta) * y;
   const double rotatedY = std::cos(theta) * y - std::sin(theta) * x;
-  SendStepLine(module, win, hold, kRotatedStepFormat,
+  SendStepLine(core, s, hold, kRotatedStepFormat,
                {LineArg::Real(rotatedX), LineArg::Real(rotatedY)});
 }
 
-bool PendingMovesAllowSend(const Module& module) {
-  return module.host.GetDRO(kDroPendingMoves) < kPendingMovesLimit;
+bool PendingMovesAllowSend(const Core& core) {
+  return core.host.GetDRO(host_dro::kPendingMoves) < kPendingMovesLimit;
 }
 
-void SendCatchUpLine(Module& module, const ShuttleWin& win, double distance) {
-  const std::int32_t rate = module.settings.StepJogRate;
-  const char* letter = AxisLetter(win.selectedAxis);
+void SendCatchUpLine(Core& core, const StepJogState& s, const WheelTurn& turn, double distance) {
+  const std::int32_t rate = core.settings.StepJogRate;
+  const char* letter = AxisLetter(turn.axis);
   if (rate != 0) {
-    SendStepLine(module, win, module.axisChangeHold, kRateStepFormat,
+    SendStepLine(core, s, turn.axisChangeHold, kRateStepFormat,
                  {LineArg::Int(rate), LineArg::Text(letter), LineArg::Real(distance)});
   } else {
-    SendStepLine(module, win, module.axisChangeHold, kPlainCatchUpFormat,
+    SendStepLine(core, s, turn.axisChangeHold, kPlainCatchUpFormat,
                  {LineArg::Text(letter), LineArg::Real(distance)});
   }
 }
 
 // Held-back steps drain by one line of five and one line of the remainder per still poll.
-void CatchUp(Module& module, ShuttleWin& win) {
-  const double increment = host_motion::jogIncrement(module.host);
-  if (std::abs(win.pendingSteps) >= kCatchUpChunk && PendingMovesAllowSend(module)) {
-    const bool backward = win.pendingSteps < 0;
-    SendCatchUpLine(module, win, (backward ? -kCatchUpChunk : kCatchUpChunk) * increment);
-    win.pendingSteps += backward ? kCatchUpChunk : -kCatchUpChunk;
+void CatchUp(Core& core, StepJogState& s, const WheelTurn& turn) {
+  const double increment = host_motion::jogIncrement(core.host);
+  if (std::abs(s.pendingSteps) >= kCatchUpChunk && PendingMovesAllowSend(core)) {
+    const bool backward = s.pendingSteps < 0;
+    SendCatchUpLine(core, s, turn, (backward ? -kCatchUpChunk : kCatchUpChunk) * increment);
+    s.pendingSteps += backward ? kCatchUpChunk : -kCatchUpChunk;
   }
-  if (std::abs(win.pendingSteps) < kCatchUpChunk && PendingMovesAllowSend(module)) {
-    SendCatchUpLine(module, win, win.pendingSteps * increment);
-    win.pendingSteps = 0;
+  if (std::abs(s.pendingSteps) < kCatchUpChunk && PendingMovesAllowSend(core)) {
+    SendCatchUpLine(core, s, turn, s.pendingSteps * increment);
+    s.pendingSteps = 0;
   }
 }
 
 // Adds without overflowing: a host that never drains its queue must not wrap the count.
-void AddPendingSteps(ShuttleWin& win, std::int32_t steps) {
-  const std::int64_t sum = static_cast<std::int64_t>(win.pendingSteps) + steps;
+void AddPendingSteps(StepJogState& s, std::int32_t steps) {
+  const std::int64_t sum = static_cast<std::int64_t>(s.pendingSteps) + steps;
   const std::int64_t hi = std::numeric_limits<std::int32_t>::max();
   const std::int64_t lo = -hi;
-  win.pendingSteps = static_cast<std::int32_t>(sum > hi ? hi : (sum < lo ? lo : sum));
+  s.pendingSteps = static_cast<std::int32_t>(sum > hi ? hi : (sum < lo ? lo : sum));
 }
 
-void PlainStep(Module& module, ShuttleWin& win, std::int32_t direction, std::int32_t steps) {
-  SaveFeedValues(module, win);
-  const std::int32_t rate = module.settings.StepJogRate;
+void PlainStep(Core& core, StepJogState& s, const WheelTurn& turn) {
+  SaveFeedValues(core, s);
+  const std::int32_t rate = core.settings.StepJogRate;
   if (rate != 0) {
-    module.host.SetDRO(kDroFeedOverride, 100.0);
-    win.feedOverrideForced = 1;
+    core.host.SetDRO(host_dro::kFeedOverride, 100.0);
+    s.feedOverrideForced = true;
   }
-  if (!PendingMovesAllowSend(module)) {
-    AddPendingSteps(win, SignedSteps(direction, steps));
+  if (!PendingMovesAllowSend(core)) {
+    AddPendingSteps(s, SignedSteps(turn.direction, turn.steps));
     return;
   }
-  const double distance = SignedSteps(direction, steps) * host_motion::jogIncrement(module.host);
-  const char* letter = AxisLetter(win.selectedAxis);
+  const double distance =
+      SignedSteps(turn.direction, turn.steps) * host_motion::jogIncrement(core.host);
+  const char* letter = AxisLetter(turn.axis);
   if (rate != 0) {
-    SendStepLine(module, win, module.axisChangeHold, kRateStepFormat,
+    SendStepLine(core, s, turn.axisChangeHold, kRateStepFormat,
                  {LineArg::Int(rate), LineArg::Text(letter), LineArg::Real(distance)});
   } else {
-    const double feed = module.host.GetDRO(kDroFeedRate);
-    SendStepLine(module, win, module.axisChangeHold, kFeedStepFormat,
+    const double feed = core.host.GetDRO(host_dro::kFeedRate);
+    SendStepLine(core, s, turn.axisChangeHold, kFeedStepFormat,
                  {LineArg::Real(feed), LineArg::Text(letter), LineArg::Real(distance)});
   }
 }
@@ -116,42 +138,59 @@ double ToSingle(double value) {
 
 }  // namespace
 
-void StepJog(Module& module, ShuttleWin& win, std::int32_t direction, std::int32_t steps) {
-  if (win.leavingContinuous != 0) {
-    EndContinuousJog(module, win);
-    if (win.endJogCountdown != 0) return;
-    win.leavingContinuous = 0;
-  }
-  if (steps == 0 && win.pendingSteps != 0) {
-    CatchUp(module, win);
+void StepJog(Core& core, StepJogState& s, ContinuousJogState& continuous, const WheelTurn& turn) {
+  if (!LeaveContinuousJog(core, continuous, turn.axis)) return;
+  if (turn.steps == 0 && s.pendingSteps != 0) {
+    CatchUp(core, s, turn);
     return;
   }
-  if (steps == 0 || !MotionGateAllows(module)) return;
-  if (!JogEnabled(module)) return;
-  if (!RotatedAxis(module, win)) {
-    PlainStep(module, win, direction, steps);
+  if (turn.steps == 0 || !MotionGateAllows(core)) return;
+  if (!JogEnabled(core)) return;
+  if (!RotatedAxis(core, turn.axis)) {
+    PlainStep(core, s, turn);
     return;
   }
   // Rotated steps are sent at once or dropped; they are never held back.
-  if (!PendingMovesAllowSend(module)) return;
-  const double distance = SignedSteps(direction, steps) * host_motion::jogIncrement(module.host);
-  SendRotatedStep(module, win, distance, module.axisChangeHold);
+  if (!PendingMovesAllowSend(core)) return;
+  const double distance =
+      SignedSteps(turn.direction, turn.steps) * host_motion::jogIncrement(core.host);
+  SendRotatedStep(core, s, turn.axis, distance, turn.axisChangeHold);
 }
 
-void SlowRateStepJog(Module& module, ShuttleWin& win, std::int32_t direction, std::int32_t steps) {
-  if (steps == 0) return;
-  if (!JogEnabled(module)) return;
-  const double distance = SignedSteps(direction, steps) * host_motion::jogIncrement(module.host);
-  if (RotatedAxis(module, win)) {
-    SendRotatedStep(module, win, distance, false);
+void SlowRateStepJog(Core& core, StepJogState& s, const WheelTurn& turn) {
+  if (turn.steps == 0) return;
+  if (!JogEnabled(core)) return;
+  const double distance =
+      SignedSteps(turn.direction, turn.steps) * host_motion::jogIncrement(core.host);
+  if (RotatedAxis(core, turn.axis)) {
+    SendRotatedStep(core, s, turn.axis, distance, false);
     return;
   }
-  SaveFeedValues(module, win);
-  module.host.SetDRO(kDroFeedOverride, 100.0);
-  win.feedOverrideForced = 1;
-  double feed = ToSingle(host_motion::axisVelocity(module.host, win.selectedAxis) * 60.0);
-  feed = ToSingle(module.host.GetDRO(kDroSlowJogRate) * feed / 100.0);
+  SaveFeedValues(core, s);
+  core.host.SetDRO(host_dro::kFeedOverride, 100.0);
+  s.feedOverrideForced = true;
+  double feed = ToSingle(host_motion::axisVelocity(core.host, turn.axis) * 60.0);
+  feed = ToSingle(core.host.GetDRO(host_dro::kSlowJogRate) * feed / 100.0);
   SendStepLine(
-      module, win, false, kSlowRateStepFormat,
-      {LineArg::Real(feed), LineArg::Text(AxisLetter(win.selectedAxis)), LineArg::Real(distance)});
+      core, s, false, kSlowRateStepFormat,
+      {LineArg::Real(feed), LineArg::Text(AxisLetter(turn.axis)), LineArg::Real(distance)});
+}
+
+void RestoreAfterStepBurst(Core& core, StepJogState& s) {
+  if (!s.savedValid || core.ticks.restoreCountdown != 0) return;
+  core.host.SetDRO(host_dro::kFeedRate, s.savedFeedRate);
+  // Read-out 821 goes back whenever the burst set it to 100, also at StepJogRate 0 after a slow
+  // rate step, so the user's feed override is never left at 100.
+  if (core.settings.StepJogRate != 0 || s.feedOverrideForced)
+    core.host.SetDRO(host_dro::kFeedOverride, s.savedFeedOverride);
+  s.savedValid = false;
+  s.feedOverrideForced = false;
+}
+
+void NoteHostDistanceMode(const Core& core, StepJogState& s) {
+  const HostBridge& host = core.host;
+  if (host_motion::motionBusy(host) == 0 &&
+      host_motion::motionQueueIn(host) == host_motion::motionQueueOut(host) &&
+      host_state::CommandQueueEmpty(host))
+    s.restoreAbsolute = host_config::incrementalMode(host) == 0;
 }

@@ -8,23 +8,23 @@
 
 #include "link/device_bus.h"
 
-struct Module;
+struct Core;
 
 namespace link_trail {
 
 inline constexpr std::string_view kTrailPrefix = "Pendant: ";
 
-void SearchFound(Module& module, std::string_view path);
+void SearchFound(Core& core, std::string_view path);
 // `interfaces`: how many HID interfaces the search looked at.
-void SearchNone(Module& module, std::uint32_t interfaces);
+void SearchNone(Core& core, std::uint32_t interfaces);
 // The HID interface list could not be read at all.
-void SearchFailed(Module& module, std::uint32_t error);
-void OpenFailed(Module& module, OpenMode mode, std::string_view path, std::uint32_t error);
+void SearchFailed(Core& core, std::uint32_t error);
+void OpenFailed(Core& core, OpenMode mode, std::string_view path, std::uint32_t error);
 // `name`: the arriving interface (empty when the message named none); `knownPath`: the pendant's
 // path that is reopened, empty when none is known and a search follows.
-void Arrival(Module& module, std::string_view name, std::string_view knownPath);
-void Removal(Module& module, std::string_view name, bool pendant);
+void Arrival(Core& core, std::string_view name, std::string_view knownPath);
+void Removal(Core& core, std::string_view name, bool pendant);
 // Formats into a fixed buffer: the poll calls it.
-void ReadError(Module& module, std::uint32_t error);
+void ReadError(Core& core, std::uint32_t error);
 
 }  // namespace link_trail

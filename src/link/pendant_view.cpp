@@ -40,20 +40,29 @@ void AppendDecimal(std::string& text, unsigned value) {
 }  // namespace
 
 DialogStatusArea PendantStatusArea(const ShuttleWin* win) {
+  PendantLinkState link;
+  if (win != nullptr) {
+    link.connected = win->Connected();
+    link.awaitingReport = win->AwaitingReport();
+    link.report = input_report::Words::Of(win->DecodedReport());
+  }
+  return PendantStatusArea(link);
+}
+
+DialogStatusArea PendantStatusArea(const PendantLinkState& link) {
   DialogStatusArea area;
-  if (win == nullptr || !win->connected) {
+  if (!link.connected) {
     area.status = kNoPendantText;
     return area;
   }
   area.connected = true;
   area.status = kPendantConnectedText;
-  if (win->awaitingReport) {
+  if (link.awaitingReport) {
     area.liveView = kAwaitingReportText;
     return area;
   }
-  // The words of the report decoded last.
-  const std::uint32_t word0 = win->reportWord0;
-  const std::uint32_t word1 = win->reportWord1;
+  const std::uint32_t word0 = link.report.word0;
+  const std::uint32_t word1 = link.report.word1;
   std::string& text = area.liveView;
   text = "Held:";
   std::size_t held = 0;

@@ -3,9 +3,17 @@
 // counter and the safety input of the report decoded last. Reading it changes nothing.
 #pragma once
 
+#include "input/input_report.h"
 #include "settings/config_dialog.h"
 
 class ShuttleWin;
+
+// What the view needs of the link.
+struct PendantLinkState {
+  bool connected = false;
+  bool awaitingReport = false;
+  input_report::Words report;  // decoded last
+};
 
 inline constexpr const char* kPendantConnectedText = "Pendant connected";
 inline constexpr const char* kNoPendantText =
@@ -15,3 +23,4 @@ inline constexpr const char* kAwaitingReportText = "Waiting for the pendant's fi
 // The status area for `win`'s link; a missing window shows no pendant. The live view reads, e.g.,
 // "Held: EN X/A F1   Wheel: 132   Safety input: active"; it is empty while no pendant is connected.
 DialogStatusArea PendantStatusArea(const ShuttleWin* win);
+DialogStatusArea PendantStatusArea(const PendantLinkState& link);

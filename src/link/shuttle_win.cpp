@@ -3,41 +3,21 @@
 #include <algorithm>
 #include <cstring>
 
-#include "host/host_blocks.h"
-#include "host/lifecycle.h"
-#include "host/module.h"
-#include "input/axis_select.h"
+#include "core/core.h"
+#include "host/host_codes.h"
 #include "input/buttons.h"
-#include "input/chords.h"
 #include "input/input_report.h"
 #include "input/output_report.h"
 #include "input/safety_input.h"
-#include "jog/wheel.h"
 #include "link/link_trail.h"
+#include "text/ascii.h"
 
-namespace {
+namespace {}  // namespace
 
-inline constexpr std::int32_t kSafetyButton = 1021;
-
-// Interface paths are ASCII; folding only A-Z keeps the comparison free of any locale.
-bool SamePathIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
-ShuttleWin::ShuttleWin(Module& owner, std::unique_ptr<DeviceBus> deviceBus)
-    : module(owner), bus(std::move(deviceBus)) {
-  module.safety.safetyLatched = false;
-  if (bus) bus->SetListener(this);
+ShuttleWin::ShuttleWin(Core& core, PendantLatches& latches, std::unique_ptr<DeviceBus> deviceBus)
+    : core_(core), latches_(latches), bus_(std::move(deviceBus)) {
+  ForgetSafetyLatch(latches_.safety);
+  if (bus_) bus_->SetListener(this);
 }
 
 ShuttleWin::~ShuttleWin() {
@@ -46,119 +26,118 @@ ShuttleWin::~ShuttleWin() {
 }
 
 void ShuttleWin::Shutdown() {
-  if (!bus || shutDown) return;
-  shutDown = true;
+  if (!bus_ || shutDown_) return;
+  shutDown_ = true;
   CloseLink();
-  CloseHandle(probeHandle);
-  if (notificationsRegistered) bus->UnregisterNotifications();
-  notificationsRegistered = false;
-  connected = false;
-  timerStarted = false;
-  bus->SetListener(nullptr);
-  bus->Shutdown();
+  CloseHandle(probeHandle_);
+  if (notificationsRegistered_) bus_->UnregisterNotifications();
+  notificationsRegistered_ = false;
+  connected_ = false;
+  bus_->SetListener(nullptr);
+  bus_->Shutdown();
 }
 
 void ShuttleWin::OnTimer() {
-  ModuleCall call(module);
-  if (polling || module.host.muted) return;
-  polling = true;
+  CoreCall call(core_);
+  if (polling_ || core_.host.muted) return;
+  polling_ = true;
   struct PollEnd {
     bool& flag;
     ~PollEnd() { flag = false; }
-  } pollEnd{polling};
+  } pollEnd{polling_};
   Poll();
 }
 
 void ShuttleWin::CloseHandle(DeviceHandle& handle) {
-  if (handle != kInvalidDeviceHandle) bus->Close(handle);
+  if (handle != kInvalidDeviceHandle) bus_->Close(handle);
   handle = kInvalidDeviceHandle;
 }
 
 void ShuttleWin::CloseLink() {
-  // The system may still write into ioBuffer until a pending read is cancelled and finished.
-  if (readPending && readHandle != kInvalidDeviceHandle) bus->CancelRead(readHandle);
-  readPending = false;
-  CloseHandle(readHandle);
-  CloseHandle(writeHandle);
+  // The system may still write into ioBuffer_ until a pending read is cancelled and finished.
+  if (readPending_ && readHandle_ != kInvalidDeviceHandle) bus_->CancelRead(readHandle_);
+  readPending_ = false;
+  CloseHandle(readHandle_);
+  CloseHandle(writeHandle_);
 }
 
 void ShuttleWin::OpenLink() {
-  readErrorReported = false;
-  readHandle = OpenTraced(devicePath, OpenMode::OverlappedRead);
-  if (readHandle != kInvalidDeviceHandle) bus->SetInputBufferCount(readHandle, kInputBufferCount);
-  writeHandle = OpenTraced(devicePath, OpenMode::Write);
+  readErrorReported_ = false;
+  readHandle_ = OpenTraced(devicePath_, OpenMode::OverlappedRead);
+  if (readHandle_ != kInvalidDeviceHandle)
+    bus_->SetInputBufferCount(readHandle_, kInputBufferCount);
+  writeHandle_ = OpenTraced(devicePath_, OpenMode::Write);
 }
 
 DeviceHandle ShuttleWin::OpenTraced(const std::string& path, OpenMode mode) {
-  const DeviceHandle handle = bus->Open(path, mode);
-  if (handle == kInvalidDeviceHandle) link_trail::OpenFailed(module, mode, path, bus->LastError());
+  const DeviceHandle handle = bus_->Open(path, mode);
+  if (handle == kInvalidDeviceHandle) link_trail::OpenFailed(core_, mode, path, bus_->LastError());
   return handle;
 }
 
 bool ShuttleWin::FindPendant() {
-  if (!bus) return connected;
+  if (!bus_) return connected_;
   // Registered whether or not the pendant is there, so that plugging it in later finds it.
-  if (!notificationsRegistered) notificationsRegistered = bus->RegisterNotifications();
+  if (!notificationsRegistered_) notificationsRegistered_ = bus_->RegisterNotifications();
   SearchPendant();
-  bus->StartTimer(kPollTimerId, kPollPeriodMs);
-  timerStarted = true;
-  return connected;
+  bus_->StartTimer(kPollTimerId, kPollPeriodMs);
+  return connected_;
 }
 
 bool ShuttleWin::SearchPendant() {
   // A repeated search must not leave the handles of the previous one open.
   CloseLink();
-  CloseHandle(probeHandle);
-  connected = false;
+  CloseHandle(probeHandle_);
+  connected_ = false;
 
-  if (!bus->BeginEnumeration()) {
-    link_trail::SearchFailed(module, bus->LastError());
-    return connected;
+  if (!bus_->BeginEnumeration()) {
+    link_trail::SearchFailed(core_, bus_->LastError());
+    return connected_;
   }
   std::string path;
   std::uint32_t index = 0;
-  for (; bus->InterfacePath(index, path); ++index) {
-    probeHandle = OpenTraced(path, OpenMode::Probe);
+  for (; bus_->InterfacePath(index, path); ++index) {
+    probeHandle_ = OpenTraced(path, OpenMode::Probe);
     HidAttributes attributes;
-    if (probeHandle != kInvalidDeviceHandle) bus->GetAttributes(probeHandle, attributes);
+    if (probeHandle_ != kInvalidDeviceHandle) bus_->GetAttributes(probeHandle_, attributes);
     if (attributes.vendorId == kPendantVendorId && attributes.productId == kPendantProductId) {
-      connected = true;
-      devicePath = path;
-      link_trail::SearchFound(module, devicePath);
+      connected_ = true;
+      devicePath_ = path;
+      link_trail::SearchFound(core_, devicePath_);
       OpenLink();
       break;  // the matched pendant's probe handle stays open
     }
-    CloseHandle(probeHandle);
+    CloseHandle(probeHandle_);
   }
-  bus->EndEnumeration();
-  if (!connected) link_trail::SearchNone(module, index);
-  return connected;
+  bus_->EndEnumeration();
+  if (!connected_) link_trail::SearchNone(core_, index);
+  return connected_;
 }
 
 bool ShuttleWin::OnDeviceChange(std::uint32_t eventType, const DeviceBroadcast* broadcast) {
-  ModuleCall call(module);
-  if (!bus || module.host.muted) return true;
+  CoreCall call(core_);
+  if (!bus_ || core_.host.muted) return true;
   const std::string_view name = broadcast != nullptr ? broadcast->name : std::string_view();
   if (eventType == kDeviceArrival) {
-    link_trail::Arrival(module, name, devicePath);
+    link_trail::Arrival(core_, name, devicePath_);
     // Whichever device arrived, the pendant's path is reopened; the old handles go first. With
     // no pendant known, or when its path no longer opens (plugged into another port), search.
     CloseLink();
-    connected = true;
-    if (!devicePath.empty()) OpenLink();
-    if (devicePath.empty() || readHandle == kInvalidDeviceHandle ||
-        writeHandle == kInvalidDeviceHandle)
+    connected_ = true;
+    if (!devicePath_.empty()) OpenLink();
+    if (devicePath_.empty() || readHandle_ == kInvalidDeviceHandle ||
+        writeHandle_ == kInvalidDeviceHandle)
       SearchPendant();
-    awaitingReport = true;
+    awaitingReport_ = true;
   } else if (eventType == kDeviceRemoveComplete) {
     if (broadcast != nullptr && broadcast->deviceType == kDeviceTypeInterface) {
       // No pendant known: an empty name must not count as its path.
-      const bool pendant = !devicePath.empty() && SamePathIgnoringCase(name, devicePath);
-      link_trail::Removal(module, name, pendant);
+      const bool pendant = !devicePath_.empty() && ascii::EqualIgnoringCase(name, devicePath_);
+      link_trail::Removal(core_, name, pendant);
       if (pendant) {
         CloseLink();
-        connected = false;
-        module.host.DoButton(kSafetyButton);
+        connected_ = false;
+        core_.host.DoButton(host_button::kSafetyStop);
       }
     }
   }
@@ -182,8 +161,8 @@ bool ShuttleWin::OnDeviceChange(std::uint32_t eventType, const DeviceBroadcast* 
 // a pendant streaming faster than it can be read cannot hold the thread. A short input queue on
 // the handle (kInputBufferCount) keeps the backlog after a stalled host thread small.
 std::uint32_t ShuttleWin::TakeReports() {
-  if (readHandle == kInvalidDeviceHandle) return 0;
-  const std::uint64_t start = bus->NowMicroseconds();
+  if (readHandle_ == kInvalidDeviceHandle) return 0;
+  const std::uint64_t start = bus_->NowMicroseconds();
   constexpr std::uint64_t kBudgetUs = std::uint64_t{kReadWaitMs} * 1000;
   std::uint32_t taken = 0;
   bool handedOverAtOnce = false;
@@ -191,43 +170,43 @@ std::uint32_t ShuttleWin::TakeReports() {
     std::uint32_t transferred = 0;
     IoStatus status = IoStatus::Pending;
     bool startedNow = false;
-    const std::uint64_t readStart = bus->NowMicroseconds();
+    const std::uint64_t readStart = bus_->NowMicroseconds();
     // One read at a time: a read left pending is waited on again, never re-issued over the same
     // buffer.
-    if (!readPending) {
-      status = bus->StartRead(readHandle, ioBuffer, kInputReportSize, transferred);
-      readPending = status == IoStatus::Pending;
+    if (!readPending_) {
+      status = bus_->StartRead(readHandle_, ioBuffer_, kInputReportSize, transferred);
+      readPending_ = status == IoStatus::Pending;
       startedNow = true;
       if (status == IoStatus::Done) handedOverAtOnce = true;
     }
-    if (readPending) {
+    if (readPending_) {
       std::uint32_t timeoutUs = 0;
       if (startedNow && !handedOverAtOnce) {
         const std::uint64_t elapsed = readStart - start;
         const std::uint64_t left = elapsed < kBudgetUs ? kBudgetUs - elapsed : 0;
-        timeoutUs = static_cast<std::uint32_t>(std::min<std::uint64_t>(left, handOverWaitUs));
+        timeoutUs = static_cast<std::uint32_t>(std::min<std::uint64_t>(left, handOverWaitUs_));
       }
-      status = bus->WaitRead(readHandle, timeoutUs, transferred);
-      readPending = status == IoStatus::Pending;
+      status = bus_->WaitRead(readHandle_, timeoutUs, transferred);
+      readPending_ = status == IoStatus::Pending;
       if (timeoutUs != 0 && status == IoStatus::Done) {
         // The longest recent hand-over, forgotten slowly: one late hand-over (a busy system)
         // widens the wait for a while, a run of quick ones narrows it again.
         const auto tookUs = static_cast<std::uint32_t>(
-            std::min<std::uint64_t>(bus->NowMicroseconds() - readStart, kHandOverWaitMaxUs));
-        handOverSeenUs = std::max(tookUs, handOverSeenUs - handOverSeenUs / 16);
-        handOverWaitUs = std::clamp(2 * handOverSeenUs, kHandOverWaitMinUs, kHandOverWaitMaxUs);
+            std::min<std::uint64_t>(bus_->NowMicroseconds() - readStart, kHandOverWaitMaxUs));
+        handOverSeenUs_ = std::max(tookUs, handOverSeenUs_ - handOverSeenUs_ / 16);
+        handOverWaitUs_ = std::clamp(2 * handOverSeenUs_, kHandOverWaitMinUs, kHandOverWaitMaxUs);
       }
     }
-    if (status == IoStatus::Failed && !readErrorReported) {
+    if (status == IoStatus::Failed && !readErrorReported_) {
       // Once per run of failures: a dead handle fails at every poll.
-      readErrorReported = true;
-      link_trail::ReadError(module, bus->LastError());
+      readErrorReported_ = true;
+      link_trail::ReadError(core_, bus_->LastError());
     }
     if (status != IoStatus::Done) break;  // nothing more now; a failed read is retried next poll
-    readErrorReported = false;
+    readErrorReported_ = false;
     // Only a complete report counts; a short one is dropped and the next one read.
     if (transferred == kInputReportSize) {
-      std::memcpy(takenReports[taken], ioBuffer, kInputReportSize);
+      std::memcpy(takenReports_[taken], ioBuffer_, kInputReportSize);
       ++taken;
     }
   }
@@ -247,46 +226,51 @@ bool KeysDiffer(const std::uint8_t* a, const std::uint8_t* b) {
 }  // namespace
 
 void ShuttleWin::Poll() {
-  if (endJogCountdown != 0) --endJogCountdown;
-  if (!connected || !bus) return;
+  StepEndJogCountdown(continuousJog);
+  if (!connected_ || !bus_) return;
 
-  const HostBridge& host = module.host;
-  if (host_motion::motionBusy(host) == 0 &&
-      host_motion::motionQueueIn(host) == host_motion::motionQueueOut(host) &&
-      host_state::CommandQueueEmpty(host))
-    restoreAbsolute = host_config::incrementalMode(host) == 0;
+  NoteHostDistanceMode(core_, stepJog);
 
-  std::memcpy(previousReport, readBuffer, kInputReportSize);
   const std::uint32_t count = TakeReports();
-  if (count > 0) awaitingReport = false;
+  if (count > 0) awaitingReport_ = false;
   // The newest report is decoded, as one report per poll would be. An older one is decoded
   // before it, in order, only when the report after it changes its keys again (a press shorter
   // than a poll, a second mode button): otherwise that edge would be lost. Reports that differ
   // only in the wheel need no turn of their own: the newest counter carries their movement.
   for (std::uint32_t i = 0; i + 1 < count; ++i) {
-    if (KeysDiffer(takenReports[i], readBuffer) &&
-        KeysDiffer(takenReports[i + 1], takenReports[i])) {
-      std::memcpy(readBuffer, takenReports[i], kInputReportSize);
-      DecodeInput();
-    }
+    if (KeysDiffer(takenReports_[i], decodedReport_) &&
+        KeysDiffer(takenReports_[i + 1], takenReports_[i]))
+      DecodeInput(takenReports_[i]);
   }
-  if (count > 0) std::memcpy(readBuffer, takenReports[count - 1], kInputReportSize);
-  if (!awaitingReport) DecodeInput();
+  if (count > 0) std::memcpy(decodedReport_, takenReports_[count - 1], kInputReportSize);
+  if (!awaitingReport_) Decode();
   // The host may have stopped the plug-in from inside a callback: this window is going.
-  if (module.host.muted) return;
-  FillOutputReport(module, *this);
-  if (writeHandle != kInvalidDeviceHandle) bus->Write(writeHandle, outputReport, kOutputReportSize);
+  if (core_.host.muted) return;
+  std::uint8_t outputReport[kOutputReportSize];
+  FillOutputReport(core_, axis.selectedAxis, outputReport);
+  if (writeHandle_ != kInvalidDeviceHandle)
+    bus_->Write(writeHandle_, outputReport, kOutputReportSize);
 }
 
-void ShuttleWin::DecodeInput() {
-  reportWord0 = input_report::Word(readBuffer);
-  reportWord1 = input_report::Word(readBuffer + 4);
+void ShuttleWin::DecodeInput(const std::uint8_t* report) {
+  std::memcpy(decodedReport_, report, kInputReportSize);
+  Decode();
+}
+
+void ShuttleWin::Decode() {
+  const input_report::Words words = input_report::Words::Of(decodedReport_);
   // Each step may call the host; once the host has stopped the plug-in the rest is skipped.
-  using Step = void (*)(Module&, ShuttleWin&);
-  static constexpr Step kSteps[] = {CheckSafetyInput, ProcessChords, ProcessButtons, SelectAxis,
-                                    ProcessWheel};
-  for (Step step : kSteps) {
-    if (module.host.muted) return;
-    step(module, *this);
-  }
+  const HostBridge& host = core_.host;
+  if (host.muted) return;
+  CheckSafetyInput(core_, latches_.safety, words);
+  if (host.muted) return;
+  ProcessChords(core_, latches_.chords, screens, words);
+  if (host.muted) return;
+  ProcessButtons(core_, latches_.buttons, wheelFunction, axis.selectedAxis, words);
+  if (host.muted) return;
+  // A new axis drops the steps held back for the old one.
+  if (SelectAxis(core_, latches_.axisKeys, axis, words)) stepJog.pendingSteps = 0;
+  if (host.muted) return;
+  ProcessWheel(core_, wheel, WheelTargets{stepJog, continuousJog, presets}, wheelFunction, axis,
+               words);
 }

@@ -5,17 +5,16 @@
 #include <charconv>
 #include <limits>
 
-#include "host/module.h"
 #include "settings/dialog_bindings.h"
 #include "settings/pendant_settings_io.h"
 #include "settings/profile_store.h"
 #include "settings/settings_keys.h"
+#include "text/ascii.h"
 
 namespace {
 
 constexpr const char* kNotIntegerMessage = "Please enter an integer.";
 constexpr const char* kOutOfRangeMessage = "Please enter an integer between %1 and %2.";
-constexpr const char* kSettingsNotSavedMessage = "The pendant settings were not saved. ";
 
 // A list shows each entry's text after its first comma, blanks included.
 std::string ShownText(const char* entry) {
@@ -41,24 +40,14 @@ std::string RangeMessage(std::int64_t low, std::int64_t high) {
   return message;
 }
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 // Optional white space, an optional sign, then at least one decimal digit; whatever follows is
 // ignored. Saturates far beyond 32 bits, so the caller can tell an overflow from a value.
 bool ParseLeadingInteger(std::string_view text, std::int64_t& value) {
-  std::size_t at = 0;
-  while (at < text.size() && IsBlank(text[at])) ++at;
-  bool negative = false;
-  if (at < text.size() && (text[at] == '+' || text[at] == '-')) negative = text[at++] == '-';
-  if (at >= text.size() || text[at] < '0' || text[at] > '9') return false;
-  constexpr std::int64_t kCeiling = std::int64_t{1} << 40;
-  std::int64_t magnitude = 0;
-  for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
-    magnitude = std::min(kCeiling, magnitude * 10 + (text[at] - '0'));
-  }
-  value = negative ? -magnitude : magnitude;
+  const ascii::LeadingInteger n = ascii::ParseLeadingInteger(text);
+  if (!n.found) return false;
+  constexpr std::uint64_t kCeiling = std::uint64_t{1} << 40;
+  const auto magnitude = static_cast<std::int64_t>(std::min(kCeiling, n.magnitude));
+  value = n.negative ? -magnitude : magnitude;
   return true;
 }
 
@@ -233,20 +222,4 @@ std::optional<DialogRefusal> ConfigDialog::Ok() {
 
 void ConfigDialog::Esc() {
   open_ = false;
-}
-
-void ShowConfigDialog(Module& module, ProfileStore& store, DialogStatusSource statusSource) {
-  LoadSettings(store, module.settings, 2);
-  try {
-    ConfigDialog dialog(module.settings);
-    dialog.SetStatusSource(std::move(statusSource));
-    module.platform.RunConfigDialog(dialog);
-  } catch (...) {
-    // The profile is written back however the dialog ended.
-  }
-  SaveSettings(store, module.settings);
-  // The operator pressed OK or Esc expecting the settings to be kept: a failed save must say so.
-  if (!store.CloseProfile() && !store.SaveFailure().empty()) {
-    module.platform.ShowMessage(std::string(kSettingsNotSavedMessage) + store.SaveFailure());
-  }
 }

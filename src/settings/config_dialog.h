@@ -1,4 +1,4 @@
-// The configuration dialog's portable model and ShowConfigDialog.
+// The configuration dialog's portable model.
 //
 // ConfigDialog holds the dialog's own copy of every setting, control by control (edit texts, list
 // selections, check marks). A platform shows it, lets the user change the copies and calls Ok or
@@ -14,9 +14,6 @@
 #include <vector>
 
 #include "settings/pendant_settings.h"
-
-struct Module;
-class ProfileStore;
 
 enum class DialogControlKind : std::uint8_t { Edit, List, Check, Option };
 
@@ -91,7 +88,3 @@ class ConfigDialog {
   std::vector<Control> controls_;
   bool open_ = true;
 };
-
-// Loads the settings (Vel defaulting to 2), runs the dialog, saves every setting whatever happened.
-// `statusSource` fills the dialog's status area.
-void ShowConfigDialog(Module& module, ProfileStore& store, DialogStatusSource statusSource = {});

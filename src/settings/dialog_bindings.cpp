@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "input/lists.h"
+#include "settings/lists.h"
 #include "settings/settings_keys.h"
 
 namespace {

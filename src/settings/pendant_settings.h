@@ -26,4 +26,6 @@ struct PendantSettings {
   std::uint8_t SelectAAxis = 0, SelectBAxis = 0, SelectCAxis = 0;
   std::uint8_t UseFRO = 0;  // 0: Fp1..Fp9, 1: F1..F9
   std::uint8_t UseSOV = 0;  // 0: Sp1..Sp9, 1: Spd1..Spd9
+
+  bool operator==(const PendantSettings&) const = default;
 };

@@ -24,6 +24,7 @@
 #include "settings/profile_files.h"
 #include "settings/text_encoding.h"
 #include "settings/xml_layout.h"
+#include "text/ascii.h"
 
 namespace {
 
@@ -49,17 +50,6 @@ constexpr const char* kWriteFailed =
 constexpr const char* kCannotEncode =
     "The settings cannot be written in the profile file's encoding.";
 
-bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-bool IsBlank(std::string_view text) {
-  for (char c : text) {
-    if (!IsSpace(c)) return false;
-  }
-  return true;
-}
-
 // Names this store may create: anything else would be written out as broken markup.
 bool IsElementName(const char* name) {
   if (name == nullptr || *name == '\0') return false;
@@ -73,7 +63,7 @@ bool IsElementName(const char* name) {
 }
 
 bool IsBlankText(pugi::xml_node node) {
-  return node.type() == pugi::node_pcdata && IsBlank(node.value());
+  return node.type() == pugi::node_pcdata && ascii::IsBlank(node.value());
 }
 
 class StringWriter final : public pugi::xml_writer {
@@ -90,19 +80,8 @@ class StringWriter final : public pugi::xml_writer {
 // Leading white space, optional sign, decimal digits up to the first other character; no digits
 // give 0. Overflow wraps in unsigned arithmetic, so any text has a defined result.
 std::int32_t ParseInt(std::string_view text) {
-  std::size_t pos = 0;
-  while (pos < text.size() && (IsSpace(text[pos]) || text[pos] == '\v' || text[pos] == '\f')) ++pos;
-  bool negative = false;
-  if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
-    negative = text[pos] == '-';
-    ++pos;
-  }
-  std::uint32_t value = 0;
-  while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
-    value = value * 10u + static_cast<std::uint32_t>(text[pos] - '0');
-    ++pos;
-  }
-  if (negative) value = 0u - value;
+  const ascii::LeadingInteger n = ascii::ParseLeadingInteger(text);
+  const std::uint32_t value = n.negative ? 0u - n.low32 : n.low32;
   return value >= 0x80000000u ? -static_cast<std::int32_t>(~value) - 1
                               : static_cast<std::int32_t>(value);
 }
@@ -192,7 +171,7 @@ bool Profile::Load(std::string bytes, bool exists, const char*& reason) {
   if (encoding_ == TextEncoding::Wide && !WideToUtf8(bytes_, wide_, wideText_)) return false;
   const std::string_view text = Text();
   const std::string_view body = text.substr(text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0);
-  if (encoding_ != TextEncoding::Wide && IsBlank(body)) {
+  if (encoding_ != TextEncoding::Wide && ascii::IsBlank(body)) {
     fresh_ = true;
     lineEnd_ = kFreshLineEnd;
     document_.append_child(kRootName);
@@ -359,7 +338,7 @@ std::string TextOf(pugi::xml_node element) {
   std::string text;
   pugi::xml_node cur = element.first_child();
   while (cur) {
-    if (cur.type() == pugi::node_pcdata && !IsBlank(cur.value())) {
+    if (cur.type() == pugi::node_pcdata && !ascii::IsBlank(cur.value())) {
       text += UnescapeText(cur.value());
     } else if (cur.type() == pugi::node_cdata) {
       text += cur.value();

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "text/ascii.h"
+
 namespace {
 
 // windows-1252 0x80..0x9F; the five unassigned bytes map to the C1 control of the same value.
@@ -13,18 +15,6 @@ constexpr std::array<char16_t, 32> kCp1252High = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 constexpr char32_t kReplacement = 0xFFFD;
-
-bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
 
 void AppendUtf8(std::string& out, char32_t code) {
   if (code < 0x80) {
@@ -164,16 +154,16 @@ DetectedEncoding DetectEncoding(std::string_view bytes) {
   std::size_t pos = declaration.find("encoding");
   if (pos == std::string_view::npos) return result;
   pos += 8;
-  while (pos < declaration.size() && IsSpace(declaration[pos])) ++pos;
+  while (pos < declaration.size() && ascii::IsXmlSpace(declaration[pos])) ++pos;
   if (pos >= declaration.size() || declaration[pos] != '=') return result;
   ++pos;
-  while (pos < declaration.size() && IsSpace(declaration[pos])) ++pos;
+  while (pos < declaration.size() && ascii::IsXmlSpace(declaration[pos])) ++pos;
   if (pos >= declaration.size() || (declaration[pos] != '"' && declaration[pos] != '\''))
     return result;
   const char quote = declaration[pos++];
   const std::size_t end = declaration.find(quote, pos);
   if (end == std::string_view::npos) return result;
-  const std::string name = Lower(declaration.substr(pos, end - pos));
+  const std::string name = ascii::Lower(declaration.substr(pos, end - pos));
   if (name == "utf-8" || name == "utf8") {
     result.encoding = TextEncoding::Utf8;
   } else if (name == "us-ascii" || name == "ascii") {

@@ -1,12 +1,10 @@
 #include "settings/xml_layout.h"
 
+#include "text/ascii.h"
+
 namespace {
 
 constexpr std::size_t npos = std::string_view::npos;
-
-bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
 
 class LayoutScanner {
  public:
@@ -18,7 +16,7 @@ class LayoutScanner {
     if (b_.substr(0, 3) == "\xEF\xBB\xBF") pos = 3;
     // Prolog: declaration, comments, processing instructions, document type, white space.
     for (;;) {
-      while (pos < b_.size() && IsSpace(b_[pos])) ++pos;
+      while (pos < b_.size() && ascii::IsXmlSpace(b_[pos])) ++pos;
       if (pos >= b_.size()) {
         layout.prologOnly = true;
         return layout;
@@ -95,7 +93,7 @@ class LayoutScanner {
   // Only white space, comments and processing instructions may follow the root.
   bool EpilogOnly(std::size_t pos) const {
     for (;;) {
-      while (pos < b_.size() && IsSpace(b_[pos])) ++pos;
+      while (pos < b_.size() && ascii::IsXmlSpace(b_[pos])) ++pos;
       if (pos >= b_.size()) return true;
       if (Starts(pos, "<!--")) {
         pos = After(pos + 4, "-->");
@@ -120,7 +118,8 @@ class LayoutScanner {
 
   std::string_view NameAt(std::size_t pos) const {
     std::size_t end = pos;
-    while (end < b_.size() && !IsSpace(b_[end]) && b_[end] != '/' && b_[end] != '>') ++end;
+    while (end < b_.size() && !ascii::IsXmlSpace(b_[end]) && b_[end] != '/' && b_[end] != '>')
+      ++end;
     return b_.substr(pos, end - pos);
   }
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "host/platform.h"
+#include "core/platform.h"
 #include "link/device_bus.h"
 #include "settings/profile_files.h"
 

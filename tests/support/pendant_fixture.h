@@ -6,8 +6,10 @@
 #include <cstring>
 #include <memory>
 
-#include "host/module.h"
+#include "input/input_report.h"
+#include "jog/wheel.h"
 #include "link/shuttle_win.h"
+#include "module/module.h"
 #include "support/fake_platform.h"
 #include "support/recording_host.h"
 
@@ -19,14 +21,24 @@ struct PendantFixture {
 
   PendantFixture() {
     host.Install(module.host);
-    module.shuttleWin = std::make_unique<ShuttleWin>(module, std::make_unique<NullBus>());
+    module.shuttleWin = MakeShuttleWin(module, std::make_unique<NullBus>());
     win = module.shuttleWin.get();
   }
 
+  // The report the wheel and the single steps below read; Decode makes it the decoded one.
+  std::array<std::uint8_t, 8> report{};
+
   // Decodes one input report as a poll would, without the link.
-  void Decode(const std::array<std::uint8_t, 8>& report) {
-    std::memcpy(win->readBuffer, report.data(), report.size());
-    win->DecodeInput();
+  void Decode(const std::array<std::uint8_t, 8>& next) {
+    report = next;
+    win->DecodeInput(report.data());
+  }
+  input_report::Words Words() const { return input_report::Words::Of(report.data()); }
+
+  // The wheel step of the input chain alone, on `report`.
+  void Wheel() {
+    ProcessWheel(module, win->wheel, WheelTargets{win->stepJog, win->continuousJog, win->presets},
+                 win->wheelFunction, win->axis, Words());
   }
 
   void Update(int times = 1) {

@@ -29,7 +29,7 @@ struct AxisSelectTest : ::testing::Test, PendantFixture {
     Decode(Keys(keys));
     Decode(Keys(keys));  // held: no second step
     Decode(Keys(0));
-    return win->selectedAxis;
+    return win->axis.selectedAxis;
   }
 
   void SetQueue(std::int32_t in, std::int32_t out) {
@@ -53,7 +53,7 @@ TEST_F(AxisSelectTest, RepeatedPressesAlternateOnlyWithRotaryEnabled) {
     module.settings.SelectBAxis = c.b;
     module.settings.SelectCAxis = c.c;
     Press(kXA);
-    if (win->selectedAxis == 3) Press(kXA);  // start from X
+    if (win->axis.selectedAxis == 3) Press(kXA);  // start from X
     std::vector<std::int32_t> got;
     for (std::size_t i = 0; i < c.axes.size(); ++i) got.push_back(Press(c.key));
     EXPECT_EQ(got, c.axes) << int{c.key} << c.a << c.b << c.c;
@@ -74,45 +74,43 @@ TEST_F(AxisSelectTest, XAndZTogetherAlwaysEndOnZ) {
   module.settings.SelectAAxis = 1;
   module.settings.SelectCAxis = 1;
   for (std::int32_t from = 0; from < 6; ++from) {
-    win->selectedAxis = from;
+    win->axis.selectedAxis = from;
     EXPECT_EQ(Press(kXA | kZC), 2) << from;
   }
 }
 
-// Run on its own: the wheel jogging that follows in the chain works off pending steps too.
+// In velocity mode, where the wheel leaves pending steps alone.
 TEST_F(AxisSelectTest, AxisChangeClearsPendingStepsAndHoldsWhileQueueBusy) {
-  const auto select = [this](std::uint8_t keys) {
-    win->reportWord0 = std::uint32_t{keys} << 24;
-    SelectAxis(module, *win);
-  };
-  win->pendingSteps = 7;
+  module.wheelMode = 2;
+  const auto select = [this](std::uint8_t keys) { Decode(Keys(keys)); };
+  win->stepJog.pendingSteps = 7;
   select(kXA);  // no change
   select(0);
-  EXPECT_EQ(win->pendingSteps, 7);
+  EXPECT_EQ(win->stepJog.pendingSteps, 7);
 
   select(kYB);  // change with the queue empty
-  EXPECT_EQ(win->pendingSteps, 0);
-  EXPECT_FALSE(module.axisChangeHold);
+  EXPECT_EQ(win->stepJog.pendingSteps, 0);
+  EXPECT_FALSE(win->axis.axisChangeHold);
   select(0);
 
   SetQueue(5, 3);
-  win->pendingSteps = 7;
+  win->stepJog.pendingSteps = 7;
   select(kZC);
-  EXPECT_EQ(win->pendingSteps, 0);
-  EXPECT_TRUE(module.axisChangeHold);
+  EXPECT_EQ(win->stepJog.pendingSteps, 0);
+  EXPECT_TRUE(win->axis.axisChangeHold);
   select(0);
-  EXPECT_TRUE(module.axisChangeHold);
+  EXPECT_TRUE(win->axis.axisChangeHold);
   SetQueue(5, 5);
   select(0);
-  EXPECT_FALSE(module.axisChangeHold);
+  EXPECT_FALSE(win->axis.axisChangeHold);
 }
 
 TEST(AxisSelect, FirstPollCountsAsAChange) {
   PendantFixture f;
   hostblock::Write(f.module.host.HostState, hostblock::kCommandQueueIn, std::int32_t{1});
   f.Decode(Keys(0));
-  EXPECT_EQ(f.win->selectedAxis, 0);
-  EXPECT_TRUE(f.module.axisChangeHold);
+  EXPECT_EQ(f.win->axis.selectedAxis, 0);
+  EXPECT_TRUE(f.win->axis.axisChangeHold);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "input/lists.h"
+#include "settings/lists.h"
 #include "support/pendant_fixture.h"
 
 namespace {
@@ -55,7 +55,7 @@ struct ButtonsTest : ::testing::Test, PendantFixture {
 TEST(Buttons, FirstPollSendsNoWheelFunctionChange) {
   PendantFixture fresh;
   fresh.Decode(Report(kEn));
-  EXPECT_EQ(fresh.win->wheelFunction, 12);
+  EXPECT_EQ(fresh.win->wheelFunction, WheelFunction{12});
   EXPECT_EQ(fresh.host.Take(), Calls{});
 }
 
@@ -70,12 +70,12 @@ TEST_F(ButtonsTest, ModeButtonsToggleWithinTheirPair) {
     module.wheelMode = c.from;
     Decode(Report(0));
     host.Take();
-    win->selectedAxis = 2;
+    win->axis.selectedAxis = 2;
     for (int i = 0; i < 3; ++i) Decode(Report(0, c.button));  // held: toggles once
     EXPECT_EQ(module.wheelMode, c.to) << c.from << " " << int{c.button};
     EXPECT_EQ(Presses(host.Take()), Calls{"DoButton 336"}) << c.from << " " << int{c.button};
     Decode(Report(0));
-    win->selectedAxis = 0;
+    win->axis.selectedAxis = 0;
   }
 }
 
@@ -100,12 +100,12 @@ TEST_F(ButtonsTest, EnChangesWheelFunctionExceptInVelocityMode) {
     module.wheelMode = c.mode;
     Decode(Report(0));
     host.Take();
-    win->selectedAxis = 4;
+    win->axis.selectedAxis = 4;
     Decode(Report(kEn));
-    EXPECT_EQ(win->wheelFunction, c.held);
+    EXPECT_EQ(win->wheelFunction, WheelFunction{c.held});
     Decode(Report(kEn));
     Decode(Report(0));
-    EXPECT_EQ(win->wheelFunction, c.up);
+    EXPECT_EQ(win->wheelFunction, WheelFunction{c.up});
     const Calls expected = c.up == c.held ? Calls{} : Calls{"DoButton 338", "DoButton 338"};
     EXPECT_EQ(host.Take(), expected) << c.mode;
   }
@@ -167,7 +167,7 @@ TEST_F(ButtonsTest, DefaultsDependOnAxisAndWheelMode) {
   };
   for (const Case& c : cases) {
     module.wheelMode = c.mode;
-    win->selectedAxis = c.axis;
+    win->axis.selectedAxis = c.axis;
     EXPECT_EQ(EnPress(c.f), c.expected) << c.f << " axis " << c.axis << " mode " << c.mode;
   }
 }

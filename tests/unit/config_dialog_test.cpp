@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "host/module.h"
+#include "module/module.h"
+#include "module/show_config_dialog.h"
 #include "platform/sim/sim_dialog.h"
 #include "platform/sim/sim_sinks.h"
 #include "settings/dialog_bindings.h"
@@ -43,16 +44,6 @@ PendantSettings Loaded() {
   return s;
 }
 
-bool Same(const PendantSettings& a, const PendantSettings& b) {
-  return a.BUTTON == b.BUTTON && a.Vel == b.Vel && a.Macro == b.Macro && a.OEM == b.OEM &&
-         a.StepJogRate == b.StepJogRate && a.DelaySteps == b.DelaySteps &&
-         a.SlowDownRate == b.SlowDownRate && a.ScreenSel == b.ScreenSel && a.S == b.S &&
-         a.Fp == b.Fp && a.F == b.F && a.C == b.C && a.Sp == b.Sp && a.Spd == b.Spd &&
-         a.Xreverse == b.Xreverse && a.Yreverse == b.Yreverse && a.Zreverse == b.Zreverse &&
-         a.SelectAAxis == b.SelectAAxis && a.SelectBAxis == b.SelectBAxis &&
-         a.SelectCAxis == b.SelectCAxis && a.UseFRO == b.UseFRO && a.UseSOV == b.UseSOV;
-}
-
 // The bindings are built from key names; a key the key table does not know would silently lose
 // its control.
 TEST(ConfigDialog, EveryKeyHasItsControlsAndEveryIdIsUnique) {
@@ -80,7 +71,7 @@ TEST(ConfigDialog, ReadsIntegerFieldsInOrderAndStopsAtTheFirstFailure) {
     EXPECT_EQ(refusal->message, kNotInteger);
     EXPECT_EQ(refusal->icon, DialogMessageIcon::None);
     EXPECT_TRUE(dialog.IsOpen());
-    EXPECT_TRUE(Same(settings, before)) << "a refused OK changed field before " << expected;
+    EXPECT_TRUE(settings == before) << "a refused OK changed field before " << expected;
     dialog.SetText(expected, "7");
   }
   EXPECT_FALSE(dialog.Ok().has_value());
@@ -264,7 +255,7 @@ TEST(ConfigDialog, EscTakesNothing) {
   dialog.Esc();
   EXPECT_FALSE(dialog.IsOpen());
   EXPECT_FALSE(dialog.Ok().has_value());
-  EXPECT_TRUE(Same(settings, before));
+  EXPECT_TRUE(settings == before);
 }
 
 TEST(ShowConfigDialog, WritesTheLoadedValuesBackAfterEsc) {

@@ -35,9 +35,9 @@ class ContinuousJogTest : public ::testing::Test, protected PendantFixture {
   }
   // Turns the wheel by `steps` (negative: counter falling) with the given speed byte.
   void Turn(int steps, int speed) {
-    win->readBuffer[1] = static_cast<std::uint8_t>(win->lastWheelCount + steps);
-    win->readBuffer[2] = static_cast<std::uint8_t>(speed);
-    ProcessWheel(module, *win);
+    report[1] = static_cast<std::uint8_t>(win->wheel.lastWheelCount + steps);
+    report[2] = static_cast<std::uint8_t>(speed);
+    Wheel();
   }
   // The record at the host's own offsets, not through the accessors.
   JogRecord Record(int axis) const {
@@ -70,27 +70,26 @@ TEST_F(ContinuousJogTest, VelocityRatioOfASteadyWheel) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.vel << "/" << c.speedByte << "/" << c.en);
     PendantFixture f;
-    f.win->wheelFunction = 2;
+    f.win->wheelFunction = WheelFunction{2};
     f.host.leds[83] = true;
     f.module.settings.Vel = c.vel;
     f.module.settings.SlowDownRate = c.slowDown;
-    f.win->enableHeld = c.en;
+    f.report[3] = c.en ? 0x10 : 0;  // EN
     hostblock::Write<std::int32_t>(f.host.hostMotion.data(), 0xC3B48, 1000);
     for (int poll = 0; poll < 10; ++poll) {
-      f.win->readBuffer[1] = static_cast<std::uint8_t>(poll * 3 + 3);
-      f.win->readBuffer[2] = static_cast<std::uint8_t>(c.speedByte);
-      ProcessWheel(f.module, *f.win);
+      f.report[1] = static_cast<std::uint8_t>(poll * 3 + 3);
+      f.report[2] = static_cast<std::uint8_t>(c.speedByte);
+      f.Wheel();
     }
     std::int32_t speed = 0;
     std::memcpy(&speed, f.host.hostState.data() + 0x28064, 4);
     EXPECT_EQ(speed, c.expectedSpeed);
-    EXPECT_LE(f.win->velocityRatio, 1.0);
   }
 }
 
 TEST_F(ContinuousJogTest, VelocityJogStartsSlowlyAndWritesTheRecord) {
-  win->wheelFunction = 2;
-  win->selectedAxis = 4;
+  win->wheelFunction = WheelFunction{2};
+  win->axis.selectedAxis = 4;
   std::int32_t previous = -1;
   for (int poll = 0; poll < 10; ++poll) {
     Turn(-2, 40);
@@ -105,12 +104,12 @@ TEST_F(ContinuousJogTest, VelocityJogStartsSlowlyAndWritesTheRecord) {
     EXPECT_EQ(r.direction, 1);
   }
   EXPECT_EQ(Record(0).active, 0) << "only the selected axis";
-  EXPECT_EQ(win->leavingContinuous, 1);
-  EXPECT_EQ(win->endJogCountdown, 5);
+  EXPECT_EQ(win->continuousJog.leavingContinuous, 1);
+  EXPECT_EQ(win->continuousJog.endJogCountdown, 5);
 }
 
 TEST_F(ContinuousJogTest, SpeedsAreTruncated) {
-  win->wheelFunction = 2;
+  win->wheelFunction = WheelFunction{2};
   hostblock::Write<std::int32_t>(host.hostMotion.data(), 0xC3B48, 999);
   for (int poll = 0; poll < 10; ++poll) Turn(1, 4);  // ratio 0.1: 99.9
   EXPECT_EQ(Record(0).speed, 99);
@@ -129,7 +128,7 @@ TEST_F(ContinuousJogTest, OutOfListSettingsTakeTheNearestDivisor) {
 }
 
 TEST_F(ContinuousJogTest, VelocityBurstEndsAfterTheCountdown) {
-  win->wheelFunction = 2;
+  win->wheelFunction = WheelFunction{2};
   host.leds[15] = true;
   Turn(3, 40);
   EXPECT_EQ(host.Take(), (Calls{"DoButton 204", "Code DOJOG"}));
@@ -143,21 +142,21 @@ TEST_F(ContinuousJogTest, VelocityBurstEndsAfterTheCountdown) {
   Update(3);
   Turn(0, 0);
   EXPECT_EQ(host.Take(), Calls{"DoButton 205"});
-  EXPECT_EQ(win->jogStarted, 0);
-  for (double s : win->speedHistory) EXPECT_EQ(s, 0.0);
+  EXPECT_EQ(win->continuousJog.jogStarted, 0);
+  for (double s : win->continuousJog.speedHistory) EXPECT_EQ(s, 0.0);
   Turn(0, 0);
   EXPECT_TRUE(host.Take().empty());
 }
 
 TEST_F(ContinuousJogTest, VelocityReversalPausesForThreeUpdates) {
-  win->wheelFunction = 2;
+  win->wheelFunction = WheelFunction{2};
   Turn(3, 40);
   Turn(3, 40);
   host.Take();
   Turn(-3, 40);
   EXPECT_EQ(host.Take(), Calls{"Code ENDJOG"});
-  EXPECT_EQ(win->lastJogDirection, 1);
-  for (double s : win->speedHistory) EXPECT_EQ(s, 0.0);
+  EXPECT_EQ(win->continuousJog.lastJogDirection, 1);
+  for (double s : win->continuousJog.speedHistory) EXPECT_EQ(s, 0.0);
   Turn(-3, 40);
   Update(2);
   Turn(-3, 40);
@@ -169,7 +168,7 @@ TEST_F(ContinuousJogTest, VelocityReversalPausesForThreeUpdates) {
 }
 
 TEST_F(ContinuousJogTest, GatesAndJogEnabled) {
-  win->wheelFunction = 2;
+  win->wheelFunction = WheelFunction{2};
   host.leds[83] = false;
   Turn(3, 40);
   Turn(3, 40);
@@ -179,7 +178,8 @@ TEST_F(ContinuousJogTest, GatesAndJogEnabled) {
   Turn(3, 40);
   Turn(3, 40);
   EXPECT_TRUE(host.Take().empty());
-  for (double s : win->speedHistory) EXPECT_EQ(s, 0.0) << "refused polls keep the history";
+  for (double s : win->continuousJog.speedHistory)
+    EXPECT_EQ(s, 0.0) << "refused polls keep the history";
   Turn(0, 0);
   EXPECT_TRUE(host.Take().empty());
   Turn(0, 0);
@@ -190,7 +190,7 @@ TEST_F(ContinuousJogTest, GatesAndJogEnabled) {
 }
 
 TEST_F(ContinuousJogTest, CModeStartsAfterDelaySteps) {
-  win->wheelFunction = 3;
+  win->wheelFunction = WheelFunction{3};
   module.settings.DelaySteps = 25;
   host.dros[3] = 50.0;
   for (int poll = 0; poll < 4; ++poll) Turn(5, 20);
@@ -198,11 +198,11 @@ TEST_F(ContinuousJogTest, CModeStartsAfterDelaySteps) {
   Turn(5, 20);
   EXPECT_EQ(host.Take(), Calls{"Code DOJOG"});
   EXPECT_EQ(Record(0).speed, 500);
-  EXPECT_EQ(win->cModeCount, 25);
+  EXPECT_EQ(win->continuousJog.cModeCount, 25);
 }
 
 TEST_F(ContinuousJogTest, CModeWithoutDelayJogsAtOnce) {
-  win->wheelFunction = 3;
+  win->wheelFunction = WheelFunction{3};
   host.dros[3] = 100.0;
   Turn(1, 5);
   EXPECT_EQ(host.Take(), Calls{"Code DOJOG"});
@@ -210,14 +210,14 @@ TEST_F(ContinuousJogTest, CModeWithoutDelayJogsAtOnce) {
 }
 
 TEST_F(ContinuousJogTest, CModeBurstAgainstThePreviousJogPausesFirst) {
-  win->wheelFunction = 3;
+  win->wheelFunction = WheelFunction{3};
   module.settings.DelaySteps = 10;
   host.dros[3] = 100.0;
   Turn(-4, 20);  // counting; lastJogDirection still 0
   EXPECT_TRUE(host.Take().empty());
   Turn(-4, 20);
   EXPECT_EQ(host.Take(), Calls{"Code ENDJOG"});
-  EXPECT_EQ(win->cModeCount, 0);
+  EXPECT_EQ(win->continuousJog.cModeCount, 0);
   Turn(-4, 20);
   EXPECT_TRUE(host.Take().empty());
   Update(3);
@@ -230,26 +230,26 @@ TEST_F(ContinuousJogTest, CModeBurstAgainstThePreviousJogPausesFirst) {
 }
 
 TEST_F(ContinuousJogTest, CModeCountRestartsBeyondItsLimit) {
-  win->wheelFunction = 3;
+  win->wheelFunction = WheelFunction{3};
   host.dros[3] = 10.0;
-  win->cModeCount = 29990;
+  win->continuousJog.cModeCount = 29990;
   Turn(20, 9);
-  EXPECT_EQ(win->cModeCount, 400);
+  EXPECT_EQ(win->continuousJog.cModeCount, 400);
   EXPECT_EQ(host.Take(), Calls{"Code DOJOG"});
   // A DelaySteps out of reach never lets the count wrap.
   module.settings.DelaySteps = std::numeric_limits<std::int32_t>::max();
-  win->cModeCount = std::numeric_limits<std::int32_t>::max() - 3;
+  win->continuousJog.cModeCount = std::numeric_limits<std::int32_t>::max() - 3;
   host.Take();
   Turn(1, 9);
-  EXPECT_EQ(win->cModeCount, std::numeric_limits<std::int32_t>::max() - 2);
+  EXPECT_EQ(win->continuousJog.cModeCount, std::numeric_limits<std::int32_t>::max() - 2);
   EXPECT_TRUE(host.Take().empty());
   Turn(100, 9);  // saturates at the limit, which then counts as reached
-  EXPECT_EQ(win->cModeCount, 400);
+  EXPECT_EQ(win->continuousJog.cModeCount, 400);
   EXPECT_EQ(host.Take(), Calls{"Code DOJOG"});
 }
 
 TEST_F(ContinuousJogTest, CModeSpeedWithoutAFiniteValueStopsTheJog) {
-  win->wheelFunction = 3;
+  win->wheelFunction = WheelFunction{3};
   struct Case {
     double rate;
     const char* line;

@@ -6,9 +6,9 @@
 #include <limits>
 #include <vector>
 
+#include "core/ticks.h"
 #include "host/host_blocks.h"
 #include "host/host_bridge.h"
-#include "host/ticks.h"
 
 namespace {
 
@@ -125,10 +125,16 @@ TEST(HostBridge, UnsetCallbacksAreNotCalled) {
 }
 
 // Hosts return a byte-sized boolean; garbage above the low byte must not read as lit.
-std::uint8_t LedHighByteOnly(std::int32_t) { return 0x00; }
-std::uint8_t LedLit(std::int32_t) { return 0x01; }
+std::uint8_t LedHighByteOnly(std::int32_t) {
+  return 0x00;
+}
+std::uint8_t LedLit(std::int32_t) {
+  return 0x01;
+}
 std::int16_t lastButton = 0;
-void RecordButton(std::int16_t code) { lastButton = code; }
+void RecordButton(std::int16_t code) {
+  lastButton = code;
+}
 
 TEST(HostBridge, ButtonCodesAreSixteenBitAndLedsReadTheLowByte) {
   HostBridge bridge;

@@ -89,14 +89,14 @@ TEST(CommandLine, IndependentOfTheProcessLocale) {
                            std::setlocale(LC_ALL, "de_DE") != nullptr;
 
   PendantFixture f;
-  f.win->wheelFunction = 10;
-  f.win->selectedAxis = 1;
+  f.win->wheelFunction = WheelFunction{10};
+  f.win->axis.selectedAxis = 1;
   f.host.leds[83] = true;
   f.module.settings.StepJogRate = 0;
   f.host.dros[818] = 12.5;
   hostblock::Write(f.host.hostMotion.data(), hostblock::kJogIncrement, 0.001);
-  f.win->readBuffer[1] = 3;
-  ProcessWheel(f.module, *f.win);
+  f.report[1] = 3;
+  f.Wheel();
   const auto calls = f.host.Take();
 
   std::setlocale(LC_ALL, previousC.c_str());

@@ -43,11 +43,11 @@ TEST(OverrideKnob, ArithmeticAtTheLimits) {
                                     << c.toCounter - c.fromCounter);
     PendantFixture f;
     const int readout = c.wheelFunction == 4 ? 3 : c.wheelFunction == 5 ? 821 : 74;
-    f.win->wheelFunction = c.wheelFunction;
-    f.win->lastWheelCount = c.fromCounter;
+    f.win->wheelFunction = WheelFunction{c.wheelFunction};
+    f.win->wheel.lastWheelCount = c.fromCounter;
     f.host.dros[readout] = c.start;
-    f.win->readBuffer[1] = static_cast<std::uint8_t>(c.toCounter);
-    ProcessWheel(f.module, *f.win);
+    f.report[1] = static_cast<std::uint8_t>(c.toCounter);
+    f.Wheel();
     const auto calls = f.host.Take();
     if (!c.written) {
       EXPECT_TRUE(calls.empty());
@@ -62,11 +62,11 @@ TEST(OverrideKnob, SpindleFollowsTheAxisReverseOthersDoNot) {
   for (int function : {4, 5, 6}) {
     PendantFixture f;
     const int readout = function == 4 ? 3 : function == 5 ? 821 : 74;
-    f.win->wheelFunction = function;
+    f.win->wheelFunction = WheelFunction{function};
     f.module.settings.Xreverse = 1;
     f.host.dros[readout] = 50.0;
-    f.win->readBuffer[1] = 10;  // counter rising
-    ProcessWheel(f.module, *f.win);
+    f.report[1] = 10;  // counter rising
+    f.Wheel();
     EXPECT_DOUBLE_EQ(f.host.dros[readout], function == 6 ? 47.5 : 52.5) << function;
   }
 }

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "host/host_blocks.h"
-#include "host/module.h"
 #include "input/input_report.h"
 #include "link/shuttle_win.h"
+#include "module/module.h"
 #include "platform/sim/virtual_bus.h"
 #include "support/fake_platform.h"
 #include "support/recording_host.h"
@@ -48,7 +48,7 @@ class LinkTest : public ::testing::Test {
   }
 
   void CreateWindow() {
-    module.shuttleWin = std::make_unique<ShuttleWin>(module, CreateVirtualBus());
+    module.shuttleWin = MakeShuttleWin(module, CreateVirtualBus());
     win = module.shuttleWin.get();
   }
   // Adds the pendant after the devices already added and lets a new window find it.
@@ -61,7 +61,7 @@ class LinkTest : public ::testing::Test {
   void Queue(const Report& r) { VirtualBusQueueInputReport(r.data()); }
   Report Decoded() const {
     Report r;
-    std::memcpy(r.data(), win->readBuffer, r.size());
+    std::memcpy(r.data(), win->DecodedReport(), r.size());
     return r;
   }
   int Presses(int code) {
@@ -99,7 +99,7 @@ TEST_F(LinkTest, DiscoveryOpensOnlyThePendantAndAlwaysStartsTheTimer) {
     for (int i = 0; i < static_cast<int>(c.devices.size()); ++i)  // probe, read and write
       EXPECT_EQ(VirtualBusOpenHandleCount(i), i == c.pendantIndex ? 3 : 0) << "device " << i;
     if (c.pendantIndex >= 0) {
-      EXPECT_EQ(win->devicePath, VirtualBusDevicePath(c.pendantIndex));
+      EXPECT_EQ(win->DevicePath(), VirtualBusDevicePath(c.pendantIndex));
     }
     module.shuttleWin.reset();
   }
@@ -111,13 +111,11 @@ TEST_F(LinkTest, FailedOpensLeaveHandlesInvalidAndPollsStillRun) {
   CreateWindow();
 
   EXPECT_TRUE(win->FindPendant());
-  EXPECT_EQ(win->readHandle, kInvalidDeviceHandle);
-  EXPECT_EQ(win->writeHandle, kInvalidDeviceHandle);
+  EXPECT_EQ(VirtualBusOpenHandleCount(pendant), 1);  // the probe handle alone
   Queue(MakeReport(5));
   EXPECT_EQ(VirtualBusTimerTick(), 1);
   EXPECT_EQ(VirtualBusTestStats().readsStarted, 0);
   EXPECT_EQ(VirtualBusOutputReportCount(), 0);
-  EXPECT_EQ(win->outputReport[3], 1);  // filled all the same: heartbeat before any Update
 }
 
 TEST_F(LinkTest, UnopenablePendantIsNotFoundUntilItOpens) {
@@ -128,12 +126,12 @@ TEST_F(LinkTest, UnopenablePendantIsNotFoundUntilItOpens) {
   EXPECT_FALSE(win->FindPendant());
   EXPECT_TRUE(VirtualBusTestStats().timerRunning);
   EXPECT_EQ(VirtualBusDeviceChange(kDeviceArrival, VirtualBusDevicePath(pendant)), 1);
-  EXPECT_FALSE(win->connected);
+  EXPECT_FALSE(win->Connected());
   EXPECT_EQ(VirtualBusOpenHandleCount(-1), 0);
 
   VirtualBusSetOpenFails(pendant, 0);
   VirtualBusDeviceChange(kDeviceArrival, VirtualBusDevicePath(pendant));
-  EXPECT_TRUE(win->connected);
+  EXPECT_TRUE(win->Connected());
   EXPECT_EQ(VirtualBusOpenHandleCount(pendant), 3);
 }
 
@@ -166,18 +164,15 @@ TEST_F(LinkTest, DeviceChangeReleasesOnlyThePendantAndArrivalReopensIt) {
     const DeviceBroadcast broadcast{c.deviceType, name};
     EXPECT_TRUE(win->OnDeviceChange(c.eventType, &broadcast));
 
-    EXPECT_EQ(win->connected, !c.released);
+    EXPECT_EQ(win->Connected(), !c.released);
     EXPECT_EQ(Presses(1021), c.released ? 1 : 0);
     EXPECT_EQ(host.calls.size(), c.released ? 1u : 0u);
     EXPECT_EQ(VirtualBusOpenHandleCount(pendant), c.released ? 1 : 3);  // the probe handle stays
-    EXPECT_EQ(win->readHandle == kInvalidDeviceHandle, c.released);
 
     // Any arrival reopens the pendant's path, whichever device it was.
     EXPECT_EQ(VirtualBusDeviceChange(kDeviceArrival, VirtualBusDevicePath(other)), 1);
-    EXPECT_TRUE(win->connected);
+    EXPECT_TRUE(win->Connected());
     EXPECT_EQ(VirtualBusOpenHandleCount(pendant), 3);
-    EXPECT_NE(win->readHandle, kInvalidDeviceHandle);
-    EXPECT_NE(win->writeHandle, kInvalidDeviceHandle);
     module.shuttleWin.reset();
   }
 }
@@ -200,7 +195,7 @@ TEST_F(LinkTest, ArrivalDecodesNothingUntilAFreshReportArrives) {
   VirtualBusSetDevicePresent(pendant, 0);
   // Another device arrives: the pendant's path does not open and no search finds it.
   EXPECT_EQ(VirtualBusDeviceChange(kDeviceArrival, VirtualBusDevicePath(other)), 1);
-  EXPECT_FALSE(win->connected);
+  EXPECT_FALSE(win->Connected());
   host.calls.clear();
   for (int i = 0; i < 5; ++i) VirtualBusTimerTick();
   EXPECT_TRUE(host.calls.empty());
@@ -208,23 +203,23 @@ TEST_F(LinkTest, ArrivalDecodesNothingUntilAFreshReportArrives) {
   // The pendant is back but silent: its last report from before the unplug stays undecoded.
   VirtualBusSetDevicePresent(pendant, 1);
   VirtualBusDeviceChange(kDeviceArrival, VirtualBusDevicePath(pendant));
-  ASSERT_TRUE(win->connected);
+  ASSERT_TRUE(win->Connected());
   for (int i = 0; i < 5; ++i) VirtualBusTimerTick();
   EXPECT_EQ(std::count(host.calls.begin(), host.calls.end(), "Code DOJOG"), 0);
-  EXPECT_TRUE(win->awaitingReport);
+  EXPECT_TRUE(win->AwaitingReport());
 
   // It reports a wheel at rest: decoding resumes with that report.
   Queue(Report{0, 8, 0, 0, 0, 0, 0, 0});
   VirtualBusTimerTick();
   EXPECT_EQ(std::count(host.calls.begin(), host.calls.end(), "Code DOJOG"), 0);
   EXPECT_EQ(Decoded(), (Report{0, 8, 0, 0, 0, 0, 0, 0}));
-  EXPECT_FALSE(win->awaitingReport);
+  EXPECT_FALSE(win->AwaitingReport());
 }
 
 TEST_F(LinkTest, RemovalWithoutBroadcastChangesNothing) {
   ConnectPendant();
   EXPECT_EQ(VirtualBusDeviceChange(kDeviceRemoveComplete, nullptr), 1);
-  EXPECT_TRUE(win->connected);
+  EXPECT_TRUE(win->Connected());
   EXPECT_TRUE(host.calls.empty());
 }
 
@@ -233,13 +228,13 @@ TEST_F(LinkTest, PollsWhileDisconnectedOnlyStepTheEndJogCountdown) {
   VirtualBusDeviceChange(kDeviceRemoveComplete, VirtualBusDevicePath(pendant));
   host.calls.clear();
   host.recordReads = true;
-  win->endJogCountdown = 2;
+  win->continuousJog.endJogCountdown = 2;
   const VirtualBusStats before = VirtualBusTestStats();
   Queue(MakeReport(9, kSafetyBit));
 
   for (int i = 0; i < 3; ++i) EXPECT_EQ(VirtualBusTimerTick(), 1);
 
-  EXPECT_EQ(win->endJogCountdown, 0);
+  EXPECT_EQ(win->continuousJog.endJogCountdown, 0);
   EXPECT_TRUE(host.calls.empty());
   EXPECT_EQ(VirtualBusTestStats().readsStarted, before.readsStarted);
   EXPECT_EQ(VirtualBusTestStats().waits, before.waits);
@@ -257,10 +252,8 @@ TEST_F(LinkTest, ReadTimeoutDecodesThePreviousReportWithoutRepeatingEdges) {
   for (int i = 0; i < 3; ++i) VirtualBusTimerTick();  // nothing arrives
 
   EXPECT_EQ(Decoded(), active);
-  EXPECT_EQ(input_report::WheelCounter(win->reportWord0), 7);
   EXPECT_EQ(Presses(1021), 1);
   EXPECT_EQ(VirtualBusOutputReportCount(), 4);  // written in every poll all the same
-  EXPECT_EQ(std::memcmp(win->previousReport, active.data(), 8), 0);
 }
 
 TEST_F(LinkTest, PendingReadIsWaitedOnAgainAndNeverReissued) {
@@ -297,7 +290,8 @@ TEST_F(LinkTest, PendingReadIsCancelledBeforeItsHandleCloses) {
     const int pendant = ConnectPendant();
     VirtualBusTestHoldReads(true);
     VirtualBusTimerTick();
-    ASSERT_TRUE(win->readPending);
+    ASSERT_EQ(VirtualBusTestStats().readsStarted, 1);
+    ASSERT_EQ(VirtualBusTestStats().cancels, 0);
 
     const std::string t = trigger;
     if (t == "removal")
@@ -310,10 +304,12 @@ TEST_F(LinkTest, PendingReadIsCancelledBeforeItsHandleCloses) {
     EXPECT_EQ(stats.cancels, 1);
     EXPECT_EQ(stats.closedWithReadPending, 0);
     if (module.shuttleWin) {
-      EXPECT_FALSE(win->readPending);
       VirtualBusTestHoldReads(false);
       Queue(MakeReport(1));
       VirtualBusTimerTick();  // a fresh read on whatever is open now, never a re-issue
+      if (t != "removal") {
+        EXPECT_GT(VirtualBusTestStats().readsStarted, 1);
+      }
       EXPECT_EQ(VirtualBusTestStats().readsReissuedWhilePending, 0);
     }
     module.shuttleWin.reset();
@@ -367,9 +363,9 @@ TEST_F(LinkTest, RestoreAbsoluteFollowsIncrementalModeOnlyWhileTheHostIsIdle) {
     hostblock::Write(module.host.HostState, hostblock::kCommandQueueIn, c.commandIn);
     hostblock::Write(module.host.HostState, hostblock::kCommandQueueOut, c.commandOut);
     hostblock::Write(module.host.HostConfig, hostblock::kIncrementalMode, c.incremental);
-    win->restoreAbsolute = c.before;
+    win->stepJog.restoreAbsolute = c.before;
     VirtualBusTimerTick();
-    EXPECT_EQ(win->restoreAbsolute, c.after);
+    EXPECT_EQ(win->stepJog.restoreAbsolute, c.after);
   }
 }
 
@@ -415,10 +411,9 @@ TEST_F(LinkTest, SearchingAgainReplacesTheHandlesAndRegistersOnce) {
 }
 
 TEST_F(LinkTest, WindowWithoutBusIsInert) {
-  module.shuttleWin = std::make_unique<ShuttleWin>(module, nullptr);
+  module.shuttleWin = MakeShuttleWin(module, nullptr);
   win = module.shuttleWin.get();
   EXPECT_FALSE(win->FindPendant());
-  win->connected = true;
   win->Poll();
   EXPECT_TRUE(win->OnDeviceChange(kDeviceArrival, nullptr));
   EXPECT_TRUE(host.calls.empty());
@@ -455,7 +450,7 @@ TEST_F(LinkTest, PendantIsTakenWheneverAndWhereverItIsPluggedIn) {
     }
     if (c.unrelatedFirst) {
       EXPECT_EQ(VirtualBusDeviceChange(kDeviceArrival, VirtualBusDevicePath(other)), 1);
-      EXPECT_FALSE(win->connected);
+      EXPECT_FALSE(win->Connected());
       EXPECT_EQ(VirtualBusOpenHandleCount(-1), 0);
     }
     if (c.otherPort) pendant = VirtualBusAddDevice(kPendantVendorId, kPendantProductId);
@@ -463,8 +458,8 @@ TEST_F(LinkTest, PendantIsTakenWheneverAndWhereverItIsPluggedIn) {
     host.calls.clear();
 
     EXPECT_EQ(VirtualBusDeviceChange(kDeviceArrival, VirtualBusDevicePath(pendant)), 1);
-    EXPECT_TRUE(win->connected);
-    EXPECT_EQ(win->devicePath, VirtualBusDevicePath(pendant));
+    EXPECT_TRUE(win->Connected());
+    EXPECT_EQ(win->DevicePath(), VirtualBusDevicePath(pendant));
     EXPECT_EQ(VirtualBusOpenHandleCount(pendant), 3);
     EXPECT_EQ(VirtualBusOpenHandleCount(-1), 3);  // nothing left open on the old path
     // A wheel that stood at 40 before and reads 41 now would be a step if the stale report
@@ -477,7 +472,7 @@ TEST_F(LinkTest, PendantIsTakenWheneverAndWhereverItIsPluggedIn) {
 
     // A removal of the new path releases it as usual.
     VirtualBusDeviceChange(kDeviceRemoveComplete, VirtualBusDevicePath(pendant));
-    EXPECT_FALSE(win->connected);
+    EXPECT_FALSE(win->Connected());
     EXPECT_EQ(Presses(1021), 2);
     EXPECT_EQ(VirtualBusOpenHandleCount(pendant), 1);  // the probe handle stays, as at start
     module.shuttleWin.reset();
@@ -492,20 +487,20 @@ TEST_F(LinkTest, HundredLatePlugAndPortChangeCyclesLeakNoHandle) {
     // place of the path it had, some cycles with a read outstanding.
     const int pendant = VirtualBusAddDevice(kPendantVendorId, kPendantProductId);
     VirtualBusDeviceChange(kDeviceArrival, VirtualBusDevicePath(pendant));
-    ASSERT_TRUE(win->connected) << "cycle " << i;
+    ASSERT_TRUE(win->Connected()) << "cycle " << i;
     VirtualBusTestHoldReads(i % 3 == 0);
     VirtualBusTimerTick();
     VirtualBusSetDevicePresent(pendant, 0);
     const int moved = VirtualBusAddDevice(kPendantVendorId, kPendantProductId);
     VirtualBusDeviceChange(kDeviceArrival, VirtualBusDevicePath(moved));
-    ASSERT_EQ(win->devicePath, VirtualBusDevicePath(moved)) << "cycle " << i;
+    ASSERT_EQ(win->DevicePath(), VirtualBusDevicePath(moved)) << "cycle " << i;
     ASSERT_EQ(VirtualBusOpenHandleCount(-1), 3) << "cycle " << i;
     VirtualBusSetDevicePresent(moved, 0);
     VirtualBusDeviceChange(kDeviceRemoveComplete, VirtualBusDevicePath(moved));
     ASSERT_EQ(VirtualBusOpenHandleCount(-1), 1) << "cycle " << i;
     // An unrelated arrival with the pendant gone: the old path fails, the search finds nothing.
     VirtualBusDeviceChange(kDeviceArrival, nullptr);
-    ASSERT_FALSE(win->connected) << "cycle " << i;
+    ASSERT_FALSE(win->Connected()) << "cycle " << i;
     ASSERT_EQ(VirtualBusOpenHandleCount(-1), 0) << "cycle " << i;
   }
   EXPECT_EQ(VirtualBusTestStats().closedWithReadPending, 0);

@@ -59,11 +59,13 @@ TEST(PendantView, StatusAreaNamesTheLinkAndWhatThePendantReports) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     PendantFixture f;
-    f.win->connected = c.connected;
-    f.win->awaitingReport = c.awaitingReport;
     f.Decode(c.report);
     f.host.Take();
-    const DialogStatusArea area = PendantStatusArea(c.window ? f.win : nullptr);
+    const PendantLinkState link{c.connected, c.awaitingReport,
+                                input_report::Words::Of(f.win->DecodedReport())};
+    const DialogStatusArea area = c.window
+                                      ? PendantStatusArea(link)
+                                      : PendantStatusArea(static_cast<const ShuttleWin*>(nullptr));
     EXPECT_EQ(area.connected, c.window && c.connected);
     EXPECT_EQ(area.status, c.status);
     EXPECT_EQ(area.liveView, c.liveView);

@@ -7,9 +7,9 @@
 #include <new>
 
 #include "host/host_blocks.h"
-#include "host/module.h"
 #include "input/input_report.h"
 #include "link/shuttle_win.h"
+#include "module/module.h"
 #include "platform/sim/virtual_bus.h"
 #include "support/fake_platform.h"
 #include "support/idle_host.h"
@@ -109,7 +109,7 @@ TEST(PollAllocation, SteadyStatePollsAllocateNothing) {
   module.host.callbacks = idle_host::Callbacks(NoCode);
   module.settings.StepJogRate = 100;
   hostblock::Write(module.host.HostMotion, hostblock::kJogIncrement, 0.001);
-  module.shuttleWin = std::make_unique<ShuttleWin>(module, CreateVirtualBus());
+  module.shuttleWin = MakeShuttleWin(module, CreateVirtualBus());
   ASSERT_TRUE(module.shuttleWin->FindPendant());
 
   std::uint8_t report[8];

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "host/host_blocks.h"
-#include "host/module.h"
 #include "link/shuttle_win.h"
+#include "module/module.h"
 #include "platform/sim/virtual_bus.h"
 #include "support/fake_platform.h"
 #include "support/recording_host.h"
@@ -67,7 +67,7 @@ class PollLatencyTest : public ::testing::Test {
     VirtualBusAddDevice(kPendantVendorId, kPendantProductId);
     VirtualBusSetCompletionDelay(r.handOverUs);
     VirtualBusSetStreamPeriod(r.streamPeriodUs);
-    module.shuttleWin = std::make_unique<ShuttleWin>(module, CreateVirtualBus());
+    module.shuttleWin = MakeShuttleWin(module, CreateVirtualBus());
     ASSERT_TRUE(module.shuttleWin->FindPendant());
     host.calls.clear();
     host.leds[800] = true;  // the host confirms a safety stop: 1021 is pressed on edges only

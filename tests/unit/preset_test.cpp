@@ -22,53 +22,53 @@ class PresetTest : public ::testing::Test, protected PendantFixture {
     Poll(0, 0);
   }
   void Poll(int steps, int speed) {
-    win->readBuffer[1] = static_cast<std::uint8_t>(win->lastWheelCount + steps);
-    win->readBuffer[2] = static_cast<std::uint8_t>(speed);
-    ProcessWheel(module, *win);
+    report[1] = static_cast<std::uint8_t>(win->wheel.lastWheelCount + steps);
+    report[2] = static_cast<std::uint8_t>(speed);
+    Wheel();
   }
 };
 
 TEST_F(PresetTest, SlowJogRatesStepSkippingZerosAndWrapping) {
-  win->wheelFunction = 14;
+  win->wheelFunction = WheelFunction{14};
   Flick(1);
   Flick(1);
   Flick(1);
   EXPECT_EQ(host.Take(), (Calls{"SetDRO 3 2", "SetDRO 3 5", "SetDRO 3 10"}));
-  win->slowJogPresetIndex = 7;
+  win->presets.slowJogPresetIndex = 7;
   Flick(2);
   EXPECT_EQ(host.Take(), Calls{"SetDRO 3 1"});
   Flick(-1);
   EXPECT_EQ(host.Take(), Calls{"SetDRO 3 100"});
-  EXPECT_EQ(win->slowJogPresetIndex, 7);
+  EXPECT_EQ(win->presets.slowJogPresetIndex, 7);
 }
 
 TEST_F(PresetTest, OnlyTheCurrentPresetSetOrNoneSetChangesNothing) {
-  win->wheelFunction = 14;
+  win->wheelFunction = WheelFunction{14};
   module.settings.C = {0, 0, 7, 0, 0, 0, 0, 0, 0};
-  win->slowJogPresetIndex = 3;
+  win->presets.slowJogPresetIndex = 3;
   Flick(1);
   Flick(-1);
   module.settings.C = {};
   Flick(1);
   EXPECT_TRUE(host.Take().empty());
-  EXPECT_EQ(win->slowJogPresetIndex, 3);
+  EXPECT_EQ(win->presets.slowJogPresetIndex, 3);
 }
 
 TEST_F(PresetTest, IndexOutsideTheListIsResetWithoutWriting) {
   for (int bad : {0, 10, -5}) {
-    win->wheelFunction = 14;
-    win->slowJogPresetIndex = bad;
+    win->wheelFunction = WheelFunction{14};
+    win->presets.slowJogPresetIndex = bad;
     Flick(1);
     EXPECT_TRUE(host.Take().empty()) << bad;
-    EXPECT_EQ(win->slowJogPresetIndex, 1);
+    EXPECT_EQ(win->presets.slowJogPresetIndex, 1);
     Flick(1);
     EXPECT_EQ(host.Take(), Calls{"SetDRO 3 2"});
-    win->slowJogPresetIndex = bad;
+    win->presets.slowJogPresetIndex = bad;
   }
 }
 
 TEST_F(PresetTest, AContinuousTurnMovesOnePreset) {
-  win->wheelFunction = 14;
+  win->wheelFunction = WheelFunction{14};
   for (int poll = 0; poll < 20; ++poll) Poll(3, 40);
   EXPECT_EQ(host.Take(), Calls{"SetDRO 3 2"});
   // A wheel at rest after the burst has run out does nothing.
@@ -79,7 +79,7 @@ TEST_F(PresetTest, AContinuousTurnMovesOnePreset) {
 }
 
 TEST_F(PresetTest, GateHoldsTheFlickUntilItOpens) {
-  win->wheelFunction = 14;
+  win->wheelFunction = WheelFunction{14};
   host.leds[804] = true;
   Poll(2, 30);
   Poll(2, 30);
@@ -88,20 +88,20 @@ TEST_F(PresetTest, GateHoldsTheFlickUntilItOpens) {
   Poll(2, 30);  // wheelMovingBefore was not updated while gated
   EXPECT_EQ(host.Take(), Calls{"SetDRO 3 2"});
   // Step sizes have no gate.
-  win->wheelFunction = 12;
+  win->wheelFunction = WheelFunction{12};
   module.settings.S = {"0.0001", "0.001", "", "", "", "", "", "", ""};
   host.leds[805] = true;
-  win->stepPresetIndex = 2;
+  win->presets.stepPresetIndex = 2;
   Poll(0, 0);
   Flick(1);
   EXPECT_EQ(host.Take(), Calls{"SetDRO 828 " + FormatDouble(static_cast<float>(0.0001))});
 }
 
 TEST_F(PresetTest, TextPresetsInSinglePrecision) {
-  win->wheelFunction = 15;
+  win->wheelFunction = WheelFunction{15};
   module.settings.UseFRO = 1;
   module.settings.F = {"100", "12.3", "250", "abc", "", "  -0", "0.0", "1e999", "+.5x"};
-  win->feedRatePresetIndex = 1;
+  win->presets.feedRatePresetIndex = 1;
   Flick(1);
   Flick(1);
   Flick(1);
@@ -114,7 +114,7 @@ TEST_F(PresetTest, TextPresetsInSinglePrecision) {
   module.settings.Fp = {0, 0, 0, 0, 80, 0, 0, 0, 0};
   Flick(1);
   EXPECT_EQ(host.Take(), Calls{"SetDRO 821 80"});
-  EXPECT_EQ(win->feedRatePresetIndex, 1);
+  EXPECT_EQ(win->presets.feedRatePresetIndex, 1);
 }
 
 TEST_F(PresetTest, FeedRatesFollowTheAxisReverseSpindleDoesNot) {
@@ -122,18 +122,18 @@ TEST_F(PresetTest, FeedRatesFollowTheAxisReverseSpindleDoesNot) {
   module.settings.UseFRO = 1;
   module.settings.F = {"10", "20", "", "", "", "", "", "", "90"};
   module.settings.Sp = {10, 20, 0, 0, 0, 0, 0, 0, 90};
-  win->wheelFunction = 15;
+  win->wheelFunction = WheelFunction{15};
   Flick(1);
-  win->wheelFunction = 16;
+  win->wheelFunction = WheelFunction{16};
   Flick(1);
   EXPECT_EQ(host.Take(), (Calls{"SetDRO 818 90", "SetDRO 74 20"}));
 }
 
 TEST_F(PresetTest, SpindleGroupsShareTheirIndex) {
-  win->wheelFunction = 16;
+  win->wheelFunction = WheelFunction{16};
   module.settings.Sp = {0, 0, 0, 110, 0, 0, 0, 0, 0};
   module.settings.Spd = {500, 0, 1200, 0, 0, 0, 0, 0, 0};
-  win->spindlePresetIndex = 4;
+  win->presets.spindlePresetIndex = 4;
   module.settings.UseSOV = 1;
   Flick(1);
   Flick(1);

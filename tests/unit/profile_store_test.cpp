@@ -13,7 +13,8 @@
 #include <pugixml.hpp>
 #include <sstream>
 
-#include "host/module.h"
+#include "module/module.h"
+#include "module/show_config_dialog.h"
 #include "platform/sim/posix_profile_files.h"
 #include "settings/config_dialog.h"
 #include "settings/pendant_settings.h"

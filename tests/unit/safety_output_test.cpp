@@ -17,8 +17,8 @@ struct SafetyTest : ::testing::Test, PendantFixture {
   // One poll's safety step with the input at `active` and LED 800 at `led800`.
   std::vector<std::string> Step(bool active, bool led800) {
     host.leds[800] = led800;
-    win->reportWord0 = active ? input_report::kSafetyMask : 0;
-    CheckSafetyInput(module, *win);
+    CheckSafetyInput(module, module.latches.safety,
+                     input_report::Words{active ? input_report::kSafetyMask : 0, 0});
     return host.Take();
   }
 };
@@ -56,14 +56,20 @@ TEST_F(SafetyTest, LedIsAskedOnlyWhileLatched) {
 
 TEST_F(SafetyTest, OtherBitsAreNotTheSafetyInput) {
   host.leds[800] = true;
-  win->reportWord0 = ~input_report::kSafetyMask;
-  win->reportWord1 = 0xFFFFFFFFu;
-  CheckSafetyInput(module, *win);
+  CheckSafetyInput(module, module.latches.safety,
+                   input_report::Words{~input_report::kSafetyMask, ~0u});
   EXPECT_TRUE(host.Take().empty());
-  EXPECT_FALSE(module.safety.safetyLatched);
+  EXPECT_EQ(module.latches.safety.phase, SafetyPhase::Idle);
 }
 
-struct OutputTest : ::testing::Test, PendantFixture {};
+struct OutputTest : ::testing::Test, PendantFixture {
+  std::array<std::uint8_t, kOutputReportSize> Fill() {
+    std::uint8_t out[kOutputReportSize];
+    std::fill(std::begin(out), std::end(out), 0xEE);
+    FillOutputReport(module, win->axis.selectedAxis, out);
+    return std::to_array(out);
+  }
+};
 
 TEST_F(OutputTest, ReportBytesFromLedsAxisModeAndHeartbeat) {
   struct Case {
@@ -91,30 +97,26 @@ TEST_F(OutputTest, ReportBytesFromLedsAxisModeAndHeartbeat) {
     SCOPED_TRACE(c.name);
     host.leds.clear();
     for (std::int32_t led : c.lit) host.leds[led] = true;
-    win->selectedAxis = c.axis;
+    win->axis.selectedAxis = c.axis;
     module.wheelMode = c.wheelMode;
     module.ticks.heartbeat = c.heartbeat;
-    std::fill(std::begin(win->outputReport), std::end(win->outputReport), 0xEE);
-    FillOutputReport(module, *win);
-    EXPECT_EQ(std::to_array(win->outputReport), c.expected);
+    EXPECT_EQ(Fill(), c.expected);
   }
 }
 
 TEST_F(OutputTest, HeartbeatByteMovesWithUpdateNotWithPolls) {
-  FillOutputReport(module, *win);
-  EXPECT_EQ(win->outputReport[3], 1);
-  for (int i = 0; i < 3; ++i) FillOutputReport(module, *win);
-  EXPECT_EQ(win->outputReport[3], 1);
+  EXPECT_EQ(Fill()[3], 1);
+  for (int i = 0; i < 3; ++i) Fill();
+  EXPECT_EQ(Fill()[3], 1);
   for (int i = 1; i <= 300; ++i) {
     Update();
-    FillOutputReport(module, *win);
-    ASSERT_GE(win->outputReport[3], 2) << "after " << i << " updates";
+    ASSERT_GE(Fill()[3], 2) << "after " << i << " updates";
   }
 }
 
 TEST_F(OutputTest, LedsAreAskedInOrderAndNothingElseIsCalled) {
   host.recordReads = true;
-  FillOutputReport(module, *win);
+  Fill();
   EXPECT_EQ(host.Take(), (std::vector<std::string>{"GetLED 800", "GetLED 11", "GetLED 804",
                                                    "GetLED 805", "GetLED 806"}));
 }

@@ -13,6 +13,7 @@
 
 #include "host/host_blocks.h"
 #include "pendant_sim.h"
+#include "support/sim_library.h"
 
 namespace {
 
@@ -83,92 +84,6 @@ void RecordTrail(const char* line) {
   calls.push_back(std::string("Trail ") + line);
 }
 
-struct Library {
-  void* handle = nullptr;
-  decltype(&::SetProName) SetProName = nullptr;
-  decltype(&::SetDoButton) SetDoButton = nullptr;
-  decltype(&::SetSetDRO) SetSetDRO = nullptr;
-  decltype(&::SetGetDRO) SetGetDRO = nullptr;
-  decltype(&::SetGetLED) SetGetLED = nullptr;
-  decltype(&::SetSetLED) SetSetLED = nullptr;
-  decltype(&::SetCode) SetCode = nullptr;
-  decltype(&::InitControl) InitControl = nullptr;
-  decltype(&::PostInitControl) PostInitControl = nullptr;
-  decltype(&::Config) Config = nullptr;
-  decltype(&::Update) Update = nullptr;
-  decltype(&::StopPlug) StopPlug = nullptr;
-  decltype(&::SimReset) SimReset = nullptr;
-  decltype(&::SimAddDevice) SimAddDevice = nullptr;
-  decltype(&::SimDevicePath) SimDevicePath = nullptr;
-  decltype(&::SimOpenHandleCount) SimOpenHandleCount = nullptr;
-  decltype(&::SimDeviceChange) SimDeviceChange = nullptr;
-  decltype(&::SimQueueInputReport) SimQueueInputReport = nullptr;
-  decltype(&::SimOutputReportCount) SimOutputReportCount = nullptr;
-  decltype(&::SimLastOutputReport) SimLastOutputReport = nullptr;
-  decltype(&::SimTimerTick) SimTimerTick = nullptr;
-  decltype(&::SimSetStatusSink) SimSetStatusSink = nullptr;
-  decltype(&::SimSetMessageBoxSink) SimSetMessageBoxSink = nullptr;
-  decltype(&::SimDialogSetText) SimDialogSetText = nullptr;
-  decltype(&::SimDialogPress) SimDialogPress = nullptr;
-  decltype(&::SimDialogTick) SimDialogTick = nullptr;
-  decltype(&::SimDialogStatusText) SimDialogStatusText = nullptr;
-  decltype(&::SimDialogLiveView) SimDialogLiveView = nullptr;
-  decltype(&::SimSetTrailSink) SimSetTrailSink = nullptr;
-
-  explicit Library(const std::string& path) {
-    handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) return;
-    Get("SetProName", SetProName);
-    Get("SetDoButton", SetDoButton);
-    Get("SetSetDRO", SetSetDRO);
-    Get("SetGetDRO", SetGetDRO);
-    Get("SetGetLED", SetGetLED);
-    Get("SetSetLED", SetSetLED);
-    Get("SetCode", SetCode);
-    Get("InitControl", InitControl);
-    Get("PostInitControl", PostInitControl);
-    Get("Config", Config);
-    Get("Update", Update);
-    Get("StopPlug", StopPlug);
-    Get("SimReset", SimReset);
-    Get("SimAddDevice", SimAddDevice);
-    Get("SimDevicePath", SimDevicePath);
-    Get("SimOpenHandleCount", SimOpenHandleCount);
-    Get("SimDeviceChange", SimDeviceChange);
-    Get("SimQueueInputReport", SimQueueInputReport);
-    Get("SimOutputReportCount", SimOutputReportCount);
-    Get("SimLastOutputReport", SimLastOutputReport);
-    Get("SimTimerTick", SimTimerTick);
-    Get("SimSetStatusSink", SimSetStatusSink);
-    Get("SimSetMessageBoxSink", SimSetMessageBoxSink);
-    Get("SimDialogSetText", SimDialogSetText);
-    Get("SimDialogPress", SimDialogPress);
-    Get("SimDialogTick", SimDialogTick);
-    Get("SimDialogStatusText", SimDialogStatusText);
-    Get("SimDialogLiveView", SimDialogLiveView);
-    Get("SimSetTrailSink", SimSetTrailSink);
-  }
-
-  template <class Fn>
-  void Get(const char* name, Fn& slot) {
-    slot = reinterpret_cast<Fn>(dlsym(handle, name));
-    if (slot == nullptr) missing += std::string(" ") + name;
-  }
-
-  std::string missing;
-};
-
-std::string LibraryPath() {
-  const char* path = std::getenv("PENDANT_SIM_LIB");
-  return path != nullptr ? path : "libpendant_sim.so";
-}
-
-// One instance for the whole test program, as a host keeps a plug-in loaded.
-Library& Lib() {
-  static Library* lib = new Library(LibraryPath());
-  return *lib;
-}
-
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
@@ -220,7 +135,7 @@ class SimAbiTest : public ::testing::Test {
     return out;
   }
 
-  Library& lib = Lib();
+  SimLibrary& lib = TheSimLibrary();
   fs::path dir;
   std::vector<unsigned char> state = std::vector<unsigned char>(PENDANT_SIM_HOST_STATE_SIZE);
   std::vector<unsigned char> config = std::vector<unsigned char>(PENDANT_SIM_HOST_CONFIG_SIZE);
@@ -239,8 +154,8 @@ TEST_F(SimAbiTest, SetProNameNamesTheLibraryAndWritesTheProfileRoot) {
 TEST_F(SimAbiTest, SetProNameCutsOnlyTheLastExtension) {
   // A copy under another file name is another module with its own name.
   const fs::path copy = dir / "a.b.so";
-  fs::copy_file(LibraryPath(), copy);
-  Library other(copy.string());
+  fs::copy_file(SimLibraryPath(), copy);
+  SimLibrary other(copy.string());
   ASSERT_NE(other.handle, nullptr) << dlerror();
   ASSERT_NE(other.SetProName, nullptr);
   EXPECT_EQ(std::string(other.SetProName((dir / "p.xml").c_str())),

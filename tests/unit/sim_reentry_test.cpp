@@ -10,67 +10,11 @@
 #include <vector>
 
 #include "pendant_sim.h"
+#include "support/sim_library.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Library {
-  void* handle = nullptr;
-  decltype(&::SetProName) SetProName = nullptr;
-  decltype(&::SetDoButton) SetDoButton = nullptr;
-  decltype(&::SetSetDRO) SetSetDRO = nullptr;
-  decltype(&::SetGetDRO) SetGetDRO = nullptr;
-  decltype(&::SetGetLED) SetGetLED = nullptr;
-  decltype(&::SetCode) SetCode = nullptr;
-  decltype(&::InitControl) InitControl = nullptr;
-  decltype(&::PostInitControl) PostInitControl = nullptr;
-  decltype(&::Config) Config = nullptr;
-  decltype(&::Update) Update = nullptr;
-  decltype(&::StopPlug) StopPlug = nullptr;
-  decltype(&::SimReset) SimReset = nullptr;
-  decltype(&::SimAddDevice) SimAddDevice = nullptr;
-  decltype(&::SimOpenHandleCount) SimOpenHandleCount = nullptr;
-  decltype(&::SimQueueInputReport) SimQueueInputReport = nullptr;
-  decltype(&::SimOutputReportCount) SimOutputReportCount = nullptr;
-  decltype(&::SimTimerTick) SimTimerTick = nullptr;
-  decltype(&::SimSetStatusSink) SimSetStatusSink = nullptr;
-  std::string missing;
-
-  Library() {
-    const char* path = std::getenv("PENDANT_SIM_LIB");
-    handle = dlopen(path != nullptr ? path : "libpendant_sim.so", RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) return;
-    Get("SetProName", SetProName);
-    Get("SetDoButton", SetDoButton);
-    Get("SetSetDRO", SetSetDRO);
-    Get("SetGetDRO", SetGetDRO);
-    Get("SetGetLED", SetGetLED);
-    Get("SetCode", SetCode);
-    Get("InitControl", InitControl);
-    Get("PostInitControl", PostInitControl);
-    Get("Config", Config);
-    Get("Update", Update);
-    Get("StopPlug", StopPlug);
-    Get("SimReset", SimReset);
-    Get("SimAddDevice", SimAddDevice);
-    Get("SimOpenHandleCount", SimOpenHandleCount);
-    Get("SimQueueInputReport", SimQueueInputReport);
-    Get("SimOutputReportCount", SimOutputReportCount);
-    Get("SimTimerTick", SimTimerTick);
-    Get("SimSetStatusSink", SimSetStatusSink);
-  }
-  template <class Fn>
-  void Get(const char* name, Fn& slot) {
-    slot = reinterpret_cast<Fn>(dlsym(handle, name));
-    if (slot == nullptr) missing += std::string(" ") + name;
-  }
-};
-
-Library& Lib() {
-  static Library* lib = new Library;
-  return *lib;
-}
 
 enum class Callback { DoButton, SetDRO, GetDRO, GetLED, Code, Status };
 enum class Export {
@@ -105,7 +49,7 @@ void CallArmed(Callback callback) {
   if (!armed || callback != armedCallback) return;
   armed = false;
   traceAtCall = trace.size();
-  Library& lib = Lib();
+  SimLibrary& lib = TheSimLibrary();
   switch (armedExport) {
     case Export::StopPlug:
       lib.StopPlug();
@@ -165,7 +109,7 @@ void HostStatus(const char* text) {
 // Everything that a wheel turn with the safety input pressed makes the poll call: DoButton,
 // GetLED, and with the jog indicator lit GetDRO, SetDRO and Code, or unlit the status text.
 TEST(SimReentry, EveryExportFromInsideEveryCallbackOfAPoll) {
-  Library& lib = Lib();
+  SimLibrary& lib = TheSimLibrary();
   ASSERT_NE(lib.handle, nullptr) << dlerror();
   ASSERT_TRUE(lib.missing.empty()) << lib.missing;
   blocks[0].assign(PENDANT_SIM_HOST_STATE_SIZE, 0);

@@ -18,7 +18,7 @@ using Calls = std::vector<std::string>;
 class StepJogTest : public ::testing::Test, protected PendantFixture {
  protected:
   StepJogTest() {
-    win->wheelFunction = 10;
+    win->wheelFunction = WheelFunction{10};
     host.leds[83] = true;
     module.settings.StepJogRate = 100;
     Increment(0.001);
@@ -31,8 +31,8 @@ class StepJogTest : public ::testing::Test, protected PendantFixture {
   }
   // Moves the wheel counter to `counter` and runs the wheel step of the poll.
   void Wheel(int counter) {
-    win->readBuffer[1] = static_cast<std::uint8_t>(counter);
-    ProcessWheel(module, *win);
+    report[1] = static_cast<std::uint8_t>(counter);
+    PendantFixture::Wheel();
   }
 };
 
@@ -59,15 +59,15 @@ TEST_F(StepJogTest, PlainStepLines) {
   for (const PlainCase& c : cases) {
     SCOPED_TRACE(c.name);
     PendantFixture f;
-    f.win->wheelFunction = 10;
-    f.win->selectedAxis = c.axis;
-    f.win->lastWheelCount = c.fromCounter;
+    f.win->wheelFunction = WheelFunction{10};
+    f.win->axis.selectedAxis = c.axis;
+    f.win->wheel.lastWheelCount = c.fromCounter;
     f.host.leds[83] = true;
     f.host.dros[818] = 25.0;
     f.module.settings.StepJogRate = c.stepJogRate;
     hostblock::Write(f.host.hostMotion.data(), hostblock::kJogIncrement, 0.001);
-    f.win->readBuffer[1] = static_cast<std::uint8_t>(c.toCounter);
-    ProcessWheel(f.module, *f.win);
+    f.report[1] = static_cast<std::uint8_t>(c.toCounter);
+    f.Wheel();
     EXPECT_EQ(f.host.Take(), c.expected);
   }
 }
@@ -90,26 +90,26 @@ TEST_F(StepJogTest, HostCallOrderOfAFirstStep) {
 TEST_F(StepJogTest, CatchUpOfTwelveHeldSteps) {
   host.dros[22] = 20.0;
   Wheel(12);
-  EXPECT_EQ(win->pendingSteps, 12);
+  EXPECT_EQ(win->stepJog.pendingSteps, 12);
   EXPECT_EQ(host.Take(), Calls{"SetDRO 821 100"});
   host.dros[22] = 0.0;
   Wheel(12);
   EXPECT_EQ(host.Take(), (Calls{"Code G91G1 F100 X 0.0050", "Code G90"}));
-  EXPECT_EQ(win->pendingSteps, 7);
+  EXPECT_EQ(win->stepJog.pendingSteps, 7);
   Wheel(12);
   EXPECT_EQ(host.Take(), (Calls{"Code G91G1 F100 X 0.0050", "Code G90", "Code G91G1 F100 X 0.0020",
                                 "Code G90"}));
-  EXPECT_EQ(win->pendingSteps, 0);
+  EXPECT_EQ(win->stepJog.pendingSteps, 0);
   Wheel(12);
   EXPECT_TRUE(host.Take().empty());
 }
 
 TEST_F(StepJogTest, CatchUpOfAMultipleOfFiveEndsWithAZeroLine) {
   module.settings.StepJogRate = 0;
-  win->restoreAbsolute = false;
+  win->stepJog.restoreAbsolute = false;
   host.dros[22] = 25.0;
   Wheel(251);  // five steps backward
-  EXPECT_EQ(win->pendingSteps, -5);
+  EXPECT_EQ(win->stepJog.pendingSteps, -5);
   host.dros[22] = 3.0;
   Wheel(251);
   EXPECT_EQ(host.Take(), (Calls{"Code G91G1 X -0.0050", "Code G91G1 X 0.0000"}));
@@ -128,17 +128,17 @@ TEST_F(StepJogTest, RotatedSteps) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.degrees);
     PendantFixture f;
-    f.win->wheelFunction = 10;
-    f.win->selectedAxis = c.axis;
+    f.win->wheelFunction = WheelFunction{10};
+    f.win->axis.selectedAxis = c.axis;
     f.host.leds[83] = true;
     f.module.settings.StepJogRate = 100;
     hostblock::Write(f.host.hostMotion.data(), hostblock::kJogIncrement, 0.01);
     hostblock::Write(f.host.hostConfig.data(), hostblock::kXyRotationDegrees, c.degrees);
-    f.win->readBuffer[1] = 1;
-    ProcessWheel(f.module, *f.win);
+    f.report[1] = 1;
+    f.Wheel();
     EXPECT_EQ(f.host.Take(), c.expected);
     // Rotated steps neither save nor touch the feed values.
-    EXPECT_EQ(f.win->savedValid, c.axis == 2 ? 1 : 0);
+    EXPECT_EQ(f.win->stepJog.savedValid, c.axis == 2 ? 1 : 0);
   }
 }
 
@@ -147,14 +147,14 @@ TEST_F(StepJogTest, RotatedStepsRefusedByReadOut22AreDropped) {
   host.dros[22] = 20.0;
   Wheel(4);
   EXPECT_TRUE(host.Take().empty());
-  EXPECT_EQ(win->pendingSteps, 0);
+  EXPECT_EQ(win->stepJog.pendingSteps, 0);
 }
 
 TEST_F(StepJogTest, AxisChangeHoldKeepsTheLineButSendsG90) {
-  module.axisChangeHold = true;
+  win->axis.axisChangeHold = true;
   Wheel(2);
   EXPECT_EQ(host.Take(), (Calls{"SetDRO 821 100", "Code G90"}));
-  win->restoreAbsolute = false;
+  win->stepJog.restoreAbsolute = false;
   Wheel(3);
   EXPECT_EQ(host.Take(), Calls{"SetDRO 821 100"});
 }
@@ -172,37 +172,37 @@ TEST_F(StepJogTest, MotionGateAndJogEnabled) {
   };
   for (const Case& c : cases) {
     PendantFixture f;
-    f.win->wheelFunction = 10;
+    f.win->wheelFunction = WheelFunction{10};
     f.module.settings.StepJogRate = 100;
     hostblock::Write(f.host.hostMotion.data(), hostblock::kJogIncrement, 0.001);
     f.host.leds = {{804, c.l804}, {805, c.l805}, {806, c.l806}, {83, c.l83}};
-    f.win->readBuffer[1] = 1;
-    ProcessWheel(f.module, *f.win);
+    f.report[1] = 1;
+    f.Wheel();
     EXPECT_EQ(f.host.Take(), c.expected);
-    EXPECT_EQ(f.win->pendingSteps, 0) << "refused steps are dropped";
+    EXPECT_EQ(f.win->stepJog.pendingSteps, 0) << "refused steps are dropped";
   }
 }
 
 TEST_F(StepJogTest, LeavingVelocityModeEndsTheJogFirst) {
-  win->leavingContinuous = 1;
-  win->endJogCountdown = 2;
-  win->selectedAxis = 2;
+  win->continuousJog.leavingContinuous = 1;
+  win->continuousJog.endJogCountdown = 2;
+  win->axis.selectedAxis = 2;
   Wheel(1);
   EXPECT_EQ(host.Take(), Calls{"Code ENDJOG"});
   EXPECT_EQ(
       host_state::ReadAxisJog<std::uint8_t>(module.host, 2, hostblock::kAxisJogRecordStopRequest),
       1);
-  win->endJogCountdown = 0;
+  win->continuousJog.endJogCountdown = 0;
   Wheel(2);
   EXPECT_EQ(host.Take(),
             (Calls{"Code ENDJOG", "SetDRO 821 100", "Code G91G1 F100 Z 0.0010", "Code G90"}));
-  EXPECT_EQ(win->leavingContinuous, 0);
+  EXPECT_EQ(win->continuousJog.leavingContinuous, 0);
   Wheel(3);
   EXPECT_EQ(host.Take().front(), "SetDRO 821 100");
 }
 
 TEST_F(StepJogTest, SlowRateStepFeed) {
-  win->wheelFunction = 13;
+  win->wheelFunction = WheelFunction{13};
   module.settings.StepJogRate = 0;
   hostblock::Write(host.hostMotion.data(), hostblock::kAxisVelocity, 2.5);
   host.dros[3] = 10.0;
@@ -232,27 +232,27 @@ TEST_F(StepJogTest, RestoreAfterABurst) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.wheelFunction * 1000 + c.stepJogRate);
     PendantFixture f;
-    f.win->wheelFunction = c.wheelFunction;
+    f.win->wheelFunction = WheelFunction{c.wheelFunction};
     f.module.settings.StepJogRate = c.stepJogRate;
     f.host.leds[83] = true;
     f.host.dros[818] = 40.0;
     f.host.dros[821] = 80.0;
     hostblock::Write(f.host.hostMotion.data(), hostblock::kJogIncrement, 0.001);
-    f.win->readBuffer[1] = 1;
-    ProcessWheel(f.module, *f.win);
+    f.report[1] = 1;
+    f.Wheel();
     f.host.dros[818] = 7.0;  // changed by the moves; the saved values must win
-    f.win->readBuffer[1] = 2;
-    ProcessWheel(f.module, *f.win);
+    f.report[1] = 2;
+    f.Wheel();
     f.host.Take();
     f.Update(2);
-    ProcessWheel(f.module, *f.win);
+    f.Wheel();
     EXPECT_TRUE(f.host.Take().empty()) << "countdown still running";
     f.Update();
-    ProcessWheel(f.module, *f.win);
+    f.Wheel();
     EXPECT_EQ(f.host.Take(), c.restore);
-    EXPECT_EQ(f.win->savedValid, 0);
+    EXPECT_EQ(f.win->stepJog.savedValid, 0);
     f.Update(5);
-    ProcessWheel(f.module, *f.win);
+    f.Wheel();
     EXPECT_TRUE(f.host.Take().empty()) << "restored once";
   }
 }
@@ -274,14 +274,14 @@ TEST_F(StepJogTest, UnwritableValuesSendNothing) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     PendantFixture f;
-    f.win->wheelFunction = 10;
+    f.win->wheelFunction = WheelFunction{10};
     f.module.settings.StepJogRate = c.rate;
     f.host.leds[83] = true;
     f.host.dros[818] = c.feed818;
     hostblock::Write(f.host.hostMotion.data(), hostblock::kJogIncrement, c.increment);
     hostblock::Write(f.host.hostConfig.data(), hostblock::kXyRotationDegrees, c.rotation);
-    f.win->readBuffer[1] = 2;
-    ProcessWheel(f.module, *f.win);
+    f.report[1] = 2;
+    f.Wheel();
     for (const std::string& call : f.host.Take())
       EXPECT_EQ(call.rfind("Code", 0), std::string::npos) << call;
   }

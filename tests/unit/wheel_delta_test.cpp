@@ -33,15 +33,14 @@ TEST(WheelDelta, CounterChangeGivesStepsAndDirection) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.last << " -> " << c.current);
     PendantFixture f;
-    f.win->lastWheelCount = c.last;
-    f.win->wheelDelta = 7;
-    f.win->wheelDirection = 1;
-    f.win->readBuffer[1] = static_cast<std::uint8_t>(c.current);
-    ProcessWheel(f.module, *f.win);
-    EXPECT_EQ(f.win->wheelDelta, c.delta);
-    EXPECT_EQ(f.win->wheelDirection, c.direction);
-    EXPECT_EQ(f.module.rawWheelDirection, c.direction);
-    EXPECT_EQ(f.win->lastWheelCount, c.current);
+    f.win->wheel.lastWheelCount = c.last;
+    f.win->wheel.wheelDelta = 7;
+    f.win->wheel.wheelDirection = 1;
+    f.report[1] = static_cast<std::uint8_t>(c.current);
+    f.Wheel();
+    EXPECT_EQ(f.win->wheel.wheelDelta, c.delta);
+    EXPECT_EQ(f.win->wheel.wheelDirection, c.direction);
+    EXPECT_EQ(f.win->wheel.lastWheelCount, c.current);
     EXPECT_TRUE(f.host.Take().empty()) << "wheel function 1 does nothing";
   }
 }
@@ -59,48 +58,47 @@ TEST(WheelDelta, PerAxisReverse) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.axis);
     PendantFixture f;
-    f.win->selectedAxis = c.axis;
+    f.win->axis.selectedAxis = c.axis;
     f.module.settings.Xreverse = c.x;
     f.module.settings.Yreverse = c.y;
     f.module.settings.Zreverse = c.z;
-    f.win->readBuffer[1] = 3;  // rising counter
-    ProcessWheel(f.module, *f.win);
-    EXPECT_EQ(f.win->wheelDirection, c.direction);
-    EXPECT_EQ(f.module.rawWheelDirection, 0);
+    f.report[1] = 3;  // rising counter
+    f.Wheel();
+    EXPECT_EQ(f.win->wheel.wheelDirection, c.direction);
   }
 }
 
 TEST(WheelDelta, InhibitDropsPendingStepsAndLeavesTheHostJogModeOnce) {
   PendantFixture f;
-  f.win->wheelFunction = 10;
+  f.win->wheelFunction = WheelFunction{10};
   f.host.leds[83] = true;
-  f.win->pendingSteps = 9;
-  f.win->jogStarted = 1;
-  f.win->hostJogModeSwitched = 1;
-  f.win->savedValid = 1;
-  f.win->savedFeedRate = 33.0;
+  f.win->stepJog.pendingSteps = 9;
+  f.win->continuousJog.jogStarted = 1;
+  f.win->continuousJog.hostJogModeSwitched = 1;
+  f.win->stepJog.savedValid = 1;
+  f.win->stepJog.savedFeedRate = 33.0;
   f.host.hostState[hostblock::kJogInhibit] = 1;
-  f.win->readBuffer[1] = 5;
-  ProcessWheel(f.module, *f.win);
+  f.report[1] = 5;
+  f.Wheel();
   // The restore after a step burst still runs in such a poll.
   EXPECT_EQ(f.host.Take(), (Calls{"DoButton 205", "SetDRO 818 33"}));
-  EXPECT_EQ(f.win->pendingSteps, 0);
-  EXPECT_EQ(f.win->jogStarted, 0);
-  f.win->readBuffer[1] = 9;
-  ProcessWheel(f.module, *f.win);
+  EXPECT_EQ(f.win->stepJog.pendingSteps, 0);
+  EXPECT_EQ(f.win->continuousJog.jogStarted, 0);
+  f.report[1] = 9;
+  f.Wheel();
   EXPECT_TRUE(f.host.Take().empty());
 }
 
 TEST(WheelDelta, UnknownWheelFunctionsDoNothing) {
   for (int function : {0, 1, 7, 8, 9, 11, 17, -1}) {
     PendantFixture f;
-    f.win->wheelFunction = function;
+    f.win->wheelFunction = WheelFunction{function};
     f.host.leds[83] = true;
     f.module.settings.StepJogRate = 100;
     f.host.dros[821] = 50.0;
-    f.win->readBuffer[1] = 3;
-    f.win->readBuffer[2] = 40;
-    ProcessWheel(f.module, *f.win);
+    f.report[1] = 3;
+    f.report[2] = 40;
+    f.Wheel();
     EXPECT_TRUE(f.host.Take().empty()) << function;
   }
 }

@@ -148,14 +148,16 @@ TEST(WheelRandom, WellFormedLinesOnly) {
       f.host.hostState[hostblock::kJogInhibit] = rng() % 10 == 0;
       hostblock::Write<std::int32_t>(f.host.hostState.data(), hostblock::kCommandQueueIn,
                                      static_cast<std::int32_t>(rng() % 3));
-      m.axisChangeHold = rng() % 8 == 0;
+      f.win->axis.axisChangeHold = rng() % 8 == 0;
     }
     if (rng() % 200 == 0) m.wheelMode = static_cast<std::int32_t>(rng() % 6) + 1;
-    if (rng() % 97 == 0) f.win->endJogCountdown = 0;  // the link's poll would count it down
+    if (rng() % 97 == 0)
+      f.win->continuousJog.endJogCountdown = 0;  // the link's poll would count it down
 
     std::array<std::uint8_t, 8> report{};
     const std::uint32_t r = rng();
-    report[1] = static_cast<std::uint8_t>(f.win->lastWheelCount + static_cast<int>(r % 21) - 10);
+    report[1] =
+        static_cast<std::uint8_t>(f.win->wheel.lastWheelCount + static_cast<int>(r % 21) - 10);
     if (r % 37 == 0) report[1] = static_cast<std::uint8_t>(rng());  // a wild jump
     report[2] = (r >> 8) % 3 == 0 ? 0 : static_cast<std::uint8_t>(rng());
     report[3] = static_cast<std::uint8_t>((r >> 16) % 5 == 0 ? rng() : (r >> 16) & 0x10);

@@ -13,23 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "check.h"
 #include "host/host_blocks.h"
 #include "host_string_fixture.h"
 
 namespace {
 
-int passed = 0;
-int failed = 0;
-
-void Check(bool ok, const std::string& what) {
-  if (ok) {
-    ++passed;
-  } else {
-    ++failed;
-    std::printf("FAIL: %s\n", what.c_str());
-    std::fflush(stdout);
-  }
-}
+using winecheck::Check;
 
 using hoststringfixture::Header;
 using hoststringfixture::MakeString;
@@ -305,6 +295,5 @@ int main(int argc, char** argv) {
   DeleteFileA((folder + "\\Mill.xml").c_str());
   RemoveDirectoryA(folder.c_str());
 
-  std::printf("%d passed, %d failed\n", passed, failed);
-  return failed == 0 ? 0 : 1;
+  return winecheck::Summary();
 }

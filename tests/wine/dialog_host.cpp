@@ -15,26 +15,14 @@
 #include <string>
 #include <vector>
 
+#include "check.h"
 #include "host/host_blocks.h"
 #include "plugin_loader.h"
 
 namespace {
 
-int passed = 0;
-int failed = 0;
-
-void Check(bool condition, const std::string& what) {
-  if (condition) {
-    ++passed;
-  } else {
-    ++failed;
-    std::printf("FAILED: %s\n", what.c_str());
-  }
-}
-
-void CheckText(const std::string& actual, const std::string& expected, const std::string& what) {
-  Check(actual == expected, what + " (got \"" + actual + "\", expected \"" + expected + "\")");
-}
+using winecheck::Check;
+using winecheck::CheckText;
 
 // ---------------------------------------------------------------------------------------------
 // The plug-in and a minimal host
@@ -154,8 +142,7 @@ void CALLBACK DriverTick(HWND, UINT, UINT_PTR, DWORD) {
     ++driver.step;
     driver.idleTicks = 0;
   } else if (++driver.idleTicks > 100) {
-    std::printf("FAILED: step %d never completed; closing\n", driver.step);
-    ++failed;
+    winecheck::Fail("step " + std::to_string(driver.step) + " never completed; closing");
     driver.step = static_cast<int>(driver.steps.size());
     if (HWND box = FindOwnDialog(true)) PostMessageA(box, WM_COMMAND, IDOK, 0);
     if (HWND dialog = FindOwnDialog(false)) PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
@@ -241,8 +228,8 @@ bool SaveBitmap(HWND window, const std::string& path) {
 int main(int argc, char** argv) {
   Plugin plugin;
   if (!LoadPlugin("Pendant.dll", plugin)) {
-    std::printf("0 passed, 1 failed\n");
-    return 1;
+    winecheck::Fail("Pendant.dll loads");
+    return winecheck::Summary();
   }
   const std::string folder = ProgramFolder();
   const std::string profilePath = folder + "dialog_profile.xml";
@@ -430,6 +417,5 @@ int main(int argc, char** argv) {
   UnhookWindowsHookEx(cbt);
   plugin.StopPlug();
   DestroyWindow(driver.hostWindow);
-  std::printf("%d passed, %d failed\n", passed, failed);
-  return failed == 0 ? 0 : 1;
+  return winecheck::Summary();
 }

@@ -10,19 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "check.h"
 #include "host/host_blocks.h"
 #include "host/host_bridge.h"
 #include "platform/win32/host_string.h"
 
 namespace {
 
-int passed = 0;
-int failed = 0;
-
-void Check(bool ok, const char* what) {
-  ok ? ++passed : ++failed;
-  if (!ok) std::printf("FAIL: %s\n", what);
-}
+using winecheck::Check;
 
 struct Header;
 class Manager {
@@ -175,6 +170,5 @@ int main() {
   StatusAssignment();
   GuardPages();
   OlderLayout();
-  std::printf("%d passed, %d failed\n", passed, failed);
-  return failed == 0 ? 0 : 1;
+  return winecheck::Summary();
 }

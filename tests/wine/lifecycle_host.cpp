@@ -21,16 +21,16 @@
 #include <string>
 #include <vector>
 
+#include "check.h"
 #include "host/host_blocks.h"
-#include "link_check.h"
 #include "plug.h"
 #include "plugin_loader.h"
 #include "test_host.h"
 
 namespace {
 
-using linkcheck::Check;
-using linkcheck::CheckEqual;
+using winecheck::Check;
+using winecheck::CheckEqual;
 
 // ---- Overwriting freed memory ------------------------------------------------------------------
 
@@ -233,7 +233,7 @@ bool StartWithPendant(HWND parent) {
 }
 
 [[noreturn]] void ExitWithoutStop() {
-  const int code = linkcheck::Summary();
+  const int code = winecheck::Summary();
   std::fflush(stdout);
   ExitProcess(static_cast<UINT>(code));
 }
@@ -374,7 +374,7 @@ int RunCase(const std::string& mode) {
   if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                       &startup, &process)) {
     Check(false, "the case's process starts");
-    return linkcheck::Summary();
+    return winecheck::Summary();
   }
   const bool ended = WaitForSingleObject(process.hProcess, 100000) == WAIT_OBJECT_0;
   if (!ended) TerminateProcess(process.hProcess, 124);
@@ -386,7 +386,7 @@ int RunCase(const std::string& mode) {
   if (code != 0) std::printf("the case's process exited with code 0x%lx\n", code);
   CheckEqual(code, 0, "every check of the case passed and its process ended normally");
   Check(UnplugPendant(), "the virtual pendant can be unplugged after the case");
-  return linkcheck::Summary();
+  return winecheck::Summary();
 }
 
 }  // namespace
@@ -418,5 +418,5 @@ int main(int argc, char** argv) {
   } else {
     Reload();
   }
-  return linkcheck::Summary();
+  return winecheck::Summary();
 }

@@ -11,7 +11,8 @@ pendant_add_wine_test(link.product link_host product)
 pendant_add_wine_test(link.replug link_host replug)
 
 pendant_add_wine_program(link_bus_test ${CMAKE_CURRENT_LIST_DIR}/link_bus_test.cpp
-  ${CMAKE_SOURCE_DIR}/src/platform/win32/win32_device_bus.cpp)
+  ${CMAKE_SOURCE_DIR}/src/platform/win32/win32_device_bus.cpp
+  ${CMAKE_SOURCE_DIR}/src/platform/win32/win32_bus_window.cpp)
 target_link_libraries(link_bus_test PRIVATE setupapi hid)
 pendant_add_wine_test(link.bus link_bus_test)
 

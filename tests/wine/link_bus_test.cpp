@@ -18,7 +18,7 @@ extern "C" {
 #include <string>
 #include <vector>
 
-#include "link_check.h"
+#include "check.h"
 #include "platform/win32/module_instance.h"
 #include "platform/win32/win32_device_bus.h"
 
@@ -28,8 +28,8 @@ HINSTANCE ThisModuleInstance() {
 
 namespace {
 
-using linkcheck::Check;
-using linkcheck::CheckEqual;
+using winecheck::Check;
+using winecheck::CheckEqual;
 
 constexpr std::uint16_t kWineVendor = 0x845E;
 constexpr std::uint16_t kWineKeyboard = 0x0002;  // 14-byte input report, no output report
@@ -315,5 +315,5 @@ int main() {
   TestBadHandles(*bus);
   bus.reset();
   TestWindow();
-  return linkcheck::Summary();
+  return winecheck::Summary();
 }

@@ -28,21 +28,21 @@
 #include <string>
 #include <vector>
 
+#include "check.h"
 #include "host/host_blocks.h"
 #include "host_string_fixture.h"
-#include "link_check.h"
 #include "plug.h"
 #include "plugin_loader.h"
 #include "test_host.h"
 
 namespace {
 
-using linkcheck::Check;
-using linkcheck::CheckEqual;
-using linkcheck::CheckText;
 using testhost::HostBlocks;
 using testhost::Milliseconds;
 using testhost::Now;
+using winecheck::Check;
+using winecheck::CheckEqual;
+using winecheck::CheckText;
 
 // ---------------------------------------------------------------------------------------------
 // The recording host
@@ -858,7 +858,7 @@ void RunReplugTests() {
   Check(testhost::HandleCount() + 2 <= handles, "and closes its read and write handles");
   Check(TrailHas("Pendant: removal: ", secondPath, "; the pendant, released"),
         "the trail tells the removal");
-  if (linkcheck::failed != 0) PrintTrail();
+  if (winecheck::failed != 0) PrintTrail();
 
   s.plugin.StopPlug();
   DestroyWindow(s.parent);
@@ -924,5 +924,5 @@ int main(int argc, char** argv) {
     std::printf("usage: link_host hid | product | replug\n");
     return 2;
   }
-  return linkcheck::Summary();
+  return winecheck::Summary();
 }

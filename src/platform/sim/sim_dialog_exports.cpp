@@ -1,5 +1,5 @@
 // The Sim ABI's dialog script. No exception crosses this boundary.
-#include "host/exports.h"
+#include "module/exports.h"
 #include "pendant_sim.h"
 #include "platform/sim/sim_dialog.h"
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "host/exports.h"
+#include "module/exports.h"
 #include "pendant_sim.h"
 #include "platform/sim/sim_dialog.h"
 #include "platform/sim/sim_sinks.h"

@@ -4,22 +4,14 @@
 
 #include <string>
 
-#include "host/platform.h"
+#include "core/platform.h"
 #include "platform/sim/posix_profile_files.h"
 #include "platform/sim/sim_dialog.h"
 #include "platform/sim/sim_sinks.h"
 #include "platform/sim/virtual_bus.h"
+#include "text/ascii.h"
 
 namespace {
-
-// "/x/libpendant_sim.so" -> "libpendant_sim"; only the last extension goes.
-std::string BaseNameWithoutExtension(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  const auto dot = name.find_last_of('.');
-  if (dot != std::string::npos) name.erase(dot);
-  return name;
-}
 
 class SimPlatform final : public Platform {
  public:
@@ -30,10 +22,11 @@ class SimPlatform final : public Platform {
   std::string ModuleBaseName() override {
     // The object that holds this code: the shared library when a host loaded it.
     Dl_info info{};
-    if (dladdr(reinterpret_cast<const void*>(&BaseNameWithoutExtension), &info) == 0 ||
+    if (dladdr(reinterpret_cast<const void*>(&SimShowStatusText), &info) == 0 ||
         info.dli_fname == nullptr)
       return {};
-    return BaseNameWithoutExtension(info.dli_fname);
+    // "/x/libpendant_sim.so" -> "libpendant_sim"
+    return std::string(ascii::BaseNameWithoutExtension(info.dli_fname, "/"));
   }
 
   ProfileFiles& Files() override { return PosixProfileFilesInstance(); }

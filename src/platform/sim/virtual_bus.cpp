@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "text/ascii.h"
+
 namespace {
 
 struct VirtualDevice {
@@ -83,17 +85,6 @@ struct Hub {
 Hub& TheHub() {
   static Hub* hub = new Hub;
   return *hub;
-}
-
-bool SameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 ReadResult PopOldest(Hub& hub) {
@@ -215,7 +206,7 @@ class VirtualBus final : public DeviceBus {
     Hub& hub = TheHub();
     for (std::size_t i = 0; i < hub.devices.size(); ++i) {
       const VirtualDevice& d = hub.devices[i];
-      if (!SameText(d.path, path)) continue;
+      if (!ascii::EqualIgnoringCase(d.path, path)) continue;
       if (!d.present) return Fail(kErrorFileNotFound);
       if (d.openFails || (d.dataOpensFail && mode != OpenMode::Probe))
         return Fail(kErrorAccessDenied);

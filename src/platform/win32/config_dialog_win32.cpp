@@ -10,9 +10,9 @@
 #include <string>
 #include <utility>
 
-#include "host/exports.h"
-#include "host/module.h"
-#include "host/platform.h"
+#include "core/platform.h"
+#include "module/exports.h"
+#include "module/module.h"
 #include "platform/win32/dialog_resource.h"
 #include "platform/win32/module_instance.h"
 #include "platform/win32/module_name.h"

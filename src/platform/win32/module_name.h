@@ -4,10 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "text/ascii.h"
+
 inline std::string BaseNameWithoutExtension(std::string_view path) {
-  const std::size_t slash = path.find_last_of("\\/:");
-  std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
-  const std::size_t dot = name.rfind('.');
-  if (dot != std::string_view::npos) name = name.substr(0, dot);
-  return std::string(name);
+  return std::string(ascii::BaseNameWithoutExtension(path, "\\/:"));
 }

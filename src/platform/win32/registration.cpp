@@ -3,8 +3,8 @@
 #include <objbase.h>
 #include <windows.h>
 
-#include "host/exports.h"
-#include "host/module.h"
+#include "module/exports.h"
+#include "module/module.h"
 
 STDAPI DllRegisterServer() {
   return S_OK;

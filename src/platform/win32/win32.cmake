@@ -8,7 +8,7 @@ set(PENDANT_WIN32_SYSTEM_LIBS setupapi hid ws2_32 user32 gdi32 comctl32 ole32 ol
 # Builds one variant of the plug-in DLL. `target` names the CMake target and the file; further
 # arguments are compile definitions.
 function(pendant_add_plugin_dll target)
-  add_library(${target} SHARED ${CMAKE_SOURCE_DIR}/src/host/exports.cpp ${PENDANT_WIN32_SOURCES}
+  add_library(${target} SHARED ${CMAKE_SOURCE_DIR}/src/module/exports.cpp ${PENDANT_WIN32_SOURCES}
     ${PENDANT_WIN32_DEF})
   set_target_properties(${target} PROPERTIES OUTPUT_NAME ${target} PREFIX "")
   target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${PENDANT_WARNINGS}>

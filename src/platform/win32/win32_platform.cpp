@@ -4,9 +4,9 @@
 #include <cstring>
 #include <string>
 
-#include "host/exports.h"
-#include "host/platform.h"
+#include "core/platform.h"
 #include "link/device_bus.h"
+#include "module/exports.h"
 #include "platform/win32/config_dialog_win32.h"
 #include "platform/win32/host_string.h"
 #include "platform/win32/module_instance.h"

@@ -1,9 +1,8 @@
-#include "host/lifecycle.h"
+#include "module/lifecycle.h"
 
 #include <utility>
 
-#include "host/module.h"
-#include "link/shuttle_win.h"
+#include "module/module.h"
 #include "settings/pendant_settings_io.h"
 #include "settings/profile_store.h"
 
@@ -29,8 +28,7 @@ bool MakeWindow(Module& module, void* hostState, void* hostConfig, void* hostMot
   module.host.hostParentWindow = hostParentWindow;
   // A second InitControl replaces the window; the old one closes its handles first.
   EndWindow(module, framesMayBeRunning);
-  module.shuttleWin =
-      std::make_unique<ShuttleWin>(module, module.platform.CreateDeviceBus(hostParentWindow));
+  module.shuttleWin = MakeShuttleWin(module, module.platform.CreateDeviceBus(hostParentWindow));
   return module.shuttleWin->HasWindow();
 }
 
@@ -69,16 +67,24 @@ void RunDeferred(Module& module) {
 
 }  // namespace
 
-ModuleCall::ModuleCall(Module& module) noexcept : module_(module), nested_(module.callDepth > 0) {
-  ++module_.callDepth;
+bool Module::EnterCall() {
+  const bool nested = callDepth > 0;
+  ++callDepth;
   // No frame of a retired window can be running now.
-  if (!nested_) module_.retired.clear();
+  if (!nested) retired.clear();
+  return nested;
 }
 
-ModuleCall::~ModuleCall() {
+void Module::LeaveCall(bool nested) {
   // The depth stays raised meanwhile, so nothing the deferred work causes counts as outermost.
-  if (!nested_) RunDeferred(module_);
-  --module_.callDepth;
+  if (!nested) RunDeferred(*this);
+  --callDepth;
+}
+
+ModuleCall::ModuleCall(Module& module) noexcept : module_(module), nested_(module.EnterCall()) {}
+
+ModuleCall::~ModuleCall() {
+  module_.LeaveCall(nested_);
 }
 
 bool InitControlCall(Module& module, const ModuleCall& call, void* hostState, void* hostConfig,

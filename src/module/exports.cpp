@@ -1,14 +1,15 @@
 // The host entry points. No exception crosses this boundary: every export catches everything.
-#include "host/exports.h"
+#include "module/exports.h"
 
 #include <cstdint>
 #include <memory>
 
-#include "host/lifecycle.h"
-#include "host/module.h"
 #include "host/version.h"
 #include "link/pendant_view.h"
 #include "link/shuttle_win.h"
+#include "module/lifecycle.h"
+#include "module/module.h"
+#include "module/show_config_dialog.h"
 #include "settings/config_dialog.h"
 #include "settings/profile_store.h"
 
@@ -94,7 +95,7 @@ PENDANT_EXPORT void Config() {
   Guarded([] {
     Module& module = TheModule();
     ModuleCall call(module);
-    if (call.Nested()) return;  // see host/lifecycle.h
+    if (call.Nested()) return;  // see module/lifecycle.h
     ProfileStore store(module.profilePath, module.platform.Files());
     // Looked up at each refresh: the window may go while the dialog is open.
     ShowConfigDialog(module, store,

@@ -1,6 +1,8 @@
-#include "input/lists.h"
+#include "settings/lists.h"
 
 #include <cstdint>
+
+#include "text/ascii.h"
 
 // Entry 52 ends in three tabs and seven blanks where its neighbours pad with blanks only.
 const std::array<const char*, kButtonActionCount> kButtonActionList = {
@@ -89,11 +91,8 @@ const std::array<const char*, kVelocityDivisorCount> kVelocityDivisorList = {
 const std::array<const char*, kSlowDownCount> kSlowDownList = {"2,2", "3,3", "4,4"};
 
 std::int32_t LeadingNumber(const char* text) {
-  if (text == nullptr) return 0;
-  std::int64_t value = 0;
-  for (const char* p = text; *p >= '0' && *p <= '9'; ++p) {
-    value = value * 10 + (*p - '0');
-    if (value > INT32_MAX) return INT32_MAX;
-  }
-  return static_cast<std::int32_t>(value);
+  // The entries start with their number; no white space or sign is looked for.
+  if (text == nullptr || !ascii::IsDigit(*text)) return 0;
+  const ascii::LeadingInteger n = ascii::ParseLeadingInteger(text);
+  return n.magnitude > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(n.magnitude);
 }

@@ -1,0 +1,61 @@
+// What the behaviours and the link work on: the host, the settings, the tick counters, the wheel
+// mode and the platform's services. The module (module/module.h) is this and what ties the
+// layers together; logic receives it explicitly, so a test builds a fresh one per case.
+#pragma once
+
+#include <cstdint>
+
+#include "core/ticks.h"
+#include "host/host_bridge.h"
+#include "settings/pendant_settings.h"
+
+class Platform;
+
+// Brackets each message of the window: the module counts its frames on the stack and, when the
+// outermost one ends, does the lifecycle work asked for inside it (module/lifecycle.h).
+class CallScope {
+ public:
+  // Returns whether the call was made from inside one of the module's own frames.
+  virtual bool EnterCall() = 0;
+  virtual void LeaveCall(bool nested) = 0;
+
+ protected:
+  ~CallScope() = default;
+};
+
+struct Core {
+  explicit Core(Platform& platformServices) : platform(platformServices) {}
+  Core(const Core&) = delete;
+  Core& operator=(const Core&) = delete;
+
+  Platform& platform;
+  HostBridge host;
+  PendantSettings settings;
+  TickCounters ticks;
+  // Wheel mode 1..6; survives reconnection and a new window.
+  std::int32_t wheelMode = 1;
+  // Set by the module; without one a window's message is just handled.
+  CallScope* calls = nullptr;
+
+ protected:
+  ~Core() = default;
+};
+
+// One frame of the module on the stack, for a message of the window.
+class CoreCall {
+ public:
+  explicit CoreCall(Core& core) noexcept
+      : calls_(core.calls), nested_(calls_ != nullptr && calls_->EnterCall()) {}
+  ~CoreCall() {
+    if (calls_ != nullptr) calls_->LeaveCall(nested_);
+  }
+  CoreCall(const CoreCall&) = delete;
+  CoreCall& operator=(const CoreCall&) = delete;
+
+ private:
+  CallScope* calls_;
+  bool nested_;
+};
+
+// Replaces the host's status message text.
+void ShowStatus(Core& core, const char* text);

@@ -1,0 +1,20 @@
+// What the wheel does, chosen by the wheel mode and EN. The numbers are the ones the diagnostics
+// and the tests know the functions by.
+#pragma once
+
+#include <cstdint>
+
+enum class WheelFunction : std::int32_t {
+  BeforeFirstPoll = 1,  // no function chosen yet; nothing runs
+  VelocityJog = 2,
+  CModeJog = 3,
+  SlowJogRateKnob = 4,
+  FeedOverrideKnob = 5,
+  SpindleOverrideKnob = 6,
+  StepJog = 10,
+  StepSizePresets = 12,
+  SlowRateStepJog = 13,
+  SlowJogRatePresets = 14,
+  FeedPresets = 15,
+  SpindlePresets = 16,
+};

@@ -1,0 +1,13 @@
+#include "module/module.h"
+
+#include <utility>
+
+Module::Module(Platform& platformServices) : Core(platformServices) {
+  calls = this;
+}
+
+Module::~Module() = default;
+
+std::unique_ptr<ShuttleWin> MakeShuttleWin(Module& module, std::unique_ptr<DeviceBus> bus) {
+  return std::make_unique<ShuttleWin>(module, module.latches, std::move(bus));
+}

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Fails on an include that points up: a folder of src/ may include itself and the folders below
+# it, never one above. Bottom first:
+#   text      ASCII helpers
+#   host      the host boundary: callbacks, data blocks, host codes, version
+#   settings  profile store, settings and their key table, list texts, the dialog model
+#   core      what the behaviours work on (host, settings, ticks, platform services)
+#   input     report layout and the input chain's behaviours
+#   jog       the wheel and its functions
+#   link      ShuttleWin: discovery, hot-plug, the poll
+#   module    the module object, its lifecycle and the exports
+#   platform  Win32 and the simulation
+set -euo pipefail
+cd "$(dirname "$0")/.."
+layers=(text host settings core input jog link module platform)
+declare -A rank
+for i in "${!layers[@]}"; do rank[${layers[$i]}]=$i; done
+
+bad=0
+while IFS= read -r file; do
+  folder=${file#src/}
+  folder=${folder%%/*}
+  [ -n "${rank[$folder]+x}" ] || { echo "layers: $file is in no known layer" >&2; bad=1; continue; }
+  while IFS= read -r target; do
+    [ -n "${rank[$target]+x}" ] || continue
+    if [ "${rank[$target]}" -gt "${rank[$folder]}" ]; then
+      echo "layers: $file includes $target/, which sits above $folder/" >&2
+      bad=1
+    fi
+  done < <(sed -nE 's|^[[:space:]]*#[[:space:]]*include[[:space:]]+"([a-z_0-9]+)/.*|\1|p' "$file")
+done < <(find src -type f \( -name '*.h' -o -name '*.cpp' \) | sort)
+[ "$bad" -eq 0 ] && echo "layers: every include points down"
+exit "$bad"
