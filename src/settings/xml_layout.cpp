@@ -178,7 +178,7 @@ class LayoutScanner {
     if (pos + 5 >= b_.size()) return false;
     const auto lower = [this](std::size_t at) { return static_cast<char>(b_[at] | 0x20); };
     return lower(pos + 2) == 'x' && lower(pos + 3) == 'm' && lower(pos + 4) == 'l' &&
-           (IsSpace(b_[pos + 5]) || b_[pos + 5] == '?');
+           (ascii::IsSpace(b_[pos + 5]) || b_[pos + 5] == '?');
   }
 
   // After the "?>" that ends a declaration whose quoted values are skipped whole.
