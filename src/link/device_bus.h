@@ -1,6 +1,7 @@
 // The small device-bus interface that the pendant link is written over: HID interface enumeration,
-// opening, attributes, one overlapped read at a time with a bounded wait, writes, device-change
-// notifications and the poll timer of the hidden window. Win32 and the simulation implement it.
+// opening, attributes, reads of input reports with a bounded wait (the bus keeps the one read that
+// may be outstanding), writes, device-change notifications and the poll timer of the hidden
+// window. Win32 and the simulation implement it.
 #pragma once
 
 #include <cstdint>
@@ -64,6 +65,7 @@ class DeviceBus {
   // kInvalidDeviceHandle when the path cannot be opened.
   virtual DeviceHandle Open(const std::string& path, OpenMode mode) = 0;
   virtual bool GetAttributes(DeviceHandle handle, HidAttributes& attributes) = 0;
+  // Cancels a read outstanding on the handle, waits until the system is done with it, and closes.
   virtual void Close(DeviceHandle handle) = 0;
 
   // The system keeps a queue of input reports for each read handle and drops the oldest when it
@@ -71,19 +73,18 @@ class DeviceBus {
   // the queue's length for an OverlappedRead handle; where the platform cannot, it does nothing.
   virtual void SetInputBufferCount(DeviceHandle /*handle*/, std::uint32_t /*reports*/) {}
 
-  // At most one read per handle is outstanding. The buffer must stay valid until the read is
-  // Done, Failed or cancelled. The link never starts a read while one is Pending: it waits on the
-  // pending one again (WaitRead). StartRead may return Done at once when a report is queued;
-  // where the system hands reports over asynchronously it returns Pending and the read completes
-  // shortly after. `transferred` counts the bytes of a Done read; the link uses a read only when
-  // it brought the full report size. The timeout counts microseconds; 0 only checks.
-  virtual IoStatus StartRead(DeviceHandle handle, std::uint8_t* buffer, std::uint32_t size,
-                             std::uint32_t& transferred) = 0;
-  virtual IoStatus WaitRead(DeviceHandle handle, std::uint32_t timeoutUs,
-                            std::uint32_t& transferred) = 0;
-  // Cancels an outstanding read and waits until the system no longer writes into its buffer.
-  // The link calls it before closing a handle whose read is pending; a no-op when none is.
-  virtual void CancelRead(DeviceHandle handle) = 0;
+  // Takes the oldest input report the system holds for an OverlappedRead handle. The bus keeps at
+  // most one read outstanding, into storage of its own: a call starts one when none is, and then
+  // waits at most `timeoutUs` microseconds for it (0 only checks). Done: the report's first
+  // `transferred` bytes (at most `size`) are in `buffer`, and `handedOverAtOnce` tells whether the
+  // system handed it over within the read's start (Windows does when a report is queued; Wine,
+  // where the class driver runs in another process, mostly completes reads a little later).
+  // Pending: nothing arrived in time; the read stays outstanding for the next call. Failed:
+  // nothing valid arrived and no read is outstanding any more.
+  virtual IoStatus ReadReport(DeviceHandle handle, std::uint8_t* buffer, std::uint32_t size,
+                              std::uint32_t timeoutUs, std::uint32_t& transferred,
+                              bool& handedOverAtOnce) = 0;
+  virtual bool ReadOutstanding(DeviceHandle handle) const = 0;
 
   virtual bool Write(DeviceHandle handle, const std::uint8_t* data, std::uint32_t size) = 0;
 
@@ -104,7 +105,7 @@ class DeviceBus {
   // A monotonic clock for the poll's time budget; a bus without one returns 0 throughout, and
   // the poll is then bounded by its report count alone.
   virtual std::uint64_t NowMicroseconds() { return 0; }
-  // The system's error code of the last failed Open, StartRead or WaitRead, for the diagnostic
+  // The system's error code of the last failed Open or ReadReport, for the diagnostic
   // trail; 0 when the bus cannot tell.
   virtual std::uint32_t LastError() const { return 0; }
 };

@@ -54,9 +54,6 @@ void ShuttleWin::CloseHandle(DeviceHandle& handle) {
 }
 
 void ShuttleWin::CloseLink() {
-  // The system may still write into ioBuffer_ until a pending read is cancelled and finished.
-  if (readPending_ && readHandle_ != kInvalidDeviceHandle) bus_->CancelRead(readHandle_);
-  readPending_ = false;
   CloseHandle(readHandle_);
   CloseHandle(writeHandle_);
 }
@@ -167,35 +164,26 @@ std::uint32_t ShuttleWin::TakeReports() {
   std::uint32_t taken = 0;
   bool handedOverAtOnce = false;
   for (std::uint32_t reads = 0; reads < kMaxReportsPerPoll; ++reads) {
-    std::uint32_t transferred = 0;
-    IoStatus status = IoStatus::Pending;
-    bool startedNow = false;
     const std::uint64_t readStart = bus_->NowMicroseconds();
-    // One read at a time: a read left pending is waited on again, never re-issued over the same
-    // buffer.
-    if (!readPending_) {
-      status = bus_->StartRead(readHandle_, ioBuffer_, kInputReportSize, transferred);
-      readPending_ = status == IoStatus::Pending;
-      startedNow = true;
-      if (status == IoStatus::Done) handedOverAtOnce = true;
+    std::uint32_t timeoutUs = 0;
+    if (!bus_->ReadOutstanding(readHandle_) && !handedOverAtOnce) {
+      const std::uint64_t elapsed = readStart - start;
+      const std::uint64_t left = elapsed < kBudgetUs ? kBudgetUs - elapsed : 0;
+      timeoutUs = static_cast<std::uint32_t>(std::min<std::uint64_t>(left, handOverWaitUs_));
     }
-    if (readPending_) {
-      std::uint32_t timeoutUs = 0;
-      if (startedNow && !handedOverAtOnce) {
-        const std::uint64_t elapsed = readStart - start;
-        const std::uint64_t left = elapsed < kBudgetUs ? kBudgetUs - elapsed : 0;
-        timeoutUs = static_cast<std::uint32_t>(std::min<std::uint64_t>(left, handOverWaitUs_));
-      }
-      status = bus_->WaitRead(readHandle_, timeoutUs, transferred);
-      readPending_ = status == IoStatus::Pending;
-      if (timeoutUs != 0 && status == IoStatus::Done) {
-        // The longest recent hand-over, forgotten slowly: one late hand-over (a busy system)
-        // widens the wait for a while, a run of quick ones narrows it again.
-        const auto tookUs = static_cast<std::uint32_t>(
-            std::min<std::uint64_t>(bus_->NowMicroseconds() - readStart, kHandOverWaitMaxUs));
-        handOverSeenUs_ = std::max(tookUs, handOverSeenUs_ - handOverSeenUs_ / 16);
-        handOverWaitUs_ = std::clamp(2 * handOverSeenUs_, kHandOverWaitMinUs, kHandOverWaitMaxUs);
-      }
+    std::uint32_t transferred = 0;
+    bool atOnce = false;
+    const IoStatus status = bus_->ReadReport(readHandle_, takenReports_[taken], kInputReportSize,
+                                             timeoutUs, transferred, atOnce);
+    if (atOnce) {
+      handedOverAtOnce = true;
+    } else if (timeoutUs != 0 && status == IoStatus::Done) {
+      // The longest recent hand-over, forgotten slowly: one late hand-over (a busy system)
+      // widens the wait for a while, a run of quick ones narrows it again.
+      const auto tookUs = static_cast<std::uint32_t>(
+          std::min<std::uint64_t>(bus_->NowMicroseconds() - readStart, kHandOverWaitMaxUs));
+      handOverSeenUs_ = std::max(tookUs, handOverSeenUs_ - handOverSeenUs_ / 16);
+      handOverWaitUs_ = std::clamp(2 * handOverSeenUs_, kHandOverWaitMinUs, kHandOverWaitMaxUs);
     }
     if (status == IoStatus::Failed && !readErrorReported_) {
       // Once per run of failures: a dead handle fails at every poll.
@@ -204,11 +192,8 @@ std::uint32_t ShuttleWin::TakeReports() {
     }
     if (status != IoStatus::Done) break;  // nothing more now; a failed read is retried next poll
     readErrorReported_ = false;
-    // Only a complete report counts; a short one is dropped and the next one read.
-    if (transferred == kInputReportSize) {
-      std::memcpy(takenReports_[taken], ioBuffer_, kInputReportSize);
-      ++taken;
-    }
+    // Only a complete report counts; a short one is dropped and the next one read over it.
+    if (transferred == kInputReportSize) ++taken;
   }
   return taken;
 }

@@ -106,7 +106,6 @@ class ShuttleWin final : public BusListener {
   DeviceHandle writeHandle_ = kInvalidDeviceHandle;
   bool connected_ = false;
   bool notificationsRegistered_ = false;
-  bool readPending_ = false;
   // After a reopen nothing is decoded until a fresh report arrives: the report from before an
   // unplug may hold a turning wheel, which must not keep driving the machine.
   bool awaitingReport_ = false;
@@ -117,7 +116,6 @@ class ShuttleWin final : public BusListener {
   // How long the system takes to hand a queued report over to a read started after it.
   std::uint32_t handOverSeenUs_ = kHandOverWaitMaxUs / 2;
   std::uint32_t handOverWaitUs_ = kHandOverWaitMaxUs;
-  std::uint8_t ioBuffer_[kInputReportSize] = {};  // the system reads into this one
   std::uint8_t takenReports_[kMaxReportsPerPoll][kInputReportSize] =
       {};  // this poll's, oldest first
   std::uint8_t decodedReport_[kInputReportSize] = {};

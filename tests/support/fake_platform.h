@@ -40,13 +40,11 @@ class NullBus final : public DeviceBus {
   DeviceHandle Open(const std::string&, OpenMode) override { return kInvalidDeviceHandle; }
   bool GetAttributes(DeviceHandle, HidAttributes&) override { return false; }
   void Close(DeviceHandle) override {}
-  IoStatus StartRead(DeviceHandle, std::uint8_t*, std::uint32_t, std::uint32_t&) override {
+  IoStatus ReadReport(DeviceHandle, std::uint8_t*, std::uint32_t, std::uint32_t, std::uint32_t&,
+                      bool&) override {
     return IoStatus::Failed;
   }
-  IoStatus WaitRead(DeviceHandle, std::uint32_t, std::uint32_t&) override {
-    return IoStatus::Failed;
-  }
-  void CancelRead(DeviceHandle) override {}
+  bool ReadOutstanding(DeviceHandle) const override { return false; }
   bool Write(DeviceHandle, const std::uint8_t*, std::uint32_t) override { return false; }
   bool RegisterNotifications() override { return true; }
   void UnregisterNotifications() override {}

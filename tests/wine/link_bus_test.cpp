@@ -117,13 +117,19 @@ void TestReads(DeviceBus& bus, const std::string& keyboard) {
         "the read handle keeps 16 input reports");
   std::uint8_t buffer[8] = {0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA};
   std::uint32_t transferred = 99;
-  CheckEqual(static_cast<int>(bus.StartRead(handle, buffer, sizeof buffer, transferred)),
-             static_cast<int>(IoStatus::Pending), "an 8-byte read of a longer report is pending");
+  bool atOnce = true;
+  const auto read = [&](DeviceHandle h, std::uint32_t timeoutUs) {
+    return static_cast<int>(
+        bus.ReadReport(h, buffer, sizeof buffer, timeoutUs, transferred, atOnce));
+  };
+  CheckEqual(read(handle, 0), static_cast<int>(IoStatus::Pending),
+             "an 8-byte read of a longer report is pending");
+  Check(bus.ReadOutstanding(handle) && !atOnce, "the read stays outstanding");
 
   ULONGLONG start = GetTickCount64();
   const std::uint64_t startUs = bus.NowMicroseconds();
-  CheckEqual(static_cast<int>(bus.WaitRead(handle, 5000, transferred)),
-             static_cast<int>(IoStatus::Pending), "an idle device's read stays pending");
+  CheckEqual(read(handle, 5000), static_cast<int>(IoStatus::Pending),
+             "an idle device's read stays pending");
   const double waited = ElapsedMs(start);
   const std::uint64_t waitedUs = bus.NowMicroseconds() - startUs;
   std::printf("5 ms wait took %.0f ms, %llu us by the bus's clock\n", waited,
@@ -131,33 +137,30 @@ void TestReads(DeviceBus& bus, const std::string& keyboard) {
   Check(waitedUs >= 4000 && waitedUs < 100000, "the bus's clock counts microseconds");
   // A wait below a millisecond, which the system's waits cannot express, lasts about as long.
   const std::uint64_t shortStartUs = bus.NowMicroseconds();
-  CheckEqual(static_cast<int>(bus.WaitRead(handle, 300, transferred)),
-             static_cast<int>(IoStatus::Pending), "a short wait on an idle device's read");
+  CheckEqual(read(handle, 300), static_cast<int>(IoStatus::Pending),
+             "a short wait on an idle device's read");
   const std::uint64_t shortUs = bus.NowMicroseconds() - shortStartUs;
   std::printf("0.3 ms wait took %llu us\n", static_cast<unsigned long long>(shortUs));
   Check(shortUs >= 300 && shortUs < 50000,
         "a wait below a millisecond is neither skipped nor long");
-  CheckEqual(static_cast<int>(bus.WaitRead(handle, 0, transferred)),
-             static_cast<int>(IoStatus::Pending), "a check of an idle device's read stays pending");
+  CheckEqual(read(handle, 0), static_cast<int>(IoStatus::Pending),
+             "a check of an idle device's read stays pending");
   Check(waited < 100.0, "the wait for a report is bounded");
   Check(buffer[0] == 0xAA && buffer[7] == 0xAA, "a pending read leaves the caller's buffer alone");
 
   const DeviceHandle other = bus.Open(keyboard, OpenMode::OverlappedRead);
-  CheckEqual(static_cast<int>(bus.WaitRead(other, 0, transferred)),
-             static_cast<int>(IoStatus::Failed), "no read is outstanding on another handle");
+  Check(!bus.ReadOutstanding(other), "no read is outstanding on another handle");
   bus.Close(other);
+  Check(bus.ReadOutstanding(handle), "closing another handle leaves the read alone");
 
   start = GetTickCount64();
-  bus.CancelRead(handle);
-  Check(ElapsedMs(start) < 1000.0, "cancelling a pending read returns");
-  CheckEqual(static_cast<int>(bus.WaitRead(handle, 0, transferred)),
-             static_cast<int>(IoStatus::Failed), "a cancelled read is gone");
-
-  CheckEqual(static_cast<int>(bus.StartRead(handle, buffer, sizeof buffer, transferred)),
-             static_cast<int>(IoStatus::Pending), "a new read starts after a cancel");
-  start = GetTickCount64();
-  bus.Close(handle);  // with the read outstanding
+  bus.Close(handle);  // with the read outstanding: cancelled first
   Check(ElapsedMs(start) < 1000.0, "closing a handle with a read outstanding returns");
+  Check(!bus.ReadOutstanding(handle), "the read went with its handle");
+  const DeviceHandle again = bus.Open(keyboard, OpenMode::OverlappedRead);
+  CheckEqual(read(again, 0), static_cast<int>(IoStatus::Pending),
+             "a new read starts after a cancel");
+  bus.Close(again);
 }
 
 void TestBadHandles(DeviceBus& bus) {
@@ -173,12 +176,12 @@ void TestBadHandles(DeviceBus& bus) {
        {Case{"invalid handle", kInvalidDeviceHandle}, Case{"stray handle", stray}}) {
     const std::string what = c.what;
     Check(!bus.GetAttributes(c.handle, attributes), (what + ": no attributes").c_str());
-    Check(bus.StartRead(c.handle, buffer, sizeof buffer, transferred) == IoStatus::Failed,
+    bool atOnce = false;
+    Check(bus.ReadReport(c.handle, buffer, sizeof buffer, 5000, transferred, atOnce) ==
+              IoStatus::Failed,
           (what + ": no read").c_str());
-    Check(bus.WaitRead(c.handle, 5000, transferred) == IoStatus::Failed,
-          (what + ": nothing to wait for").c_str());
+    Check(!bus.ReadOutstanding(c.handle), (what + ": nothing outstanding").c_str());
     Check(!bus.Write(c.handle, buffer, 5), (what + ": no write").c_str());
-    bus.CancelRead(c.handle);
     bus.Close(c.handle);
   }
   CheckEqual(bus.Open("", OpenMode::Probe), kInvalidDeviceHandle, "an empty path does not open");

@@ -31,8 +31,6 @@ struct OpenHandle {
   int device = -1;
   OpenMode mode = OpenMode::Probe;
   bool readPending = false;
-  std::uint8_t* pendingBuffer = nullptr;
-  std::uint32_t pendingSize = 0;
   std::uint64_t startedUs = 0;
   // The report the pending read has been given; it completes at completesAtUs.
   bool assigned = false;
@@ -106,14 +104,14 @@ bool Completed(const Hub& hub, const OpenHandle& h) {
   return h.readPending && h.assigned && h.completesAtUs <= hub.nowUs;
 }
 
-IoStatus Finish(OpenHandle& h, std::uint32_t& transferred) {
+IoStatus Finish(OpenHandle& h, std::uint8_t* buffer, std::uint32_t size,
+                std::uint32_t& transferred) {
   const ReadResult& r = h.assignedReport;
   h.readPending = false;
   h.assigned = false;
   if (r.error) return IoStatus::Failed;
-  transferred = std::min(r.size, h.pendingSize);
-  std::memcpy(h.pendingBuffer, r.bytes, transferred);
-  h.pendingBuffer = nullptr;
+  transferred = std::min(r.size, size);
+  std::memcpy(buffer, r.bytes, transferred);
   return IoStatus::Done;
 }
 
@@ -235,7 +233,7 @@ class VirtualBus final : public DeviceBus {
     Hub& hub = TheHub();
     auto it = hub.handles.find(handle);
     if (it == hub.handles.end()) return;
-    if (it->second.readPending) ++hub.stats.closedWithReadPending;
+    if (it->second.readPending) ++hub.stats.cancels;
     hub.handles.erase(it);
   }
 
@@ -251,33 +249,32 @@ class VirtualBus final : public DeviceBus {
     }
   }
 
-  IoStatus StartRead(DeviceHandle handle, std::uint8_t* buffer, std::uint32_t size,
-                     std::uint32_t& transferred) override {
-    Hub& hub = TheHub();
-    transferred = 0;
-    OpenHandle* h = ReadableHandle(handle);
-    if (h == nullptr || buffer == nullptr) return ReadFailed(kErrorDeviceNotConnected);
-    if (h->readPending) {
-      ++hub.stats.readsReissuedWhilePending;
-      return IoStatus::Failed;
-    }
-    ++hub.stats.readsStarted;
-    h->readPending = true;
-    h->pendingBuffer = buffer;
-    h->pendingSize = size;
-    h->startedUs = hub.nowUs;
-    h->assigned = false;
-    Assign(hub, *h);
-    return Completed(hub, *h) ? Noted(Finish(*h, transferred)) : IoStatus::Pending;
+  bool ReadOutstanding(DeviceHandle handle) const override {
+    const Hub& hub = TheHub();
+    const auto it = hub.handles.find(handle);
+    return it != hub.handles.end() && it->second.readPending;
   }
 
-  IoStatus WaitRead(DeviceHandle handle, std::uint32_t timeoutUs,
-                    std::uint32_t& transferred) override {
+  IoStatus ReadReport(DeviceHandle handle, std::uint8_t* buffer, std::uint32_t size,
+                      std::uint32_t timeoutUs, std::uint32_t& transferred,
+                      bool& handedOverAtOnce) override {
     Hub& hub = TheHub();
     transferred = 0;
-    ++hub.stats.waits;
+    handedOverAtOnce = false;
     OpenHandle* h = ReadableHandle(handle);
-    if (h == nullptr || !h->readPending) return ReadFailed(kErrorDeviceNotConnected);
+    if (h == nullptr || buffer == nullptr) return ReadFailed(kErrorDeviceNotConnected);
+    if (!h->readPending) {
+      ++hub.stats.readsStarted;
+      h->readPending = true;
+      h->startedUs = hub.nowUs;
+      h->assigned = false;
+      Assign(hub, *h);
+      if (Completed(hub, *h)) {
+        handedOverAtOnce = true;
+        return Noted(Finish(*h, buffer, size, transferred));
+      }
+    }
+    ++hub.stats.waits;
     const std::uint64_t before = hub.nowUs;
     Assign(hub, *h);
     if (!Completed(hub, *h)) {
@@ -293,20 +290,10 @@ class VirtualBus final : public DeviceBus {
       if (!Completed(hub, *h)) AdvanceTo(deadline);
     }
     hub.stats.waitedUs += hub.nowUs - before;
-    if (Completed(hub, *h)) return Noted(Finish(*h, transferred));
+    if (Completed(hub, *h)) return Noted(Finish(*h, buffer, size, transferred));
     if (timeoutUs > 0) ++hub.stats.timedOutWaits;  // a check is no wait
     hub.stats.timedOutUs += timeoutUs;
     return IoStatus::Pending;
-  }
-
-  void CancelRead(DeviceHandle handle) override {
-    Hub& hub = TheHub();
-    auto it = hub.handles.find(handle);
-    if (it == hub.handles.end() || !it->second.readPending) return;
-    ++hub.stats.cancels;
-    it->second.readPending = false;
-    it->second.assigned = false;
-    it->second.pendingBuffer = nullptr;
   }
 
   bool Write(DeviceHandle handle, const std::uint8_t* data, std::uint32_t size) override {

@@ -48,7 +48,7 @@ void VirtualBusAdvanceTime(std::uint64_t us);
 void VirtualBusSetInputState(const std::uint8_t report[8]);
 void VirtualBusSetStreamPeriod(std::uint32_t periodUs);
 // Time from a report meeting a read until the read completes. 0: a read started with a report
-// queued is Done within StartRead; otherwise it is Pending that long.
+// queued is handed over within the read's start; otherwise the read is Pending that long.
 void VirtualBusSetCompletionDelay(std::uint32_t us);
 int VirtualBusOutputReportCount();
 // Copies the last written output report (5 bytes); returns 0 and leaves `report` alone when none
@@ -68,15 +68,13 @@ void VirtualBusTestFailDataOpens(int index, bool fail);
 void VirtualBusTestHoldReads(bool hold);
 struct VirtualBusStats {
   int readsStarted = 0;
-  int readsReissuedWhilePending = 0;  // StartRead on a handle whose read is outstanding
   int waits = 0;
   std::uint64_t timedOutUs = 0;  // sum of the timeouts of waits that timed out
   int timedOutWaits = 0;
   std::uint64_t waitedUs = 0;          // virtual time spent inside waits
   int reportsDropped = 0;              // by a full input queue
   std::uint32_t inputBufferCount = 0;  // last count a read handle asked for
-  int cancels = 0;
-  int closedWithReadPending = 0;
+  int cancels = 0;                     // reads still outstanding when their handle closed
   int registrations = 0;
   int unregistrations = 0;
   bool timerRunning = false;

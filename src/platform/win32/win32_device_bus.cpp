@@ -137,11 +137,12 @@ class Win32DeviceBus final : public DeviceBus {
   void Close(DeviceHandle handle) override;
 
   void SetInputBufferCount(DeviceHandle handle, std::uint32_t reports) override;
-  IoStatus StartRead(DeviceHandle handle, std::uint8_t* buffer, std::uint32_t size,
-                     std::uint32_t& transferred) override;
-  IoStatus WaitRead(DeviceHandle handle, std::uint32_t timeoutUs,
-                    std::uint32_t& transferred) override;
-  void CancelRead(DeviceHandle handle) override;
+  IoStatus ReadReport(DeviceHandle handle, std::uint8_t* buffer, std::uint32_t size,
+                      std::uint32_t timeoutUs, std::uint32_t& transferred,
+                      bool& handedOverAtOnce) override;
+  bool ReadOutstanding(DeviceHandle handle) const override {
+    return readPending_ && readingHandle_ == ToHandle(handle);
+  }
 
   bool Write(DeviceHandle handle, const std::uint8_t* data, std::uint32_t size) override;
 
@@ -167,9 +168,16 @@ class Win32DeviceBus final : public DeviceBus {
   };
 
   const OpenDevice* Find(HANDLE handle) const;
+  // Starts the read on `device`: Done when the system handed a report over at once.
+  IoStatus StartRead(HANDLE native, const OpenDevice& device, std::uint8_t* buffer,
+                     std::uint32_t size, std::uint32_t& transferred);
+  IoStatus WaitRead(HANDLE native, std::uint32_t timeoutUs, std::uint8_t* buffer,
+                    std::uint32_t size, std::uint32_t& transferred);
   void AbandonRead();
-  void FinishRead(DWORD count, std::uint32_t& transferred);
-  // No read outstanding any more: forgets its handle and the caller's buffer.
+  // The read is done: its first bytes, up to `size`, go to `buffer`.
+  void FinishRead(DWORD count, std::uint8_t* buffer, std::uint32_t size,
+                  std::uint32_t& transferred);
+  // No read outstanding any more.
   void ClearRead();
 
   std::unique_ptr<InterfaceEnumerator> enumerator_;
@@ -184,8 +192,6 @@ class Win32DeviceBus final : public DeviceBus {
   OVERLAPPED readOverlapped_{};
   HANDLE readingHandle_ = INVALID_HANDLE_VALUE;
   bool readPending_ = false;
-  std::uint8_t* readTarget_ = nullptr;
-  std::uint32_t readTargetSize_ = 0;
   std::vector<std::uint8_t> readStorage_;
   // Output reports are padded with zeros to the device's output report length.
   std::vector<std::uint8_t> writeStorage_;
@@ -291,13 +297,13 @@ void Win32DeviceBus::AbandonRead() {
 void Win32DeviceBus::ClearRead() {
   readPending_ = false;
   readingHandle_ = INVALID_HANDLE_VALUE;
-  readTarget_ = nullptr;
-  readTargetSize_ = 0;
 }
 
-void Win32DeviceBus::FinishRead(DWORD count, std::uint32_t& transferred) {
-  const std::uint32_t copied = std::min<std::uint32_t>(count, readTargetSize_);
-  if (copied > 0) std::memcpy(readTarget_, readStorage_.data(), copied);
+void Win32DeviceBus::FinishRead(DWORD count, std::uint8_t* buffer, std::uint32_t size,
+                                std::uint32_t& transferred) {
+  const auto copied =
+      static_cast<std::uint32_t>(std::min<std::size_t>({count, size, readStorage_.size()}));
+  if (copied > 0) std::memcpy(buffer, readStorage_.data(), copied);
   transferred = copied;
   ClearRead();
 }
@@ -308,31 +314,43 @@ void Win32DeviceBus::SetInputBufferCount(DeviceHandle handle, std::uint32_t repo
   if (device != nullptr) HidD_SetNumInputBuffers(device->handle.get(), reports);
 }
 
-IoStatus Win32DeviceBus::StartRead(DeviceHandle handle, std::uint8_t* buffer, std::uint32_t size,
-                                   std::uint32_t& transferred) {
+IoStatus Win32DeviceBus::ReadReport(DeviceHandle handle, std::uint8_t* buffer, std::uint32_t size,
+                                    std::uint32_t timeoutUs, std::uint32_t& transferred,
+                                    bool& handedOverAtOnce) {
   transferred = 0;
+  handedOverAtOnce = false;
   HANDLE native = ToHandle(handle);
   const OpenDevice* device = handle == kInvalidDeviceHandle ? nullptr : Find(native);
   if (device == nullptr || buffer == nullptr || size == 0 || !readEvent_) {
     lastError_ = ERROR_INVALID_HANDLE;
     return IoStatus::Failed;
   }
+  if (!ReadOutstanding(handle)) {
+    const IoStatus started = StartRead(native, *device, buffer, size, transferred);
+    if (started != IoStatus::Pending) {
+      handedOverAtOnce = started == IoStatus::Done;
+      return started;
+    }
+  }
+  return WaitRead(native, timeoutUs, buffer, size, transferred);
+}
+
+IoStatus Win32DeviceBus::StartRead(HANDLE native, const OpenDevice& device, std::uint8_t* buffer,
+                                   std::uint32_t size, std::uint32_t& transferred) {
   // One overlapped record and one buffer: an earlier read must be finished before they are reused.
   AbandonRead();
-  const DWORD length = std::max<DWORD>(size, device->inputLength);
+  const DWORD length = std::max<DWORD>(size, device.inputLength);
   if (length > readStorage_.size()) return IoStatus::Failed;
 
   readOverlapped_ = OVERLAPPED{};
   readOverlapped_.hEvent = readEvent_.get();
   readingHandle_ = native;
-  readTarget_ = buffer;
-  readTargetSize_ = size;
   readPending_ = true;
   DWORD count = 0;
   if (ReadFile(native, readStorage_.data(), length, &count, &readOverlapped_)) {
     // Completed at once; the overlapped record holds the authoritative count.
     GetOverlappedResult(native, &readOverlapped_, &count, FALSE);
-    FinishRead(count, transferred);
+    FinishRead(count, buffer, size, transferred);
     return IoStatus::Done;
   }
   const DWORD error = GetLastError();
@@ -342,14 +360,8 @@ IoStatus Win32DeviceBus::StartRead(DeviceHandle handle, std::uint8_t* buffer, st
   return IoStatus::Failed;
 }
 
-IoStatus Win32DeviceBus::WaitRead(DeviceHandle handle, std::uint32_t timeoutUs,
-                                  std::uint32_t& transferred) {
-  transferred = 0;
-  HANDLE native = ToHandle(handle);
-  if (!readPending_ || readingHandle_ != native) {
-    lastError_ = ERROR_INVALID_HANDLE;
-    return IoStatus::Failed;
-  }
+IoStatus Win32DeviceBus::WaitRead(HANDLE native, std::uint32_t timeoutUs, std::uint8_t* buffer,
+                                  std::uint32_t size, std::uint32_t& transferred) {
   DWORD waited = WaitForSingleObject(readEvent_.get(), timeoutUs / 1000);
   // The system waits whole milliseconds; a remainder below one, the usual short wait for a
   // report being handed over, is spent checking the event and giving way to other threads.
@@ -370,7 +382,7 @@ IoStatus Win32DeviceBus::WaitRead(DeviceHandle handle, std::uint32_t timeoutUs,
   }
   DWORD count = 0;
   if (GetOverlappedResult(native, &readOverlapped_, &count, FALSE)) {
-    FinishRead(count, transferred);
+    FinishRead(count, buffer, size, transferred);
     return IoStatus::Done;
   }
   const DWORD error = GetLastError();
@@ -378,10 +390,6 @@ IoStatus Win32DeviceBus::WaitRead(DeviceHandle handle, std::uint32_t timeoutUs,
   lastError_ = error;
   ClearRead();
   return IoStatus::Failed;
-}
-
-void Win32DeviceBus::CancelRead(DeviceHandle handle) {
-  if (readPending_ && readingHandle_ == ToHandle(handle)) AbandonRead();
 }
 
 bool Win32DeviceBus::Write(DeviceHandle handle, const std::uint8_t* data, std::uint32_t size) {
