@@ -29,6 +29,15 @@ enum class IoStatus {
   Failed,   // no read is outstanding any more and nothing valid arrived
 };
 
+// One present HID interface as an enumeration yields it: its path and, where it opened for
+// probing, its identifiers. The probe handle is the caller's, to keep or to close.
+struct HidInterface {
+  std::string path;
+  DeviceHandle probe = kInvalidDeviceHandle;
+  std::uint32_t probeError = 0;  // the system's code when the probe open failed
+  HidAttributes attributes;
+};
+
 // Device-change message types.
 inline constexpr std::uint32_t kDeviceArrival = 0x8000;
 inline constexpr std::uint32_t kDeviceRemoveComplete = 0x8004;
@@ -61,6 +70,20 @@ class DeviceBus {
   // False when there is no interface at `index` (the search ends there).
   virtual bool InterfacePath(std::uint32_t index, std::string& path) = 0;
   virtual void EndEnumeration() = 0;
+  // The interface at `index`, opened for probing and identified; false when there is none.
+  bool NextInterface(std::uint32_t index, HidInterface& found) {
+    found.attributes = HidAttributes{};
+    found.probeError = 0;
+    found.probe = kInvalidDeviceHandle;
+    if (!InterfacePath(index, found.path)) return false;
+    found.probe = Open(found.path, OpenMode::Probe);
+    if (found.probe == kInvalidDeviceHandle) {
+      found.probeError = LastError();
+    } else {
+      GetAttributes(found.probe, found.attributes);
+    }
+    return true;
+  }
 
   // kInvalidDeviceHandle when the path cannot be opened.
   virtual DeviceHandle Open(const std::string& path, OpenMode mode) = 0;

@@ -91,15 +91,16 @@ bool ShuttleWin::SearchPendant() {
     link_trail::SearchFailed(core_, bus_->LastError());
     return connected_;
   }
-  std::string path;
+  HidInterface found;
   std::uint32_t index = 0;
-  for (; bus_->InterfacePath(index, path); ++index) {
-    probeHandle_ = OpenTraced(path, OpenMode::Probe);
-    HidAttributes attributes;
-    if (probeHandle_ != kInvalidDeviceHandle) bus_->GetAttributes(probeHandle_, attributes);
-    if (attributes.vendorId == kPendantVendorId && attributes.productId == kPendantProductId) {
+  for (; bus_->NextInterface(index, found); ++index) {
+    probeHandle_ = found.probe;
+    if (probeHandle_ == kInvalidDeviceHandle)
+      link_trail::OpenFailed(core_, OpenMode::Probe, found.path, found.probeError);
+    if (found.attributes.vendorId == kPendantVendorId &&
+        found.attributes.productId == kPendantProductId) {
       connected_ = true;
-      devicePath_ = path;
+      devicePath_ = found.path;
       link_trail::SearchFound(core_, devicePath_);
       OpenLink();
       break;  // the matched pendant's probe handle stays open

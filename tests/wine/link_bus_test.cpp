@@ -88,17 +88,12 @@ struct Present {
 std::vector<Present> Enumerate(DeviceBus& bus) {
   std::vector<Present> found;
   if (!bus.BeginEnumeration()) return found;
-  std::string path;
-  for (std::uint32_t index = 0; bus.InterfacePath(index, path) && index < 64; ++index) {
-    Present present{path, {}};
-    const DeviceHandle probe = bus.Open(path, OpenMode::Probe);
-    if (probe != kInvalidDeviceHandle) {
-      bus.GetAttributes(probe, present.attributes);
-      bus.Close(probe);
-    }
-    std::printf("HID interface %u: %04X:%04X %s\n", index, present.attributes.vendorId,
-                present.attributes.productId, path.c_str());
-    found.push_back(present);
+  HidInterface next;
+  for (std::uint32_t index = 0; bus.NextInterface(index, next) && index < 64; ++index) {
+    bus.Close(next.probe);
+    std::printf("HID interface %u: %04X:%04X %s\n", index, next.attributes.vendorId,
+                next.attributes.productId, next.path.c_str());
+    found.push_back(Present{next.path, next.attributes});
   }
   bus.EndEnumeration();
   return found;
