@@ -165,9 +165,11 @@ std::uint32_t ShuttleWin::TakeReports() {
   std::uint32_t taken = 0;
   bool handedOverAtOnce = false;
   for (std::uint32_t reads = 0; reads < kMaxReportsPerPoll; ++reads) {
-    const std::uint64_t readStart = bus_->NowMicroseconds();
+    // A read started now may be on its way; one left outstanding is only checked.
+    std::uint64_t readStart = 0;
     std::uint32_t timeoutUs = 0;
-    if (!bus_->ReadOutstanding(readHandle_) && !handedOverAtOnce) {
+    if (!handedOverAtOnce && !bus_->ReadOutstanding(readHandle_)) {
+      readStart = bus_->NowMicroseconds();
       const std::uint64_t elapsed = readStart - start;
       const std::uint64_t left = elapsed < kBudgetUs ? kBudgetUs - elapsed : 0;
       timeoutUs = static_cast<std::uint32_t>(std::min<std::uint64_t>(left, handOverWaitUs_));
