@@ -23,56 +23,19 @@
 #include <string>
 #include <string_view>
 
-#include "pendant_sim.h"
 #include "settings/config_dialog.h"
+#include "support/sim_library.h"
 
 namespace {
 
-struct Api {
-  const char* (*SetProName)(const char*);
-  void (*SetDoButton)(void (*)(short));
-  void (*SetSetDRO)(void (*)(int, double));
-  void (*SetGetDRO)(double (*)(int));
-  void (*SetGetLED)(unsigned char (*)(int));
-  void (*SetSetLED)(void (*)(void));
-  void (*SetCode)(void (*)(const char*));
-  unsigned char (*InitControl)(void*, void*, void*, void*);
-  void (*PostInitControl)(void);
-  void (*Config)(void);
-  void (*Update)(void);
-  void (*StopPlug)(void);
-  void (*DoDwell)(void);
-  void (*SimReset)(void);
-  int (*SimAddDevice)(unsigned short, unsigned short);
-  const char* (*SimDevicePath)(int);
-  void (*SimSetDevicePresent)(int, int);
-  void (*SimSetOpenFails)(int, int);
-  int (*SimOpenHandleCount)(void);
-  int (*SimDeviceChange)(unsigned int, const char*);
-  void (*SimQueueInputReport)(const unsigned char*);
-  int (*SimTimerTick)(void);
-  void (*SimSetStatusSink)(void (*)(const char*));
-  void (*SimSetMessageBoxSink)(void (*)(const char*));
-  void (*SimDialogSetText)(int, const char*);
-  void (*SimDialogSelect)(int, int);
-  void (*SimDialogSetCheck)(int, int);
-  void (*SimDialogPress)(int);
-  void (*SimDialogClear)(void);
-};
-Api api;
+SimLibrary* api = nullptr;
 
 [[noreturn]] void Fail(const char* what, const char* detail = "") {
   std::fprintf(stderr, "invariant broken: %s %s\n", what, detail);
   std::abort();
 }
 
-template <class F>
-void Resolve(void* library, const char* name, F& slot) {
-  void* symbol = dlsym(library, name);
-  if (symbol == nullptr) Fail("missing export", name);
-  slot = reinterpret_cast<F>(symbol);
-}
-
+// The library the build made ($PENDANT_SIM_LIB), else the one beside this program.
 void LoadLibrary() {
   std::string path;
   if (const char* env = std::getenv("PENDANT_SIM_LIB"); env != nullptr && *env != '\0') {
@@ -83,37 +46,9 @@ void LoadLibrary() {
     path = n > 0 ? std::string(self, static_cast<std::size_t>(n)) : std::string();
     path = path.substr(0, path.find_last_of('/') + 1) + "libpendant_sim.so";
   }
-  void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) Fail("cannot load", dlerror());
-  Resolve(library, "SetProName", api.SetProName);
-  Resolve(library, "SetDoButton", api.SetDoButton);
-  Resolve(library, "SetSetDRO", api.SetSetDRO);
-  Resolve(library, "SetGetDRO", api.SetGetDRO);
-  Resolve(library, "SetGetLED", api.SetGetLED);
-  Resolve(library, "SetSetLED", api.SetSetLED);
-  Resolve(library, "SetCode", api.SetCode);
-  Resolve(library, "InitControl", api.InitControl);
-  Resolve(library, "PostInitControl", api.PostInitControl);
-  Resolve(library, "Config", api.Config);
-  Resolve(library, "Update", api.Update);
-  Resolve(library, "StopPlug", api.StopPlug);
-  Resolve(library, "DoDwell", api.DoDwell);
-  Resolve(library, "SimReset", api.SimReset);
-  Resolve(library, "SimAddDevice", api.SimAddDevice);
-  Resolve(library, "SimDevicePath", api.SimDevicePath);
-  Resolve(library, "SimSetDevicePresent", api.SimSetDevicePresent);
-  Resolve(library, "SimSetOpenFails", api.SimSetOpenFails);
-  Resolve(library, "SimOpenHandleCount", api.SimOpenHandleCount);
-  Resolve(library, "SimDeviceChange", api.SimDeviceChange);
-  Resolve(library, "SimQueueInputReport", api.SimQueueInputReport);
-  Resolve(library, "SimTimerTick", api.SimTimerTick);
-  Resolve(library, "SimSetStatusSink", api.SimSetStatusSink);
-  Resolve(library, "SimSetMessageBoxSink", api.SimSetMessageBoxSink);
-  Resolve(library, "SimDialogSetText", api.SimDialogSetText);
-  Resolve(library, "SimDialogSelect", api.SimDialogSelect);
-  Resolve(library, "SimDialogSetCheck", api.SimDialogSetCheck);
-  Resolve(library, "SimDialogPress", api.SimDialogPress);
-  Resolve(library, "SimDialogClear", api.SimDialogClear);
+  api = new SimLibrary(path);
+  if (api->handle == nullptr) Fail("cannot load", dlerror());
+  if (!api->missing.empty()) Fail("missing exports:", api->missing.c_str());
 }
 
 // ---- The input stream ----------------------------------------------------------------------
@@ -307,16 +242,16 @@ void HostMessageBox(const char* text) {
 }
 
 void InstallSinks() {
-  api.SimSetStatusSink(HostStatus);
-  api.SimSetMessageBoxSink(HostMessageBox);
+  api->SimSetStatusSink(HostStatus);
+  api->SimSetMessageBoxSink(HostMessageBox);
 }
 
 void CheckWindowState() {
-  const int handles = api.SimOpenHandleCount();
+  const int handles = api->SimOpenHandleCount();
   if (handles > 3) Fail("more handles open than the pendant's three");
   if (windowAlive) return;
   if (handles != 0) Fail("a handle is open without a window");
-  if (api.SimTimerTick() != 0) Fail("a timer tick reached a window that is gone");
+  if (api->SimTimerTick() != 0) Fail("a timer tick reached a window that is gone");
 }
 
 void ResetHost() {
@@ -356,25 +291,25 @@ void Operation() {
   // The high bit only tells a callback to call in; it is not part of the operation.
   switch ((Byte() & 0x7F) % 24) {
     case 0: {
-      const char* name = api.SetProName(ChoosePath());
+      const char* name = api->SetProName(ChoosePath());
       if (name == nullptr) Fail("SetProName returned null");
       break;
     }
     case 1: {
       const std::uint8_t mask = Byte();
-      api.SetDoButton((mask & 1) != 0 ? HostDoButton : nullptr);
-      api.SetSetDRO((mask & 2) != 0 ? HostSetDRO : nullptr);
-      api.SetGetDRO((mask & 4) != 0 ? HostGetDRO : nullptr);
-      api.SetGetLED((mask & 8) != 0 ? HostGetLED : nullptr);
-      api.SetSetLED((mask & 16) != 0 ? HostSetLED : nullptr);
-      api.SetCode((mask & 32) != 0 ? HostCode : nullptr);
+      api->SetDoButton((mask & 1) != 0 ? HostDoButton : nullptr);
+      api->SetSetDRO((mask & 2) != 0 ? HostSetDRO : nullptr);
+      api->SetGetDRO((mask & 4) != 0 ? HostGetDRO : nullptr);
+      api->SetGetLED((mask & 8) != 0 ? HostGetLED : nullptr);
+      api->SetSetLED((mask & 16) != 0 ? HostSetLED : nullptr);
+      api->SetCode((mask & 32) != 0 ? HostCode : nullptr);
       break;
     }
     case 2:
     case 3: {
       const std::uint8_t mask = Byte();
       static std::uint8_t parent = 0;
-      const unsigned char ok = api.InitControl(
+      const unsigned char ok = api->InitControl(
           (mask & 1) != 0 ? blocks->state : nullptr, (mask & 2) != 0 ? blocks->config : nullptr,
           (mask & 4) != 0 ? blocks->motion : nullptr, (mask & 8) != 0 ? &parent : nullptr);
       if (ok == 0) Fail("InitControl failed with the simulation's window");
@@ -387,17 +322,17 @@ void Operation() {
       break;
     }
     case 4:
-      api.PostInitControl();
+      api->PostInitControl();
       break;
     case 5:
-      if (++dialogRuns <= kDialogRuns) api.Config();
+      if (++dialogRuns <= kDialogRuns) api->Config();
       break;
     case 6:
-      for (int n = Byte() % 4; n >= 0; --n) api.Update();
+      for (int n = Byte() % 4; n >= 0; --n) api->Update();
       break;
     case 7:
     case 8:
-      api.StopPlug();
+      api->StopPlug();
       if (nested) {
         pending = Pending::Stop;
         silenced = true;
@@ -406,7 +341,7 @@ void Operation() {
       }
       break;
     case 9:
-      api.SimReset();
+      api->SimReset();
       if (!nested) {
         InstallSinks();
         ResetHost();
@@ -416,14 +351,14 @@ void Operation() {
       const std::uint8_t kind = Byte();
       const std::uint16_t vendor = (kind & 1) != 0 ? 0x04D8 : Word();
       const std::uint16_t product = (kind & 2) != 0 ? 0xFCE4 : Word();
-      api.SimAddDevice(vendor, product);
+      api->SimAddDevice(vendor, product);
       break;
     }
     case 11:
-      api.SimSetDevicePresent(Byte() % 4, Byte() & 1);
+      api->SimSetDevicePresent(Byte() % 4, Byte() & 1);
       break;
     case 12:
-      api.SimSetOpenFails(Byte() % 4, Byte() & 1);
+      api->SimSetOpenFails(Byte() % 4, Byte() & 1);
       break;
     case 13: {
       const std::uint8_t kind = Byte();
@@ -437,12 +372,12 @@ void Operation() {
         case 0:
           break;
         case 1:
-          path = api.SimDevicePath(Byte() % 4);
+          path = api->SimDevicePath(Byte() % 4);
           pathArg = path.c_str();
           break;
         case 2: {
           // The pendant's path in other letter case.
-          path = api.SimDevicePath(Byte() % 4);
+          path = api->SimDevicePath(Byte() % 4);
           for (char& c : path)
             if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
           pathArg = path.c_str();
@@ -453,7 +388,7 @@ void Operation() {
           pathArg = path.c_str();
           break;
       }
-      api.SimDeviceChange(event, pathArg);
+      api->SimDeviceChange(event, pathArg);
       break;
     }
     case 14:
@@ -461,13 +396,13 @@ void Operation() {
     case 16: {
       unsigned char report[8];
       for (unsigned char& b : report) b = Byte();
-      api.SimQueueInputReport(report);
+      api->SimQueueInputReport(report);
       break;
     }
     case 17:
     case 18:
     case 19:
-      for (int n = Byte() % 8; n >= 0; --n) api.SimTimerTick();
+      for (int n = Byte() % 8; n >= 0; --n) api->SimTimerTick();
       break;
     case 20: {
       const std::span<const int> ids = ConfigDialog::ControlIds();
@@ -475,22 +410,22 @@ void Operation() {
       const int id = ids.empty() ? 0 : ids[Byte() % ids.size()];
       switch (kind % 6) {
         case 0:
-          api.SimDialogSetText(id, ChooseText().c_str());
+          api->SimDialogSetText(id, ChooseText().c_str());
           break;
         case 1:
-          api.SimDialogSelect(id, static_cast<int>(Byte() % 40) - 2);
+          api->SimDialogSelect(id, static_cast<int>(Byte() % 40) - 2);
           break;
         case 2:
-          api.SimDialogSetCheck(id, Byte() & 1);
+          api->SimDialogSetCheck(id, Byte() & 1);
           break;
         case 3:
-          api.SimDialogPress(1 + (Byte() & 1));
+          api->SimDialogPress(1 + (Byte() & 1));
           break;
         case 4:
-          api.SimDialogClear();
+          api->SimDialogClear();
           break;
         default:
-          api.SimDialogSetText(static_cast<int>(Word()), ChooseText().c_str());
+          api->SimDialogSetText(static_cast<int>(Word()), ChooseText().c_str());
           break;
       }
       break;
@@ -509,7 +444,7 @@ void Operation() {
       const std::uint8_t slot = Byte() % 8;
       std::int64_t raw = static_cast<std::int16_t>(Word());
       dros[slot] = static_cast<double>(raw) / 4.0;
-      api.DoDwell();
+      api->DoDwell();
       break;
     }
   }
@@ -529,7 +464,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   cursor = data;
   end = data + size;
-  api.SimReset();
+  api->SimReset();
   InstallSinks();
   ResetHost();
   budget = kBudget;
@@ -540,7 +475,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckWindowState();
   }
   // A host that stops at the end: nothing is left open.
-  api.StopPlug();
+  api->StopPlug();
   windowAlive = false;
   CheckWindowState();
   std::remove(profilePath.c_str());

@@ -24,9 +24,12 @@ struct SimLibrary {
   decltype(&::Config) Config = nullptr;
   decltype(&::Update) Update = nullptr;
   decltype(&::StopPlug) StopPlug = nullptr;
+  decltype(&::DoDwell) DoDwell = nullptr;
   decltype(&::SimReset) SimReset = nullptr;
   decltype(&::SimAddDevice) SimAddDevice = nullptr;
   decltype(&::SimDevicePath) SimDevicePath = nullptr;
+  decltype(&::SimSetDevicePresent) SimSetDevicePresent = nullptr;
+  decltype(&::SimSetOpenFails) SimSetOpenFails = nullptr;
   decltype(&::SimOpenHandleCount) SimOpenHandleCount = nullptr;
   decltype(&::SimDeviceChange) SimDeviceChange = nullptr;
   decltype(&::SimQueueInputReport) SimQueueInputReport = nullptr;
@@ -36,7 +39,10 @@ struct SimLibrary {
   decltype(&::SimSetStatusSink) SimSetStatusSink = nullptr;
   decltype(&::SimSetMessageBoxSink) SimSetMessageBoxSink = nullptr;
   decltype(&::SimDialogSetText) SimDialogSetText = nullptr;
+  decltype(&::SimDialogSelect) SimDialogSelect = nullptr;
+  decltype(&::SimDialogSetCheck) SimDialogSetCheck = nullptr;
   decltype(&::SimDialogPress) SimDialogPress = nullptr;
+  decltype(&::SimDialogClear) SimDialogClear = nullptr;
   decltype(&::SimDialogTick) SimDialogTick = nullptr;
   decltype(&::SimDialogStatusText) SimDialogStatusText = nullptr;
   decltype(&::SimDialogLiveView) SimDialogLiveView = nullptr;
@@ -57,9 +63,12 @@ struct SimLibrary {
     Get("Config", Config);
     Get("Update", Update);
     Get("StopPlug", StopPlug);
+    Get("DoDwell", DoDwell);
     Get("SimReset", SimReset);
     Get("SimAddDevice", SimAddDevice);
     Get("SimDevicePath", SimDevicePath);
+    Get("SimSetDevicePresent", SimSetDevicePresent);
+    Get("SimSetOpenFails", SimSetOpenFails);
     Get("SimOpenHandleCount", SimOpenHandleCount);
     Get("SimDeviceChange", SimDeviceChange);
     Get("SimQueueInputReport", SimQueueInputReport);
@@ -69,7 +78,10 @@ struct SimLibrary {
     Get("SimSetStatusSink", SimSetStatusSink);
     Get("SimSetMessageBoxSink", SimSetMessageBoxSink);
     Get("SimDialogSetText", SimDialogSetText);
+    Get("SimDialogSelect", SimDialogSelect);
+    Get("SimDialogSetCheck", SimDialogSetCheck);
     Get("SimDialogPress", SimDialogPress);
+    Get("SimDialogClear", SimDialogClear);
     Get("SimDialogTick", SimDialogTick);
     Get("SimDialogStatusText", SimDialogStatusText);
     Get("SimDialogLiveView", SimDialogLiveView);
