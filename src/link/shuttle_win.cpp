@@ -172,7 +172,9 @@ std::uint32_t ShuttleWin::TakeReports() {
       readStart = bus_->NowMicroseconds();
       const std::uint64_t elapsed = readStart - start;
       const std::uint64_t left = elapsed < kBudgetUs ? kBudgetUs - elapsed : 0;
-      timeoutUs = static_cast<std::uint32_t>(std::min<std::uint64_t>(left, handOverWaitUs_));
+      const std::uint32_t handOverWaitUs =
+          std::clamp(2 * handOverSeenUs_, kHandOverWaitMinUs, kHandOverWaitMaxUs);
+      timeoutUs = static_cast<std::uint32_t>(std::min<std::uint64_t>(left, handOverWaitUs));
     }
     std::uint32_t transferred = 0;
     bool atOnce = false;
@@ -186,7 +188,6 @@ std::uint32_t ShuttleWin::TakeReports() {
       const auto tookUs = static_cast<std::uint32_t>(
           std::min<std::uint64_t>(bus_->NowMicroseconds() - readStart, kHandOverWaitMaxUs));
       handOverSeenUs_ = std::max(tookUs, handOverSeenUs_ - handOverSeenUs_ / 16);
-      handOverWaitUs_ = std::clamp(2 * handOverSeenUs_, kHandOverWaitMinUs, kHandOverWaitMaxUs);
     }
     if (status == IoStatus::Failed && !readErrorReported_) {
       // Once per run of failures: a dead handle fails at every poll.

@@ -113,9 +113,9 @@ class ShuttleWin final : public BusListener {
   bool shutDown_ = false;
   // A failed read was written to the trail; cleared by a good read or a reopen.
   bool readErrorReported_ = false;
-  // How long the system takes to hand a queued report over to a read started after it.
+  // The longest recent time the system took to hand a queued report over to a read started after
+  // it; the hand-over wait is twice this, within its bounds.
   std::uint32_t handOverSeenUs_ = kHandOverWaitMaxUs / 2;
-  std::uint32_t handOverWaitUs_ = kHandOverWaitMaxUs;
   std::uint8_t takenReports_[kMaxReportsPerPoll][kInputReportSize] =
       {};  // this poll's, oldest first
   std::uint8_t decodedReport_[kInputReportSize] = {};
