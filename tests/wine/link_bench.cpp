@@ -13,7 +13,6 @@
 // usage: link_bench [POLLS [PUSHES]]   (defaults 2000 and 40)
 // clang-format off
 #include <windows.h>
-#include <setupapi.h>
 // clang-format on
 
 // The HID header has no C++ linkage guard of its own.
@@ -94,35 +93,11 @@ vpendant::InputReport SafetyReport(bool active) {
 
 // The pendant opened by its identifiers among the HID interfaces.
 HANDLE OpenPendant(DWORD access, DWORD flags) {
-  GUID hidGuid;
-  HidD_GetHidGuid(&hidGuid);
-  HDEVINFO set =
-      SetupDiGetClassDevsA(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-  if (set == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
-  HANDLE found = INVALID_HANDLE_VALUE;
-  SP_DEVICE_INTERFACE_DATA data{};
-  data.cbSize = sizeof data;
-  for (DWORD i = 0; found == INVALID_HANDLE_VALUE &&
-                    SetupDiEnumDeviceInterfaces(set, nullptr, &hidGuid, i, &data);
-       ++i) {
-    std::vector<DWORD> storage(1024);
-    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(storage.data());
-    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-    if (!SetupDiGetDeviceInterfaceDetailA(set, &data, detail, 4096, nullptr, nullptr)) continue;
-    HANDLE handle = CreateFileA(detail->DevicePath, access, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, flags, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) continue;
-    HIDD_ATTRIBUTES attributes{};
-    attributes.Size = sizeof attributes;
-    if (HidD_GetAttributes(handle, &attributes) && attributes.VendorID == 0x04D8 &&
-        attributes.ProductID == 0xFCE4) {
-      found = handle;
-    } else {
-      CloseHandle(handle);
-    }
-  }
-  SetupDiDestroyDeviceInfoList(set);
-  return found;
+  std::string path;
+  testhost::FindHidInterface(0x04D8, 0xFCE4, path);
+  if (path.empty()) return INVALID_HANDLE_VALUE;
+  return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                     OPEN_EXISTING, flags, nullptr);
 }
 
 // The floor's own handles and its one read.

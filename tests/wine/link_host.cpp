@@ -221,14 +221,6 @@ bool Plug(unsigned port = 0) {
   return false;
 }
 
-bool Unplug() {
-  std::string error;
-  bool wasPlugged = false;
-  if (vpendant::Unplug(wasPlugged, error)) return true;
-  std::printf("unplug: %s\n", error.c_str());
-  return false;
-}
-
 // Pushes `report` and pumps until the plug-in has seen it (a few polls).
 void Send(const vpendant::InputReport& report, PollLog& log, DWORD ms = 75) {
   Check(vpendant::Push(report), "the virtual pendant takes an input report");
@@ -554,7 +546,7 @@ void CheckUnplugAndReplug(Session& s) {
   const long long presses = SafetyPresses();
   const std::size_t buttons = host.buttons.size();
   const std::size_t codes = host.codes.size();
-  Check(Unplug(), "the virtual pendant can be unplugged");
+  Check(vpendant::UnplugOrSay(), "the virtual pendant can be unplugged");
   const bool pressed = PumpUntil(1000, &s.log, [&] { return SafetyPresses() > presses; });
   Pump(200, &s.log);
   Check(pressed && SafetyPresses() == presses + 1, "unplugging presses 1021 exactly once");
@@ -588,7 +580,7 @@ void CheckManyCycles(Session& s) {
   const ULONGLONG began = GetTickCount64();
   for (int cycle = 0; cycle < kCycles; ++cycle) {
     const long long before = SafetyPresses();
-    if (!Unplug()) break;
+    if (!vpendant::UnplugOrSay()) break;
     PumpUntil(1000, &s.log, [&] { return SafetyPresses() > before; });
     const unsigned writes = Writes();
     if (!Plug()) break;
@@ -612,7 +604,7 @@ void CheckManyCycles(Session& s) {
 }
 
 void RunHidTests() {
-  Check(Unplug() && Plug(), "the virtual pendant can be plugged in");
+  Check(vpendant::UnplugOrSay() && Plug(), "the virtual pendant can be plugged in");
   Session s;
   if (!LoadPlugin("Pendant.dll", s.plugin)) {
     Check(false, "Pendant.dll loads with all host entry points");
@@ -658,7 +650,7 @@ void RunHidTests() {
   DestroyWindow(s.parent);
   FreeLibrary(s.plugin.module);
   DeleteFileA(profile.c_str());
-  Check(Unplug(), "the virtual pendant can be unplugged at the end");
+  Check(vpendant::UnplugOrSay(), "the virtual pendant can be unplugged at the end");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -790,7 +782,7 @@ bool OutputsResume(PollLog& log, DWORD ms) {
 
 void RunReplugTests() {
   AddVectoredExceptionHandler(1, CaptureDebugOutput);
-  Check(Unplug(), "no virtual pendant is plugged in");
+  Check(vpendant::UnplugOrSay(), "no virtual pendant is plugged in");
   std::string none;
   const int interfaces = testhost::FindHidInterface(VPENDANT_VENDOR_ID, VPENDANT_PRODUCT_ID, none);
   Session s;
@@ -830,7 +822,7 @@ void RunReplugTests() {
   CheckEqual(SafetyPresses(), 2, "its press and release of the safety input are decoded");
 
   // Plugged into another port: the old path no longer opens, so the search takes the new one.
-  Check(Unplug(), "the virtual pendant can be unplugged");
+  Check(vpendant::UnplugOrSay(), "the virtual pendant can be unplugged");
   PumpUntil(1000, &s.log, [] { return SafetyPresses() > 2; });
   CheckEqual(SafetyPresses(), 3, "the unplug presses 1021");
   Check(Plug(1), "the virtual pendant can be plugged into another port");
@@ -850,7 +842,7 @@ void RunReplugTests() {
 
   // A removal of the new path releases it as usual.
   const unsigned long handles = testhost::HandleCount();
-  Check(Unplug(), "the virtual pendant can be unplugged from the new port");
+  Check(vpendant::UnplugOrSay(), "the virtual pendant can be unplugged from the new port");
   PumpUntil(1000, &s.log, [] { return SafetyPresses() > 5; });
   Pump(100, &s.log);
   CheckEqual(SafetyPresses(), 6, "unplugging it from the new port presses 1021");
@@ -870,7 +862,7 @@ void RunReplugTests() {
 // Pendant.dll: no pendant present
 
 void RunProductTests() {
-  Check(Unplug(), "no virtual pendant is plugged in");
+  Check(vpendant::UnplugOrSay(), "no virtual pendant is plugged in");
   Plugin plugin;
   if (!LoadPlugin("Pendant.dll", plugin)) {
     Check(false, "Pendant.dll loads with all host entry points");

@@ -136,4 +136,12 @@ bool SetPeriod(std::uint32_t periodMs) {
   return Control(VPENDANT_IOCTL_SET_PERIOD, &period, sizeof(period), nullptr, 0, returned);
 }
 
+bool UnplugOrSay() {
+  std::string error;
+  bool wasPlugged = false;
+  if (Unplug(wasPlugged, error)) return true;
+  std::printf("unplug: %s\n", error.c_str());
+  return false;
+}
+
 }  // namespace vpendant

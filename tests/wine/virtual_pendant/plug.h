@@ -25,6 +25,8 @@ constexpr unsigned kPorts = 2;
 bool Plug(const std::string& infPath, std::string& error, unsigned port = 0);
 // Removes the root device of every port. `wasPlugged` tells whether there was one.
 bool Unplug(bool& wasPlugged, std::string& error);
+// The same for a test: false, with the reason printed, on failure.
+bool UnplugOrSay();
 
 // The control device; each call opens and closes it, so no handle outlives the driver.
 bool Push(const InputReport& report);
