@@ -91,10 +91,7 @@ vpendant::InputReport SafetyReport(bool active) {
   return {0, 0, 0, static_cast<std::uint8_t>(active ? 1 : 0), 0, 0, 0, 0};
 }
 
-// The pendant opened by its identifiers among the HID interfaces.
-HANDLE OpenPendant(DWORD access, DWORD flags) {
-  std::string path;
-  testhost::FindHidInterface(0x04D8, 0xFCE4, path);
+HANDLE OpenPendant(const std::string& path, DWORD access, DWORD flags) {
   if (path.empty()) return INVALID_HANDLE_VALUE;
   return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                      OPEN_EXISTING, flags, nullptr);
@@ -230,8 +227,11 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  bare.reader = OpenPendant(GENERIC_READ, FILE_FLAG_OVERLAPPED);
-  bare.writer = OpenPendant(GENERIC_WRITE, 0);
+  // The pendant found once by its identifiers among the HID interfaces, opened twice.
+  std::string pendantPath;
+  testhost::FindHidInterface(VPENDANT_VENDOR_ID, VPENDANT_PRODUCT_ID, pendantPath);
+  bare.reader = OpenPendant(pendantPath, GENERIC_READ, FILE_FLAG_OVERLAPPED);
+  bare.writer = OpenPendant(pendantPath, GENERIC_WRITE, 0);
   bare.event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (bare.reader == INVALID_HANDLE_VALUE || bare.writer == INVALID_HANDLE_VALUE) {
     std::printf("link_bench: cannot open the virtual pendant\n");
