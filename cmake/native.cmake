@@ -81,6 +81,8 @@ endif()
 if(NOT CMAKE_CXX_FLAGS MATCHES "sanitize")
   add_test(NAME check.layers COMMAND bash ${CMAKE_SOURCE_DIR}/tools/check_layers.sh)
   add_test(NAME check.format COMMAND bash ${CMAKE_SOURCE_DIR}/tools/check_style.sh format)
+  # tools/setup.sh against stub package tools: a mirror mid-sync, a missing package, a healthy one.
+  add_test(NAME check.setup COMMAND bash ${CMAKE_SOURCE_DIR}/tests/setup/setup_test.sh)
   add_test(NAME check.tidy
     COMMAND bash ${CMAKE_SOURCE_DIR}/tools/check_style.sh tidy ${CMAKE_BINARY_DIR})
   set_tests_properties(check.tidy PROPERTIES TIMEOUT 900)
