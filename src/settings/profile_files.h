@@ -8,8 +8,9 @@ class ProfileFiles {
   virtual ~ProfileFiles() = default;
 
   // Failed also covers paths that are not regular files (a folder, a pipe, a device): reading one
-  // could block or never end, and the store must not write over it.
-  enum class ReadResult { Ok, Missing, Failed };
+  // could block or never end, and the store must not write over it. NoFolder: the file is not
+  // there because its folder is not, so it cannot be created either.
+  enum class ReadResult { Ok, Missing, NoFolder, Failed };
   virtual ReadResult ReadAll(const std::string& path, std::string& bytes) = 0;
 
   enum class WriteResult {

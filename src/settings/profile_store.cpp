@@ -41,6 +41,8 @@ constexpr unsigned kPrintFlags = pugi::format_raw | pugi::format_no_escapes;
 
 // Why a save did not happen, for the operator.
 constexpr const char* kUnreadable = "The profile file could not be read.";
+constexpr const char* kNoFolder =
+    "The profile file's folder does not exist, so the file cannot be created there.";
 constexpr const char* kNotXml =
     "The profile file is not well-formed XML as this plug-in reads it, so it was left as it is.";
 constexpr const char* kReadOnly = "The profile file is read-only.";
@@ -474,8 +476,9 @@ void ProfileStore::Impl::Open() {
   if (path.empty()) return;
   std::string bytes;
   const ProfileFiles::ReadResult read = files.ReadAll(path, bytes);
-  if (read == ProfileFiles::ReadResult::Failed) {
-    openFailure = kUnreadable;  // never overwrite what we could not read
+  if (read == ProfileFiles::ReadResult::Failed || read == ProfileFiles::ReadResult::NoFolder) {
+    // Never overwrite what we could not read.
+    openFailure = read == ProfileFiles::ReadResult::NoFolder ? kNoFolder : kUnreadable;
     return;
   }
   auto loaded = std::make_unique<Profile>(files);
@@ -504,8 +507,8 @@ bool ProfileStore::Impl::Save() {
 
   std::string current;
   const ProfileFiles::ReadResult read = files.ReadAll(path, current);
-  if (read == ProfileFiles::ReadResult::Failed) {
-    failure = kUnreadable;
+  if (read == ProfileFiles::ReadResult::Failed || read == ProfileFiles::ReadResult::NoFolder) {
+    failure = read == ProfileFiles::ReadResult::NoFolder ? kNoFolder : kUnreadable;
     return false;
   }
   const bool exists = read == ProfileFiles::ReadResult::Ok;

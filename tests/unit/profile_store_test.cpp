@@ -644,6 +644,17 @@ TEST_F(PosixProfileFilesTest, ProtectedAndSpecialPathsAreRefused) {
   EXPECT_EQ(files.ReplaceAll(fifo, "<p/>"), ProfileFiles::WriteResult::NotAFile);
   EXPECT_EQ(files.ReadAll("/dev/zero", bytes), ProfileFiles::ReadResult::Failed);
 
+  // A profile whose folder is not there (or is a file) cannot be created: the operator is told
+  // that, not that the file could not be read, and nothing is written.
+  for (const std::string& orphan : {dir + "/gone/profile.xml", path + "/profile.xml"}) {
+    EXPECT_EQ(files.ReadAll(orphan, bytes), ProfileFiles::ReadResult::NoFolder) << orphan;
+    ProfileStore store(orphan, files);
+    store.WriteInt("S", "K", 1);
+    EXPECT_FALSE(store.CloseProfile());
+    EXPECT_NE(store.SaveFailure().find("folder does not exist"), std::string::npos);
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir + "/gone"));
+
   // A dangling link stays a link; the file appears where it points.
   const std::string link = dir + "/link.xml";
   std::filesystem::create_symlink("sub/target.xml", link);

@@ -34,6 +34,18 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
+// Why `path` could not be opened, with errno still that of the failed call: a missing file whose
+// folder is there, a folder that is not, or anything else.
+ProfileFiles::ReadResult Absent(const std::string& path) {
+  using Result = ProfileFiles::ReadResult;
+  if (errno == ENOTDIR) return Result::NoFolder;
+  if (errno != ENOENT) return Result::Failed;
+  struct stat folder {};
+  if (::stat(FolderOf(path).c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
+    return Result::NoFolder;
+  return Result::Missing;
+}
+
 // The path at the end of the symbolic links starting at `path`, also when the last one dangles;
 // empty for a loop. Replacing that path keeps every link a link.
 std::string FollowLinks(const std::string& path) {
@@ -88,11 +100,10 @@ ProfileFiles::ReadResult PosixProfileFiles::ReadAll(const std::string& path, std
   if (path.empty()) return ReadResult::Missing;
   // Opening a pipe would wait for a writer, and a device may not even have an end.
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0)
-    return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
+  if (::stat(path.c_str(), &st) != 0) return Absent(path);
   if (!S_ISREG(st.st_mode)) return ReadResult::Failed;
   int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
+  if (fd < 0) return Absent(path);
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
     return ReadResult::Failed;

@@ -60,8 +60,10 @@ ProfileFiles::ReadResult Win32ProfileFiles::ReadAll(const std::string& path, std
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    DWORD error = GetLastError();
-    return (error == ERROR_FILE_NOT_FOUND) ? ReadResult::Missing : ReadResult::Failed;
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) return ReadResult::Missing;
+    if (error == ERROR_PATH_NOT_FOUND) return ReadResult::NoFolder;
+    return ReadResult::Failed;
   }
   // A device or pipe given as the profile path could block the host's thread for ever.
   if (GetFileType(file) != FILE_TYPE_DISK) {
