@@ -100,10 +100,11 @@ PENDANT_SIM_API int SimOpenHandleCount(void);
  * name (path NULL: a broadcast of another device type). Returns 1 if delivered, 0 if the window
  * never registered for notifications or does not exist. */
 PENDANT_SIM_API int SimDeviceChange(unsigned int eventType, const char* path);
-/* One input report arrives now. Reports queue up as in the system's HID input buffer (16 kept,
+/* One input report arrives now. Reports queue up as in the system's HID input buffer (17 kept,
  * the oldest dropped), and each poll takes every queued one: it decodes the newest, and before it
- * any older one whose key change the next report undoes; with none queued it decodes the last
- * report again. */
+ * any older one whose key change the next report undoes, and every wheel move in between counts;
+ * with none queued it decodes the last report again. A poll that finds the queue full does not
+ * move the wheel for the gap before the oldest report it took. */
 PENDANT_SIM_API void SimQueueInputReport(const unsigned char report[8]);
 PENDANT_SIM_API int SimOutputReportCount(void);
 /* The last output report written; zeros before the first one. */

@@ -1,9 +1,10 @@
 // Mode buttons, wheel function and the five function buttons.
 //
-// Each function button has two layers:
-//   EN held:  P--R   released within 7 ticks: the configured action (or the default when NONE)
+// Each function button has two layers, and a press belongs to the one it began in:
+//   EN held:  P--R   released within 7 ticks, EN still held: the configured action (or the
+//                    default when NONE)
 //   EN up:    P-R P----R   tap, then press within the tap window (ticks 0..7 after the tap):
-//                 start code at the second press, end code at its release
+//                 start code at the second press, end code at its release, whatever EN did
 // A burst of tap-and-hold actions runs with the host in the mode of LED 14 (entered with 204);
 // 15 ticks after the last button was let go, the mode lit at the start of the burst is restored.
 #include "input/buttons.h"
@@ -168,16 +169,13 @@ void UpdateWheelFunction(Core& core, ButtonState& s, WheelFunction& wheelFunctio
     core.host.DoButton(host_button::kWheelFunctionChange + selectedAxis);
 }
 
-void ProcessEnLayer(Core& core, ButtonState& s, std::int32_t selectedAxis,
-                    const FunctionButton& button, bool down) {
-  bool& latch = s.enPressLatch[button.index];
-  if (down && !latch) {
+// An EN press that outlasts EN does nothing: letting go of EN first abandons it.
+void ProcessEnLayer(Core& core, std::int32_t selectedAxis, const FunctionButton& button, bool down,
+                    bool began, bool enableHeld) {
+  if (down && began) {
     core.ticks.pressTicks = 0;
-    latch = true;
-  } else if (!down && latch) {
-    latch = false;
-    if (core.ticks.pressTicks < kShortPressTicks)
-      PerformConfiguredAction(core, selectedAxis, button);
+  } else if (!down && enableHeld && core.ticks.pressTicks < kShortPressTicks) {
+    PerformConfiguredAction(core, selectedAxis, button);
   }
 }
 
@@ -264,12 +262,21 @@ void ProcessButtons(Core& core, ButtonState& s, WheelFunction& wheelFunction,
   bool anyPlainDown = false;
   for (const FunctionButton& button : kFunctionButtons) {
     const bool down = input_report::FunctionButton(report.word1, button.index);
-    if (enableHeld) {
-      ProcessEnLayer(core, s, selectedAxis, button, down);
-    } else {
-      ProcessPlainLayer(core, s, button, down);
-      anyPlainDown = anyPlainDown || down;
+    PressLayer& layer = s.press[button.index];
+    const bool began = down && layer == PressLayer::Up;
+    if (began) layer = enableHeld ? PressLayer::En : PressLayer::Plain;
+    switch (layer) {
+      case PressLayer::En:
+        ProcessEnLayer(core, selectedAxis, button, down, began, enableHeld);
+        break;
+      case PressLayer::Plain:
+        ProcessPlainLayer(core, s, button, down);
+        anyPlainDown = anyPlainDown || down;
+        break;
+      case PressLayer::Up:
+        break;
     }
+    if (!down) layer = PressLayer::Up;
     // A tick the polls did not see must not leave a button armed, so the window closes at 8 or
     // later.
     TapPhase& phase = s.tap[button.index];

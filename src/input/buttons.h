@@ -7,6 +7,14 @@
 
 struct Core;
 
+// The layer a function button's press began in: the whole press belongs to it, whatever EN does
+// meanwhile.
+enum class PressLayer : std::uint8_t {
+  Up,     // not pressed
+  Plain,  // begun with EN up: tap-and-hold
+  En,     // begun with EN held: the configured action
+};
+
 // Tap-and-hold of one function button with EN up.
 enum class TapPhase : std::uint8_t {
   Idle,
@@ -26,7 +34,8 @@ enum class BurstMode : std::uint8_t {
 
 struct ButtonState {
   bool modeLatch[3] = {false, false, false};
-  bool enPressLatch[5] = {false, false, false, false, false};  // F1..F5
+  PressLayer press[5] = {PressLayer::Up, PressLayer::Up, PressLayer::Up, PressLayer::Up,
+                         PressLayer::Up};  // F1..F5
   TapPhase tap[5] = {TapPhase::Idle, TapPhase::Idle, TapPhase::Idle, TapPhase::Idle,
                      TapPhase::Idle};
   BurstMode burstMode = BurstMode::NotCaptured;

@@ -88,6 +88,18 @@ bool CommandLine::Format(const char* format, std::initializer_list<LineArg> args
   return true;
 }
 
+double AsWritten(double value, int decimals) {
+  char text[CommandLine::kCapacity];
+  if (!std::isfinite(value)) return std::nan("");
+  const auto written =
+      std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
+  double read = 0.0;
+  if (written.ec != std::errc{} ||
+      std::from_chars(text, written.ptr, read, std::chars_format::fixed).ec != std::errc{})
+    return std::nan("");
+  return read;
+}
+
 bool SubmitLine(Core& core, const char* format, std::initializer_list<LineArg> args) {
   CommandLine line;
   if (!line.Format(format, args)) return false;

@@ -48,6 +48,9 @@ class CommandLine {
   bool ok_ = false;
 };
 
+// The value `value` reads as once written with `decimals` decimals; NaN when it cannot be written.
+double AsWritten(double value, int decimals);
+
 // Formats one line and hands it to the host's Code; returns whether it was sent. A line that
 // cannot be formatted in full is not sent at all.
 bool SubmitLine(Core& core, const char* format, std::initializer_list<LineArg> args);

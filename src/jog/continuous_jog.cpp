@@ -45,11 +45,12 @@ bool TruncatedSpeed(double speed, std::int32_t& out) {
   return true;
 }
 
-void StartJog(Core& core, ContinuousJogState& s, const WheelTurn& turn, double speed) {
+void StartJog(Core& core, ContinuousJogState& s, WheelFunction function, const WheelTurn& turn,
+              double speed) {
   std::int32_t truncated = 0;
   if (!TruncatedSpeed(speed, truncated)) {
     // No speed can be given for it: stopping is the only safe thing to ask for.
-    EndContinuousJog(core, turn.axis);
+    EndContinuousJog(core, s, turn.axis);
     return;
   }
   if (!s.jogStarted) {
@@ -70,6 +71,8 @@ void StartJog(Core& core, ContinuousJogState& s, const WheelTurn& turn, double s
   host_state::SetAxisJogSpeedMax(host, axis, host_motion::axisJogSpeedMax(host, axis));
   host_state::SetAxisJogStopRequest(host, axis, 0);
   host_state::SetAxisJogActive(host, axis, 1);
+  s.runningAxis = axis;
+  s.runningFunction = function;
   core.host.Code(kStartJogLine);
 }
 
@@ -79,7 +82,7 @@ bool DeltaCheckEndedJog(Core& core, ContinuousJogState& s, const WheelTurn& turn
   if (s.deltaHistoryIndex < 0) s.deltaHistoryIndex = 0;
   s.deltaHistory[s.deltaHistoryIndex] = turn.steps;
   if (s.deltaHistory[0] + s.deltaHistory[1] != 0.0) return false;
-  EndContinuousJog(core, turn.axis);
+  EndContinuousJog(core, s, turn.axis);
   return true;
 }
 
@@ -104,12 +107,26 @@ std::int32_t SlowDownDivisor(std::int32_t slowDownRate) {
   return ClampedDivisor(kSlowDownList, slowDownRate);
 }
 
-void EndContinuousJog(Core& core, std::int32_t axis) {
+void EndContinuousJog(Core& core, ContinuousJogState& s, std::int32_t axis) {
+  if (axis == s.runningAxis) s.runningAxis = kNoRunningJog;
   host_state::SetAxisJogStopRequest(core.host, axis, 1);
   core.host.Code(kEndJogLine);
 }
 
+void EndRunningJog(Core& core, ContinuousJogState& s) {
+  if (s.runningAxis != kNoRunningJog) EndContinuousJog(core, s, s.runningAxis);
+}
+
+void EndAbandonedJog(Core& core, ContinuousJogState& s, WheelFunction function, std::int32_t axis) {
+  if (s.runningAxis == kNoRunningJog) return;
+  const bool handedOver =
+      s.runningFunction == WheelFunction::VelocityJog && function == WheelFunction::StepJog;
+  if (axis != s.runningAxis || (function != s.runningFunction && !handedOver))
+    EndRunningJog(core, s);
+}
+
 void EndBurst(Core& core, ContinuousJogState& s) {
+  EndRunningJog(core, s);
   s.jogStarted = false;
   if (s.hostJogModeSwitched) {
     core.host.DoButton(host_button::kModeOfLed15);
@@ -119,7 +136,7 @@ void EndBurst(Core& core, ContinuousJogState& s) {
 
 bool LeaveContinuousJog(Core& core, ContinuousJogState& s, std::int32_t axis) {
   if (!s.leavingContinuous) return true;
-  EndContinuousJog(core, axis);
+  EndContinuousJog(core, s, axis);
   if (s.endJogCountdown != 0) return false;
   s.leavingContinuous = false;
   return true;
@@ -136,7 +153,7 @@ void VelocityJog(Core& core, ContinuousJogState& s, const WheelTurn& turn) {
   const std::int32_t slowDownDivisor = SlowDownDivisor(core.settings.SlowDownRate);
 
   if (Reversed(core, s, turn.direction)) {
-    EndContinuousJog(core, turn.axis);
+    EndContinuousJog(core, s, turn.axis);
     ClearSpeedHistory(s);
     core.ticks.reversalTicks = 0;
     s.lastJogDirection = turn.direction;
@@ -166,16 +183,16 @@ void VelocityJog(Core& core, ContinuousJogState& s, const WheelTurn& turn) {
 
   if (turn.speed != 0) {
     const double speed = host_motion::axisJogSpeedMax(core.host, turn.axis) * velocityRatio;
-    StartJog(core, s, turn, speed);
+    StartJog(core, s, WheelFunction::VelocityJog, turn, speed);
   } else {
-    EndContinuousJog(core, turn.axis);
+    EndContinuousJog(core, s, turn.axis);
   }
   s.lastJogDirection = turn.direction;
 }
 
 void CModeJog(Core& core, ContinuousJogState& s, const WheelTurn& turn) {
   if (Reversed(core, s, turn.direction)) {
-    EndContinuousJog(core, turn.axis);
+    EndContinuousJog(core, s, turn.axis);
     core.ticks.reversalTicks = 0;
     s.cModeCount = 0;
     s.lastJogDirection = turn.direction;
@@ -201,9 +218,9 @@ void CModeJog(Core& core, ContinuousJogState& s, const WheelTurn& turn) {
   if (turn.speed != 0) {
     const double speed = core.host.GetDRO(host_dro::kSlowJogRate) *
                          host_motion::axisJogSpeedMax(core.host, turn.axis) / 100.0;
-    StartJog(core, s, turn, speed);
+    StartJog(core, s, WheelFunction::CModeJog, turn, speed);
   } else {
-    EndContinuousJog(core, turn.axis);
+    EndContinuousJog(core, s, turn.axis);
   }
   s.lastJogDirection = turn.direction;
 }

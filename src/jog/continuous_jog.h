@@ -5,9 +5,12 @@
 
 #include <cstdint>
 
+#include "input/wheel_function.h"
 #include "jog/wheel_rules.h"
 
 struct Core;
+
+inline constexpr std::int32_t kNoRunningJog = -1;
 
 struct ContinuousJogState {
   std::int32_t lastJogDirection = 0;
@@ -20,14 +23,25 @@ struct ContinuousJogState {
   // Velocity jogging ran: step jogging first ends the jog and waits out endJogCountdown polls.
   bool leavingContinuous = false;
   std::int32_t endJogCountdown = 0;
+  // The jog the host was asked to run ("DOJOG") and not yet to end: its axis (kNoRunningJog: none)
+  // and the wheel function that started it, which alone can end it the ordinary way.
+  std::int32_t runningAxis = kNoRunningJog;
+  WheelFunction runningFunction = WheelFunction::BeforeFirstPoll;
 };
 
 void VelocityJog(Core& core, ContinuousJogState& state, const WheelTurn& turn);
 void CModeJog(Core& core, ContinuousJogState& state, const WheelTurn& turn);
 
 // stopRequest of the axis's jog record, then "ENDJOG".
-void EndContinuousJog(Core& core, std::int32_t axis);
-// The end of a burst: the host's jog mode goes back when the burst switched it.
+void EndContinuousJog(Core& core, ContinuousJogState& state, std::int32_t axis);
+// Ends the running jog on its own axis, if there is one.
+void EndRunningJog(Core& core, ContinuousJogState& state);
+// First in the wheel's poll: a running jog whose function can no longer end it (the axis or the
+// wheel function changed) is ended. Velocity jogging's hand-over to step jogging ends its own.
+void EndAbandonedJog(Core& core, ContinuousJogState& state, WheelFunction function,
+                     std::int32_t axis);
+// The end of a burst: a jog still running ends, and the host's jog mode goes back when the burst
+// switched it.
 void EndBurst(Core& core, ContinuousJogState& state);
 // Step jogging after velocity jogging: ends the jog at every poll until endJogCountdown has run
 // out; returns whether step jogging may go on.

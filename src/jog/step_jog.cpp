@@ -1,5 +1,6 @@
 #include "jog/step_jog.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
@@ -20,6 +21,7 @@ constexpr const char* kSlowRateStepFormat = "G91G1 F%f %s %.4f";
 constexpr const char* kRotatedStepFormat = "G91G1 X%.4f Y%.4f ";
 
 constexpr double kDegreesToRadians = 0.017453293;
+constexpr int kRotatedDecimals = 4;  // of kRotatedStepFormat
 constexpr std::int32_t kCatchUpChunk = 5;
 constexpr double kPendingMovesLimit = 20.0;
 constexpr std::int32_t kAxisX = 0;
@@ -54,16 +56,30 @@ bool RotatedAxis(const Core& core, std::int32_t axis) {
   return host_config::xyRotationDegrees(core.host) != 0.0 && (axis == kAxisX || axis == kAxisY);
 }
 
-// The step turned by -theta so that it runs along the rotated plane's axis.
-void SendRotatedStep(Core& core, const StepJogState& s, std::int32_t axis, double distance,
-                     bool hold) {
-  const double theta = host_config::xyRotationDegrees(core.host) * kDegreesToRadians;
+// The step turned by -theta so that it runs along the rotated plane's axis. Each line carries
+// what the rounding of the lines before it left out.
+void SendRotatedStep(Core& core, StepJogState& s, std::int32_t axis, double distance, bool hold) {
+  const double degrees = host_config::xyRotationDegrees(core.host);
+  const double theta = degrees * kDegreesToRadians;
   const double x = axis == kAxisX ? distance : 0.0;
   const double y = axis == kAxisY ? distance : 0.0;
-  const double rotatedX = std::cos(theta) * x + std::sin(theta) * y;
-  const double rotatedY = std::cos(theta) * y - std::sin(theta) * x;
+  if (axis != s.rotatedCarryAxis || degrees != s.rotatedCarryDegrees) {
+    s.rotatedCarryX = 0.0;
+    s.rotatedCarryY = 0.0;
+    s.rotatedCarryAxis = axis;
+    s.rotatedCarryDegrees = degrees;
+  }
+  const double rotatedX = std::cos(theta) * x + std::sin(theta) * y + s.rotatedCarryX;
+  const double rotatedY = std::cos(theta) * y - std::sin(theta) * x + s.rotatedCarryY;
   SendStepLine(core, s, hold, kRotatedStepFormat,
                {LineArg::Real(rotatedX), LineArg::Real(rotatedY)});
+  // A held line moves nothing, and a line that could not be written leaves nothing to carry.
+  if (hold) return;
+  const double sentX = AsWritten(rotatedX, kRotatedDecimals);
+  const double sentY = AsWritten(rotatedY, kRotatedDecimals);
+  const bool sent = std::isfinite(sentX) && std::isfinite(sentY);
+  s.rotatedCarryX = sent ? rotatedX - sentX : 0.0;
+  s.rotatedCarryY = sent ? rotatedY - sentY : 0.0;
 }
 
 bool PendingMovesAllowSend(const Core& core) {
@@ -104,7 +120,18 @@ void AddPendingSteps(StepJogState& s, std::int32_t steps) {
   s.pendingSteps = static_cast<std::int32_t>(sum > hi ? hi : (sum < lo ? lo : sum));
 }
 
+// Steps held back are older than the turn now: a turn the other way first takes them back, so
+// the axis never backs off first and surges forward later. Returns the signed steps left.
+std::int32_t TakeBackHeldSteps(StepJogState& s, std::int32_t steps) {
+  if (s.pendingSteps == 0 || (steps < 0) == (s.pendingSteps < 0)) return steps;
+  const std::int32_t taken = std::min(std::abs(steps), std::abs(s.pendingSteps));
+  s.pendingSteps += s.pendingSteps < 0 ? taken : -taken;
+  return steps + (steps < 0 ? taken : -taken);
+}
+
 void PlainStep(Core& core, StepJogState& s, const WheelTurn& turn) {
+  const std::int32_t steps = TakeBackHeldSteps(s, SignedSteps(turn.direction, turn.steps));
+  if (steps == 0) return;
   SaveFeedValues(core, s);
   const std::int32_t rate = core.settings.StepJogRate;
   if (rate != 0) {
@@ -112,11 +139,10 @@ void PlainStep(Core& core, StepJogState& s, const WheelTurn& turn) {
     s.feedOverrideForced = true;
   }
   if (!PendingMovesAllowSend(core)) {
-    AddPendingSteps(s, SignedSteps(turn.direction, turn.steps));
+    AddPendingSteps(s, steps);
     return;
   }
-  const double distance =
-      SignedSteps(turn.direction, turn.steps) * host_motion::jogIncrement(core.host);
+  const double distance = steps * host_motion::jogIncrement(core.host);
   const char* letter = AxisLetter(turn.axis);
   if (rate != 0) {
     SendStepLine(core, s, turn.axisChangeHold, kRateStepFormat,

@@ -18,6 +18,12 @@ struct StepJogState {
   bool feedOverrideForced = false;  // the burst set read-out 821 to 100, so restore it
   // The host was in absolute mode when last idle: each step line is followed by "G90".
   bool restoreAbsolute = true;
+  // What the four-decimal rounding of the rotated lines has left out so far, carried into the
+  // next line while the axis and the rotation stay the same, so that small steps add up.
+  double rotatedCarryX = 0.0;
+  double rotatedCarryY = 0.0;
+  std::int32_t rotatedCarryAxis = -1;
+  double rotatedCarryDegrees = 0.0;
 };
 
 void StepJog(Core& core, StepJogState& state, ContinuousJogState& continuous,

@@ -1,32 +1,36 @@
 #include "jog/wheel.h"
 
+#include <algorithm>
+
 #include "core/core.h"
 #include "host/host_blocks.h"
 #include "jog/override_knobs.h"
 
 namespace {
 
+constexpr std::int32_t kMaxFoldedCounts = 1 << 20;
+
 constexpr std::int32_t kAxisX = 0;
 constexpr std::int32_t kAxisY = 1;
 constexpr std::int32_t kAxisZ = 2;
 
-// The counter is 8 bits and wraps; a change of exactly half a turn has no direction, so the
-// previous poll's step count and direction stand.
+// The counter is 8 bits and wraps, so a report's move is the shorter way round; a change of
+// exactly half a turn has no direction, so the previous report's move stands.
 void ApplyCounterChange(WheelState& wheel, std::int32_t diff) {
   if (diff == 0) {
-    wheel.wheelDelta = 0;
+    wheel.reportSteps = 0;
   } else if (diff >= 1 && diff <= 127) {
-    wheel.wheelDelta = diff;
-    wheel.wheelDirection = 0;
+    wheel.reportSteps = diff;
+    wheel.reportDirection = 0;
   } else if (diff <= -129) {
-    wheel.wheelDelta = 256 + diff;
-    wheel.wheelDirection = 0;
+    wheel.reportSteps = 256 + diff;
+    wheel.reportDirection = 0;
   } else if (diff >= -127 && diff <= -1) {
-    wheel.wheelDelta = -diff;
-    wheel.wheelDirection = 1;
+    wheel.reportSteps = -diff;
+    wheel.reportDirection = 1;
   } else if (diff >= 129) {
-    wheel.wheelDelta = 256 - diff;
-    wheel.wheelDirection = 1;
+    wheel.reportSteps = 256 - diff;
+    wheel.reportDirection = 1;
   }
 }
 
@@ -38,6 +42,7 @@ bool AxisReversed(const Core& core, std::int32_t axis) {
 
 void RunWheelFunction(Core& core, const WheelTargets& targets, WheelFunction function,
                       const WheelTurn& turn) {
+  EndAbandonedJog(core, targets.continuousJog, function, turn.axis);
   if (host_state::jogInhibit(core.host) != 0) {
     targets.stepJog.pendingSteps = 0;
     EndBurst(core, targets.continuousJog);
@@ -74,18 +79,32 @@ void RunWheelFunction(Core& core, const WheelTargets& targets, WheelFunction fun
 
 }  // namespace
 
+void TakeWheelCounter(WheelState& wheel, std::uint8_t counter) {
+  if (wheel.lastWheelCount != kNoWheelCount) {
+    ApplyCounterChange(wheel, counter - wheel.lastWheelCount);
+    const std::int32_t move = wheel.reportDirection != 0 ? -wheel.reportSteps : wheel.reportSteps;
+    // A poll folds a few dozen reports at most; the bound only keeps the sum from wrapping.
+    wheel.foldedCounts = std::clamp(wheel.foldedCounts + move, -kMaxFoldedCounts, kMaxFoldedCounts);
+  }
+  wheel.lastWheelCount = counter;
+}
+
+void ForgetWheelCounter(WheelState& wheel) {
+  wheel.lastWheelCount = kNoWheelCount;
+}
+
 void ProcessWheel(Core& core, WheelState& wheel, const WheelTargets& targets,
                   WheelFunction function, const AxisSelection& axis,
                   const input_report::Words& report) {
-  const std::int32_t current = input_report::WheelCounter(report.word0);
-  ApplyCounterChange(wheel, current - wheel.lastWheelCount);
+  TakeWheelCounter(wheel, input_report::WheelCounter(report.word0));
+  const std::int32_t counts = wheel.foldedCounts;
+  wheel.foldedCounts = 0;
+  if (counts != 0) wheel.turnDirection = counts < 0 ? 1 : 0;
   WheelTurn turn;
-  turn.rawDirection = wheel.wheelDirection != 0 ? 1 : 0;
-  if (AxisReversed(core, axis.selectedAxis))
-    wheel.wheelDirection = wheel.wheelDirection != 0 ? 0 : 1;
-  wheel.lastWheelCount = current;
-  turn.steps = wheel.wheelDelta;
-  turn.direction = wheel.wheelDirection;
+  turn.steps = counts < 0 ? -counts : counts;
+  turn.rawDirection = wheel.turnDirection;
+  turn.direction =
+      AxisReversed(core, axis.selectedAxis) ? 1 - turn.rawDirection : turn.rawDirection;
   turn.speed = input_report::WheelSpeed(report.word0);
   turn.enableHeld = input_report::EnablePressed(report.word0);
   turn.axis = axis.selectedAxis;

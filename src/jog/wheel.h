@@ -12,12 +12,21 @@
 
 struct Core;
 
+inline constexpr std::int32_t kNoWheelCount = -1;
+
 struct WheelState {
-  std::int32_t lastWheelCount = 0;
-  // The last poll's steps and direction (1: backward, after the axis's reverse setting); a change
-  // of exactly half a turn has no direction of its own and repeats them.
-  std::int32_t wheelDelta = 0;
-  std::int32_t wheelDirection = 0;
+  // The counter of the last report taken. None at start and after the pendant was (re)opened or
+  // reports were lost: the next report only sets it, since the gap to it cannot be known.
+  std::int32_t lastWheelCount = kNoWheelCount;
+  // The last report's own move (1: counter falling); a change of exactly half a turn has no
+  // direction of its own and repeats it.
+  std::int32_t reportSteps = 0;
+  std::int32_t reportDirection = 0;
+  // Signed counts of the reports taken since the last poll's turn (positive: counter rising).
+  std::int32_t foldedCounts = 0;
+  // The way the wheel was last turned, before the axis's reverse setting: a still poll keeps it,
+  // and the reverse setting applies to it afresh in every poll.
+  std::int32_t turnDirection = 0;
 };
 
 // The behaviours a turn of the wheel drives, each with its own state.
@@ -27,7 +36,14 @@ struct WheelTargets {
   PresetState& presets;
 };
 
-// Last step of the input chain: wheel delta, reversal, dispatch, restore after a step burst.
+// One report's counter: its move since the report before it joins the poll's turn. The poll
+// calls it for each report it folds into a later one; ProcessWheel for the report it decodes.
+void TakeWheelCounter(WheelState& wheel, std::uint8_t counter);
+// The next report only sets the counter.
+void ForgetWheelCounter(WheelState& wheel);
+
+// Last step of the input chain: the turn of the reports since the last poll, reversal, dispatch,
+// restore after a step burst.
 void ProcessWheel(Core& core, WheelState& wheel, const WheelTargets& targets,
                   WheelFunction function, const AxisSelection& axis,
                   const input_report::Words& report);

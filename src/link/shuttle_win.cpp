@@ -118,6 +118,9 @@ bool ShuttleWin::OnDeviceChange(std::uint32_t eventType, const DeviceBroadcast* 
   const std::string_view name = broadcast != nullptr ? broadcast->name : std::string_view();
   if (eventType == kDeviceArrival) {
     link_trail::Arrival(core_, name, devicePath_);
+    // Nothing is decoded until the pendant reports again, which a still wheel may not do soon.
+    EndRunningJog(core_, continuousJog);
+    if (core_.host.muted) return true;
     // Whichever device arrived, the pendant's path is reopened; the old handles go first. With
     // no pendant known, or when its path no longer opens (plugged into another port), search.
     CloseLink();
@@ -127,6 +130,9 @@ bool ShuttleWin::OnDeviceChange(std::uint32_t eventType, const DeviceBroadcast* 
         writeHandle_ == kInvalidDeviceHandle)
       SearchPendant();
     awaitingReport_ = true;
+    // The pendant may have been another one, or turned while away: its first report only sets
+    // the counter.
+    ForgetWheelCounter(wheel);
   } else if (eventType == kDeviceRemoveComplete) {
     if (broadcast != nullptr && broadcast->deviceType == kDeviceTypeInterface) {
       // No pendant known: an empty name must not count as its path.
@@ -136,6 +142,8 @@ bool ShuttleWin::OnDeviceChange(std::uint32_t eventType, const DeviceBroadcast* 
         CloseLink();
         connected_ = false;
         core_.host.DoButton(host_button::kSafetyStop);
+        // No poll runs while the pendant is away, so nothing else would end its jog.
+        if (!core_.host.muted) EndRunningJog(core_, continuousJog);
       }
     }
   }
@@ -222,14 +230,22 @@ void ShuttleWin::Poll() {
 
   const std::uint32_t count = TakeReports();
   if (count > 0) awaitingReport_ = false;
+  // A full queue may have dropped the oldest reports: how the wheel turned before the first one
+  // taken cannot be known, and a guess could move the axis the wrong way.
+  if (count > kInputQueueDepth) ForgetWheelCounter(wheel);
   // The newest report is decoded, as one report per poll would be. An older one is decoded
   // before it, in order, only when the report after it changes its keys again (a press shorter
   // than a poll, a second mode button): otherwise that edge would be lost. Reports that differ
-  // only in the wheel need no turn of their own: the newest counter carries their movement.
+  // only in the wheel need no decoding of their own, but each one's move joins the turn: the
+  // counter may wrap more than once between the oldest and the newest.
   for (std::uint32_t i = 0; i + 1 < count; ++i) {
     if (KeysDiffer(takenReports_[i], decodedReport_) &&
-        KeysDiffer(takenReports_[i + 1], takenReports_[i]))
+        KeysDiffer(takenReports_[i + 1], takenReports_[i])) {
       DecodeInput(takenReports_[i]);
+    } else {
+      TakeWheelCounter(wheel,
+                       input_report::WheelCounter(input_report::Words::Of(takenReports_[i]).word0));
+    }
   }
   if (count > 0) std::memcpy(decodedReport_, takenReports_[count - 1], kInputReportSize);
   if (!awaitingReport_) Decode();

@@ -24,11 +24,13 @@ inline constexpr std::uint32_t kPollTimerId = 1;
 inline constexpr std::uint32_t kPollPeriodMs = 25;
 inline constexpr std::uint32_t kReadWaitMs = 5;
 inline constexpr std::uint32_t kInputReportSize = 8;
-// Input reports the system keeps for the read handle between polls (its default is 32).
-inline constexpr std::uint32_t kInputBufferCount = 16;
+// Input reports waiting at one poll that it takes whole. The system keeps one more for the read
+// handle (its default is 32), so a poll that finds more than this many may have lost the oldest.
+inline constexpr std::uint32_t kInputQueueDepth = 16;
+inline constexpr std::uint32_t kInputBufferCount = kInputQueueDepth + 1;
 // Reads one poll takes at most: the whole queue and what arrives meanwhile, but never an endless
 // stream.
-inline constexpr std::uint32_t kMaxReportsPerPoll = 2 * kInputBufferCount;
+inline constexpr std::uint32_t kMaxReportsPerPoll = 2 * kInputQueueDepth;
 // The wait for a read that may be on its way while the queue is emptied, where the system hands
 // queued reports over asynchronously: twice the longest recent hand-over, within these bounds.
 inline constexpr std::uint32_t kHandOverWaitMaxUs = 1000;

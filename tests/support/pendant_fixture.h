@@ -23,6 +23,8 @@ struct PendantFixture {
     host.Install(module.host);
     module.shuttleWin = MakeShuttleWin(module, std::make_unique<NullBus>());
     win = module.shuttleWin.get();
+    // As after a first report with the counter at 0, which only sets the counter.
+    win->wheel.lastWheelCount = 0;
   }
 
   // The report the wheel and the single steps below read; Decode makes it the decoded one.

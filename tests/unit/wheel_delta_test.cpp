@@ -15,11 +15,11 @@ using Calls = std::vector<std::string>;
 TEST(WheelDelta, CounterChangeGivesStepsAndDirection) {
   struct Case {
     int last, current;
-    int delta, direction;  // the previous poll left delta 7, direction 1
+    int delta, direction;  // the previous report moved 7 steps, direction 1
   } cases[] = {
       {250, 4, 10, 0},     // wrapped forward
       {4, 250, 10, 1},     // wrapped backward
-      {0, 30, 30, 0},      // first poll compares with 0
+      {0, 30, 30, 0},      //
       {30, 30, 0, 1},      // unchanged: no steps, direction kept
       {0, 128, 7, 1},      // half a turn: the previous poll's values
       {200, 72, 7, 1},     // -128
@@ -34,12 +34,12 @@ TEST(WheelDelta, CounterChangeGivesStepsAndDirection) {
     SCOPED_TRACE(testing::Message() << c.last << " -> " << c.current);
     PendantFixture f;
     f.win->wheel.lastWheelCount = c.last;
-    f.win->wheel.wheelDelta = 7;
-    f.win->wheel.wheelDirection = 1;
+    f.win->wheel.reportSteps = 7;
+    f.win->wheel.reportDirection = 1;
     f.report[1] = static_cast<std::uint8_t>(c.current);
     f.Wheel();
-    EXPECT_EQ(f.win->wheel.wheelDelta, c.delta);
-    EXPECT_EQ(f.win->wheel.wheelDirection, c.direction);
+    EXPECT_EQ(f.win->wheel.reportSteps, c.delta);
+    EXPECT_EQ(f.win->wheel.reportDirection, c.direction);
     EXPECT_EQ(f.win->wheel.lastWheelCount, c.current);
     EXPECT_TRUE(f.host.Take().empty()) << "wheel function 1 does nothing";
   }
@@ -49,7 +49,7 @@ TEST(WheelDelta, PerAxisReverse) {
   struct Case {
     int axis;
     bool x, y, z;
-    int direction;
+    int direction;  // of the step line sent for a rising counter
   } cases[] = {
       {0, true, false, false, 1}, {0, false, true, true, 0}, {1, false, true, false, 1},
       {2, false, false, true, 1}, {3, true, true, true, 0},  {4, true, true, true, 0},
@@ -62,9 +62,17 @@ TEST(WheelDelta, PerAxisReverse) {
     f.module.settings.Xreverse = c.x;
     f.module.settings.Yreverse = c.y;
     f.module.settings.Zreverse = c.z;
+    f.win->wheelFunction = WheelFunction::StepJog;
+    f.host.leds[83] = true;
+    f.module.settings.StepJogRate = 100;
+    hostblock::Write(f.host.hostMotion.data(), hostblock::kJogIncrement, 1.0);
+    f.win->wheel.lastWheelCount = 0;
     f.report[1] = 3;  // rising counter
     f.Wheel();
-    EXPECT_EQ(f.win->wheel.wheelDirection, c.direction);
+    const Calls calls = f.host.Take();
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_NE(calls[1].find(c.direction != 0 ? " -3.0000" : " 3.0000"), std::string::npos)
+        << calls[1];
   }
 }
 
