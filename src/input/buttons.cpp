@@ -262,6 +262,11 @@ void ProcessButtons(Core& core, ButtonState& s, WheelFunction& wheelFunction,
   bool anyPlainDown = false;
   for (const FunctionButton& button : kFunctionButtons) {
     const bool down = input_report::FunctionButton(report.word1, button.index);
+    // A tick the polls did not see must not leave a button armed, so the window closes at 8 or
+    // later, and before this report's press is looked at: the press may come after the window.
+    TapPhase& phase = s.tap[button.index];
+    if (phase == TapPhase::Armed && core.ticks.tapWindowTicks[button.index] >= kTapWindowTicks)
+      phase = TapPhase::Idle;
     PressLayer& layer = s.press[button.index];
     const bool began = down && layer == PressLayer::Up;
     if (began) layer = enableHeld ? PressLayer::En : PressLayer::Plain;
@@ -277,11 +282,6 @@ void ProcessButtons(Core& core, ButtonState& s, WheelFunction& wheelFunction,
         break;
     }
     if (!down) layer = PressLayer::Up;
-    // A tick the polls did not see must not leave a button armed, so the window closes at 8 or
-    // later.
-    TapPhase& phase = s.tap[button.index];
-    if (phase == TapPhase::Armed && core.ticks.tapWindowTicks[button.index] >= kTapWindowTicks)
-      phase = TapPhase::Idle;
   }
   if (anyPlainDown) core.ticks.idleTicks = 0;
   // Likewise the restore happens at 15 idle ticks or later, once per captured burst.

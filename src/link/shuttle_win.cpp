@@ -238,8 +238,9 @@ void ShuttleWin::Poll() {
   // than a poll, a second mode button): otherwise that edge would be lost. Reports that differ
   // only in the wheel need no decoding of their own, but each one's move joins the turn: the
   // counter may wrap more than once between the oldest and the newest.
+  // The first report ever is decoded on its own too: it is what the first poll settles on.
   for (std::uint32_t i = 0; i + 1 < count; ++i) {
-    if (KeysDiffer(takenReports_[i], decodedReport_) &&
+    if ((!decodedAny_ || KeysDiffer(takenReports_[i], decodedReport_)) &&
         KeysDiffer(takenReports_[i + 1], takenReports_[i])) {
       DecodeInput(takenReports_[i]);
     } else {
@@ -263,6 +264,7 @@ void ShuttleWin::DecodeInput(const std::uint8_t* report) {
 }
 
 void ShuttleWin::Decode() {
+  decodedAny_ = true;
   const input_report::Words words = input_report::Words::Of(decodedReport_);
   // Each step may call the host; once the host has stopped the plug-in the rest is skipped.
   const HostBridge& host = core_.host;

@@ -111,6 +111,7 @@ class ShuttleWin final : public BusListener {
   // After a reopen nothing is decoded until a fresh report arrives: the report from before an
   // unplug may hold a turning wheel, which must not keep driving the machine.
   bool awaitingReport_ = false;
+  bool decodedAny_ = false;
   bool polling_ = false;
   bool shutDown_ = false;
   // A failed read was written to the trail; cleared by a good read or a reopen.
