@@ -53,6 +53,10 @@ if(PENDANT_FUZZ)
   return()
 endif()
 
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  include(${CMAKE_SOURCE_DIR}/cmake/linux.cmake)
+endif()
+
 # All unit tests in one executable: linking it once is what the build's time goes to. Each test
 # still runs as its own process under ctest.
 file(GLOB PENDANT_UNIT_TESTS CONFIGURE_DEPENDS tests/unit/*_test.cpp)

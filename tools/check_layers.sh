@@ -9,7 +9,7 @@
 #   jog       the wheel and its functions
 #   link      ShuttleWin: discovery, hot-plug, the poll
 #   module    the module object, its lifecycle and the exports
-#   platform  Win32 and the simulation
+#   platform  Win32, Linux and the simulation
 set -euo pipefail
 cd "$(dirname "$0")/.."
 layers=(text host settings core input jog link module platform)

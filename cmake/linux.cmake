@@ -1,0 +1,20 @@
+# The Linux device bus (hidraw) and, where FUSE is there, the virtual pendant that tests it end to
+# end. libudev and FUSE are optional: without libudev the bus relies on its rescan alone, without
+# FUSE its tests are not built.
+find_package(PkgConfig QUIET)
+if(PkgConfig_FOUND)
+  pkg_check_modules(LIBUDEV QUIET IMPORTED_TARGET libudev)
+  pkg_check_modules(FUSE3 QUIET IMPORTED_TARGET fuse3)
+endif()
+
+add_library(pendant_linux_platform STATIC src/platform/linux/hidraw_bus.cpp)
+target_compile_options(pendant_linux_platform PRIVATE ${PENDANT_WARNINGS})
+target_link_libraries(pendant_linux_platform PUBLIC pendant_core)
+if(LIBUDEV_FOUND)
+  target_compile_definitions(pendant_linux_platform PRIVATE PENDANT_HAVE_LIBUDEV)
+  target_link_libraries(pendant_linux_platform PRIVATE PkgConfig::LIBUDEV)
+endif()
+
+if(FUSE3_FOUND)
+  include(${CMAKE_SOURCE_DIR}/tests/linux/linux_tests.cmake)
+endif()

@@ -1,0 +1,340 @@
+// The hidraw bus against the virtual pendant served through FUSE: discovery, the reads a poll
+// takes, the write's framing, and the link following an unplug and a replug. Exits with 77 (a
+// skip) where FUSE cannot mount.
+#include "platform/linux/hidraw_bus.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "input/output_report.h"
+#include "link/shuttle_win.h"
+#include "module/module.h"
+#include "support/fake_platform.h"
+#include "support/recording_host.h"
+
+extern char** environ;
+
+// Heap allocations made while the bus dispatches (the poll, the rescan, the removals).
+namespace {
+bool counting = false;
+long allocations = 0;
+}  // namespace
+
+namespace {
+void* Allocate(std::size_t size) {
+  if (counting) ++allocations;
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+}  // namespace
+
+void* operator new(std::size_t size) {
+  return Allocate(size);
+}
+void* operator new[](std::size_t size) {
+  return Allocate(size);
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+  std::free(p);
+}
+
+namespace {
+
+using Report = std::array<std::uint8_t, 8>;
+
+std::string HexOf(const Report& report) {
+  std::string text;
+  char digits[3];
+  for (std::uint8_t byte : report) {
+    std::snprintf(digits, sizeof digits, "%02x", byte);
+    text += digits;
+  }
+  return text;
+}
+
+// vpendant-fuse mounted on a fresh folder for as long as the object lives.
+class MountedPendant {
+ public:
+  MountedPendant() {
+    char folder[] = "/tmp/vpendant-XXXXXX";
+    if (mkdtemp(folder) == nullptr) return;
+    mount_ = folder;
+    const char* argv[] = {VPENDANT_FUSE, mount_.c_str(), nullptr};
+    if (posix_spawn(&pid_, VPENDANT_FUSE, nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
+      pid_ = -1;
+    struct stat st {};
+    for (int i = 0; i < 300 && pid_ > 0; ++i) {
+      if (stat(Path("/control").c_str(), &st) == 0) {
+        mounted_ = true;
+        break;
+      }
+      if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+        pid_ = -1;  // it could not mount
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  ~MountedPendant() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);  // it unmounts on its way out
+      waitpid(pid_, nullptr, 0);
+    }
+    if (mount_.empty()) return;
+    struct stat st {};
+    if (stat(Path("/control").c_str(), &st) == 0) umount2(mount_.c_str(), MNT_DETACH);
+    rmdir(mount_.c_str());
+  }
+  MountedPendant(const MountedPendant&) = delete;
+  MountedPendant& operator=(const MountedPendant&) = delete;
+
+  bool Mounted() const { return mounted_; }
+  std::string Path(const char* inside) const { return mount_ + inside; }
+
+  void Command(const std::string& line) const {
+    const int fd = open(Path("/control").c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(write(fd, line.data(), line.size()), static_cast<ssize_t>(line.size())) << line;
+    close(fd);
+  }
+  void Push(const Report& report) const { Command("push " + HexOf(report)); }
+  // The output reports written since the last call, as the device took them.
+  std::vector<std::string> Outputs() const {
+    std::ifstream file(Path("/outputs"));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(file, line);) lines.push_back(line);
+    return lines;
+  }
+
+ private:
+  std::string mount_;
+  pid_t pid_ = -1;
+  bool mounted_ = false;
+};
+
+TEST(HidrawBusTest, FindsThePendantTakesEveryQueuedReportAndFramesWrites) {
+  struct Case {
+    const char* name;
+    bool byPath;
+  };
+  for (const Case c : {Case{"sysfs scan", false}, Case{"named node", true}}) {
+    SCOPED_TRACE(c.name);
+    MountedPendant pendant;
+    ASSERT_TRUE(pendant.Mounted());
+    const std::string node = pendant.Path("/dev/hidraw0");
+    HidrawBusPaths paths{pendant.Path("/sys"), pendant.Path("/dev"), c.byPath ? node : ""};
+    HidrawBus bus(paths);
+
+    ASSERT_TRUE(bus.BeginEnumeration());
+    HidInterface found;
+    ASSERT_TRUE(bus.NextInterface(0, found));
+    EXPECT_EQ(found.path, node);
+    EXPECT_EQ(found.attributes.vendorId, kPendantVendorId);
+    EXPECT_EQ(found.attributes.productId, kPendantProductId);
+    EXPECT_FALSE(bus.NextInterface(1, found));
+    bus.EndEnumeration();
+    bus.Close(found.probe);
+
+    const DeviceHandle reader = bus.Open(node, OpenMode::OverlappedRead);
+    const DeviceHandle writer = bus.Open(node, OpenMode::Write);
+    ASSERT_NE(reader, kInvalidDeviceHandle);
+    ASSERT_NE(writer, kInvalidDeviceHandle);
+
+    // Reports that arrive while nobody reads wait, and come out in order with the id byte in
+    // front, handed over at once.
+    const std::vector<Report> pushed = {
+        {0, 1, 0, 0, 0, 0, 0, 0}, {0, 2, 3, 0x10, 0, 0, 0, 0}, {0, 3, 0, 0, 0x13, 0, 0, 0x7f}};
+    for (const Report& r : pushed) pendant.Push(r);
+    std::uint32_t transferred = 0;
+    bool atOnce = false;
+    for (const Report& expected : pushed) {
+      Report got{};
+      got.fill(0xee);
+      ASSERT_EQ(bus.ReadReport(reader, got.data(), 8, 0, transferred, atOnce), IoStatus::Done);
+      EXPECT_EQ(transferred, 8u);
+      EXPECT_TRUE(atOnce);
+      EXPECT_EQ(got, expected);
+    }
+    Report got{};
+    EXPECT_EQ(bus.ReadReport(reader, got.data(), 8, 0, transferred, atOnce), IoStatus::Pending);
+    EXPECT_TRUE(bus.ReadOutstanding(reader));
+
+    // A bounded wait ends with the report that arrives within it, or after its time.
+    const Report late{0, 9, 0, 0, 0, 0, 0, 0};
+    std::thread pusher([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+      pendant.Push(late);
+    });
+    EXPECT_EQ(bus.ReadReport(reader, got.data(), 8, 2000000, transferred, atOnce), IoStatus::Done);
+    pusher.join();
+    EXPECT_EQ(got, late);
+    EXPECT_FALSE(atOnce);
+    const std::uint64_t start = bus.NowMicroseconds();
+    EXPECT_EQ(bus.ReadReport(reader, got.data(), 8, 20000, transferred, atOnce), IoStatus::Pending);
+    EXPECT_GE(bus.NowMicroseconds() - start, 19000u);
+
+    // The output report goes out as the link made it: the report id 0 first.
+    const std::uint8_t output[kOutputReportSize] = {0, 0x21, 0x02, 0x30, 0x04};
+    EXPECT_TRUE(bus.Write(writer, output, sizeof output));
+    EXPECT_EQ(pendant.Outputs(), std::vector<std::string>{"00 21 02 30 04"});
+
+    pendant.Command("unplug");
+    EXPECT_EQ(bus.ReadReport(reader, got.data(), 8, 0, transferred, atOnce), IoStatus::Failed);
+    EXPECT_EQ(bus.LastError(), static_cast<std::uint32_t>(ENODEV));
+    EXPECT_FALSE(bus.Write(writer, output, sizeof output));
+    bus.Close(reader);
+    bus.Close(writer);
+  }
+}
+
+class LinkOverHidraw {
+ public:
+  LinkOverHidraw(const MountedPendant& pendant, std::uint32_t rescanPeriodMs) : pendant_(pendant) {
+    host.Install(module.host);
+    host.leds[800] = true;  // the host shows the stop, so 1021 is pressed only on edges
+    HidrawBusPaths paths{pendant.Path("/sys"), pendant.Path("/dev"), "", rescanPeriodMs};
+    auto owned = std::make_unique<HidrawBus>(paths);
+    bus = owned.get();
+    module.shuttleWin = MakeShuttleWin(module, std::move(owned));
+    win = module.shuttleWin.get();
+  }
+  ~LinkOverHidraw() { module.shuttleWin.reset(); }
+
+  // The component's main loop until `done` holds; false when it did not within `ms`.
+  bool RunUntil(const std::function<bool()>& done, int ms = 3000) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      counting = true;
+      bus->RunOnce(20);
+      counting = false;
+    }
+    return true;
+  }
+  void RunFor(int ms) {
+    RunUntil([] { return false; }, ms);
+  }
+  int Stops() const {
+    return static_cast<int>(std::count(host.calls.begin(), host.calls.end(), "DoButton 1021"));
+  }
+  // Pushes the report and runs the loop until the link has decoded it.
+  bool Decodes(const Report& report) {
+    pendant_.Push(report);
+    return RunUntil([&] { return std::memcmp(win->DecodedReport(), report.data(), 8) == 0; });
+  }
+
+  FakePlatform platform;
+  RecordingHost host;
+  Module module{platform};
+  HidrawBus* bus = nullptr;
+  ShuttleWin* win = nullptr;
+
+ private:
+  const MountedPendant& pendant_;
+};
+
+TEST(HidrawBusTest, LinkPressesStopOnceAtEachUnplugAndFindsThePendantAgain) {
+  struct Case {
+    const char* name;
+    std::uint32_t rescanPeriodMs;
+    bool replugAtOnce;
+    bool expectFoundAgain;
+  };
+  const Case cases[] = {
+      {"the rescan sees it go and come", 100, false, true},
+      {"replugged between two rescans", 300, true, true},
+      // The rescan never runs: only the poll's failing read and write can tell.
+      {"a failed read or write tells", 600000, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    MountedPendant pendant;
+    ASSERT_TRUE(pendant.Mounted());
+    LinkOverHidraw link(pendant, c.rescanPeriodMs);
+
+    ASSERT_TRUE(link.win->FindPendant());
+    EXPECT_EQ(link.win->DevicePath(), pendant.Path("/dev/hidraw0"));
+    ASSERT_TRUE(link.Decodes({0, 5, 0, 0, 0, 0, 0, 0}));
+    // Each poll writes the indicators, framed with the report id.
+    const std::vector<std::string> outputs = pendant.Outputs();
+    ASSERT_FALSE(outputs.empty());
+    for (const std::string& line : outputs) EXPECT_EQ(line.substr(0, 3), "00 ") << line;
+    EXPECT_EQ(outputs.back().size(), std::string("00 00 00 00 00").size());
+    // An idle pendant: polls, and rescans where they run, allocate nothing.
+    allocations = 0;
+    link.RunFor(250);
+    EXPECT_EQ(allocations, 0);
+
+    pendant.Command("unplug");
+    if (c.replugAtOnce) pendant.Command("plug");
+    ASSERT_TRUE(link.RunUntil([&] { return link.Stops() > 0; }));
+    if (c.expectFoundAgain) {
+      if (!c.replugAtOnce) {
+        link.RunFor(150);  // nothing to find meanwhile
+        EXPECT_FALSE(link.win->Connected());
+        pendant.Command("plug");
+      }
+      EXPECT_TRUE(link.Decodes({0, 6, 0, 0, 0, 0, 0, 0}));
+      EXPECT_TRUE(link.win->Connected());
+    } else {
+      link.RunFor(200);
+    }
+    EXPECT_EQ(link.Stops(), 1);  // one removal, however it was noticed
+  }
+}
+
+// FUSE needs its device and the right to mount.
+bool FuseUsable(std::string& why) {
+  if (access("/dev/fuse", R_OK | W_OK) != 0) {
+    why = "no usable /dev/fuse";
+    return false;
+  }
+  MountedPendant trial;
+  if (!trial.Mounted()) {
+    why = "vpendant-fuse could not mount";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  std::string why;
+  if (!FuseUsable(why)) {
+    std::printf("skipped: %s\n", why.c_str());
+    return 77;
+  }
+  return RUN_ALL_TESTS();
+}
