@@ -32,6 +32,7 @@ required=(
 # Optional sets, one per line: "label|what the tests do without it|packages...".
 optional_sets=(
   "32-bit Wine|the Wine tests run the x86_64 build under 64-bit Wine; the shipped i686 DLL is still built and checked|wine32:i386"
+  "LinuxCNC|the LinuxCNC machine test is skipped and the example cannot be run|linuxcnc-uspace linuxcnc-uspace-dev python3 imagemagick"
 )
 
 export DEBIAN_FRONTEND=noninteractive
