@@ -259,10 +259,11 @@ def continuous_jog(m, p):
 
 @check("overrides")
 def overrides(m, p):
-    # (knob, direct percent or None, relative counts, the fraction the machine must show)
-    cases = [("feed-override", 120, None, 1.2), ("feed-override", None, -30, 0.9),
-             ("feed-override", 200, None, 1.5), ("feed-override", 100, None, 1.0),
-             ("spindle-override", 80, None, 0.8), ("spindle-override", None, 10, 0.9),
+    # (knob, direct percent or None, relative counts, the fraction the machine must show). The
+    # relative turns start from a clamped value, where counts x scale would give another answer.
+    cases = [("feed-override", 120, None, 1.2), ("feed-override", 200, None, 1.5),
+             ("feed-override", None, -30, 1.2), ("feed-override", 100, None, 1.0),
+             ("spindle-override", 30, None, 0.5), ("spindle-override", None, 10, 0.6),
              ("spindle-override", 100, None, 1.0)]
     for knob, percent, turn, fraction in cases:
         p.override(knob, percent=percent, turn=turn)
@@ -276,7 +277,8 @@ def overrides(m, p):
             expect(time.monotonic() - start < 0.5, f"{knob} shown as {p.shown_override(knob)}"
                    f" for {fraction}")
             time.sleep(0.002)
-    return "direct 120 %, relative -30 counts, clamp at MAX_FEED_OVERRIDE 150 %, spindle 80/90 %"
+    return "direct and relative counts reach stat and come back on the value pins;" \
+        " clamped to 150 % feed, 50 % spindle"
 
 
 def back_to_jogging(m):
