@@ -32,7 +32,8 @@ required=(
 # Optional sets, one per line: "label|what the tests do without it|packages...".
 optional_sets=(
   "32-bit Wine|the Wine tests run the x86_64 build under 64-bit Wine; the shipped i686 DLL is still built and checked|wine32:i386"
-  "Linux pendant bus|the Linux device bus and its tests are not built|libudev-dev fuse3 libfuse3-dev"
+  "Linux pendant bus|the virtual pendant over FUSE and the Linux bus's tests are skipped|libudev-dev fuse3 libfuse3-dev"
+  "LinuxCNC|the LinuxCNC machine test is skipped and the example cannot be run|linuxcnc-uspace linuxcnc-uspace-dev python3 imagemagick"
 )
 
 export DEBIAN_FRONTEND=noninteractive

@@ -1,0 +1,434 @@
+#!/usr/bin/python3
+"""The display program of the headless machine test: brings the example mill up, plays the
+pendant, and checks what the machine itself reports (linuxcnc.stat, motion's HAL pins).
+
+LinuxCNC starts it as `driver.py -ini INI [options]` and shuts down when it exits; the exit code
+becomes LinuxCNC's. One line per check goes to stdout and to --report.
+
+The checks talk to a pendant object in the pendant's own terms (turn the wheel, hold a jog key,
+press a function button, trip the safety input). --standin plays it through the stand-in
+component; a virtual pendant behind the real component can take its place with the same methods.
+"""
+import argparse
+import ast
+import os
+import socket
+import sys
+import time
+
+import hal
+import linuxcnc
+
+AXIS_INDEX = {"x": 0, "y": 1, "z": 2}
+
+
+class Failed(Exception):
+    pass
+
+
+def expect(condition, message):
+    if not condition:
+        raise Failed(message)
+
+
+def near(a, b, tolerance=1e-6):
+    return abs(a - b) <= tolerance
+
+
+class Machine:
+    def __init__(self):
+        self.stat = linuxcnc.stat()
+        self.command = linuxcnc.command()
+        self.errors = linuxcnc.error_channel()
+
+    def poll(self):
+        self.stat.poll()
+        return self.stat
+
+    def wait(self, what, condition, timeout=2.0):
+        """Seconds until condition(stat) holds; Failed after timeout."""
+        start = time.monotonic()
+        while True:
+            if condition(self.poll()):
+                return time.monotonic() - start
+            if time.monotonic() - start > timeout:
+                raise Failed(f"{what}: not within {timeout:g} s")
+            time.sleep(0.0005)
+
+    def position(self, axis):
+        return self.poll().actual_position[AXIS_INDEX[axis]]
+
+    def settle(self, axis, timeout=5.0):
+        """Waits until motion's command for the axis stops changing; returns the stat position."""
+        pin = f"axis.{axis}.pos-cmd"
+        start = time.monotonic()
+        last, since = hal.get_value(pin), time.monotonic()
+        while time.monotonic() - since < 0.05:
+            expect(time.monotonic() - start < timeout, f"{axis} still moving after {timeout:g} s")
+            time.sleep(0.001)
+            now = hal.get_value(pin)
+            if now != last:
+                last, since = now, time.monotonic()
+        self.wait(f"{axis} in stat", lambda s: near(s.actual_position[AXIS_INDEX[axis]], last), 1.0)
+        return self.position(axis)
+
+    def manual(self):
+        if self.poll().task_mode != linuxcnc.MODE_MANUAL:
+            self.command.mode(linuxcnc.MODE_MANUAL)
+            self.wait("manual mode", lambda s: s.task_mode == linuxcnc.MODE_MANUAL)
+
+    def reset_and_on(self):
+        self.command.state(linuxcnc.STATE_ESTOP_RESET)
+        self.wait("E-stop reset", lambda s: s.task_state == linuxcnc.STATE_ESTOP_RESET)
+        self.command.state(linuxcnc.STATE_ON)
+        self.wait("machine on", lambda s: s.task_state == linuxcnc.STATE_ON)
+
+
+class StandInPendant:
+    """The stand-in component, reached over its socket: setting its outputs is what a pendant
+    asks for, its inputs are what a pendant would show."""
+
+    def __init__(self, folder):
+        path = os.path.join(folder, "pendant-standin.sock")
+        self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        self.sock.connect(path)
+        self.io = self.sock.makefile("rw")
+        self.counts = {}
+        self.knob_counts = {}
+
+    def _ask(self, line):
+        self.io.write(line + "\n")
+        self.io.flush()
+        answer = self.io.readline().strip()
+        if answer.startswith("error"):
+            raise Failed(f"stand-in: {line}: {answer}")
+        return answer
+
+    def _set(self, pin, value):
+        self._ask(f"set {pin} {int(value) if isinstance(value, bool) else value}")
+
+    def _get(self, pin):
+        return ast.literal_eval(self._ask(f"get {pin}"))
+
+    def plug(self):
+        self._set("connected", True)
+        self._set("estop", False)
+
+    def unplug(self):
+        self._set("connected", False)
+        self._set("estop", True)
+
+    def safety(self, active):
+        self._set("estop", active)
+
+    def wheel(self, axis, counts, step, jogging=True):
+        """Wheel turned by counts with the given step size; jogging=False is the wheel while the
+        pendant's jogging is off (it counts, but must not move anything)."""
+        self._set(f"axis.{axis}.jog-scale", step)
+        self._set(f"axis.{axis}.jog-enable", jogging)
+        self.counts[axis] = self.counts.get(axis, 0) + counts
+        self._set(f"axis.{axis}.jog-counts", self.counts[axis])
+
+    def jog(self, axis, direction, speed=None):
+        """Holds a continuous jog (direction +1 or -1) at speed units/min; direction 0 lets go."""
+        if speed is not None:
+            self._set("jog-speed", speed)
+        self._set(f"axis.{axis}.jog-plus", direction > 0)
+        self._set(f"axis.{axis}.jog-minus", direction < 0)
+
+    def override(self, knob, percent=None, turn=None):
+        """Sets the knob to percent, or turns it by `turn` counts of one percent."""
+        self._set(f"{knob}.scale", 0.01)
+        self._set(f"{knob}.count-enable", True)
+        if percent is not None:
+            self._set(f"{knob}.direct-value", True)
+            self.knob_counts[knob] = percent
+        else:
+            self._set(f"{knob}.direct-value", False)
+            self.knob_counts[knob] = self.knob_counts.get(knob, 0) + turn
+        self._set(f"{knob}.counts", self.knob_counts[knob])
+
+    def shown_override(self, knob):
+        return self._get(f"{knob}.value")
+
+    def press(self, action, hold=0.05):
+        # Held past halui's poll so the rising edge is seen.
+        self._set(f"action.{action}", True)
+        time.sleep(hold)
+        self._set(f"action.{action}", False)
+
+    def indicator(self, name):
+        return self._get(name)
+
+
+CHECKS = []
+
+
+def check(name):
+    def register(fn):
+        CHECKS.append((name, fn))
+        return fn
+
+    return register
+
+
+def wait_indicator(p, name, value, timeout=0.5):
+    """Milliseconds until the pendant's indicator shows value. halui refreshes its status pins
+    about every 100 ms, so the indicators lag the machine by up to that."""
+    start = time.monotonic()
+    while p.indicator(name) != value:
+        expect(time.monotonic() - start < timeout, f"pendant.{name} not {value} within {timeout:g} s")
+        time.sleep(0.002)
+    return (time.monotonic() - start) * 1000.0
+
+
+def bring_up(m, p, t0):
+    """Returns a detail line; the unplugged pendant must hold the machine in E-stop."""
+    m.wait("task running", lambda s: True, 5.0)
+    driver_at = time.time() - t0
+    m.command.state(linuxcnc.STATE_ESTOP_RESET)
+    time.sleep(0.15)
+    expect(m.poll().task_state == linuxcnc.STATE_ESTOP, "reset accepted with no pendant")
+    p.plug()
+    time.sleep(0.03)
+    m.reset_and_on()
+    m.manual()
+    m.command.teleop_enable(0)
+    m.wait("joint mode", lambda s: s.motion_mode == linuxcnc.TRAJ_MODE_FREE)
+    # Before homing the wheel drives the joint (these kinematics: joint 0 is X).
+    p.wheel("x", 100, 0.01)
+    m.wait("joint 0 wheel", lambda s: near(s.joint_actual_position[0], 1.0), 3.0)
+    m.command.home(-1)
+    m.wait("homed", lambda s: all(s.homed[:3]), 5.0)
+    m.command.teleop_enable(1)
+    m.wait("teleop", lambda s: s.motion_mode == linuxcnc.TRAJ_MODE_TELEOP)
+    wait_indicator(p, "is-homed", True)
+    ready_at = time.time() - t0
+    return f"driver at {driver_at:.2f} s, homed in world mode at {ready_at:.2f} s after launch;" \
+        " unplugged pendant held E-stop, wheel moved joint 0 before homing"
+
+
+@check("wheel steps")
+def wheel_steps(m, p):
+    # (axis, counts, step): the machine must travel counts x step, either way.
+    cases = [("x", 250, 0.01), ("x", -400, 0.01), ("y", 7, 0.1), ("z", -3, 1.0),
+             ("z", 3000, 0.001), ("y", -1, 0.001)]
+    for axis, counts, step in cases:
+        before = m.settle(axis)
+        p.wheel(axis, counts, step)
+        after = m.settle(axis)
+        expect(near(after - before, counts * step),
+               f"{axis} {counts} x {step}: moved {after - before:.6f}")
+    # Counts taken while jogging is off are not travelled later.
+    before = m.settle("x")
+    p.wheel("x", 123, 0.01, jogging=False)
+    time.sleep(0.05)
+    p.wheel("x", 0, 0.01)
+    time.sleep(0.05)
+    expect(near(m.settle("x"), before), "counts made with jog-enable off were travelled")
+    return f"{len(cases)} moves exact to 1e-6 mm; counts with jog-enable off ignored"
+
+
+@check("continuous jog")
+def continuous_jog(m, p):
+    details = []
+    for axis, direction, speed in (("x", 1, 600.0), ("y", -1, 1200.0)):
+        pin = f"axis.{axis}.pos-cmd"
+        p.jog(axis, direction, speed)
+        time.sleep(0.25)  # past the acceleration
+        a, ta = hal.get_value(pin), time.monotonic()
+        time.sleep(0.2)
+        b, tb = hal.get_value(pin), time.monotonic()
+        velocity = (b - a) / (tb - ta) * 60.0
+        expect(abs(velocity - direction * speed) < 0.05 * speed,
+               f"{axis} jogged at {velocity:.1f} units/min for {direction * speed:g}")
+        released = time.monotonic()
+        p.jog(axis, 0)
+        last, last_change = hal.get_value(pin), released
+        while time.monotonic() - released < 0.3:
+            now = hal.get_value(pin)
+            if now != last:
+                last, last_change = now, time.monotonic()
+            time.sleep(0.0005)
+        stop_ms = (last_change - released) * 1000.0
+        expect(stop_ms < 100.0, f"{axis} still moving {stop_ms:.0f} ms after release")
+        m.settle(axis)
+        details.append(f"{axis} {velocity:+.0f}/min stopped in {stop_ms:.0f} ms")
+    return "; ".join(details)
+
+
+@check("overrides")
+def overrides(m, p):
+    # (knob, direct percent or None, relative counts, the fraction the machine must show). The
+    # relative turns start from a clamped value, where counts x scale would give another answer.
+    cases = [("feed-override", 120, None, 1.2), ("feed-override", 200, None, 1.5),
+             ("feed-override", None, -30, 1.2), ("feed-override", 100, None, 1.0),
+             ("spindle-override", 30, None, 0.5), ("spindle-override", None, 10, 0.6),
+             ("spindle-override", 100, None, 1.0)]
+    for knob, percent, turn, fraction in cases:
+        p.override(knob, percent=percent, turn=turn)
+        if knob == "feed-override":
+            m.wait(f"feed {fraction}", lambda s: near(s.feedrate, fraction, 1e-9), 1.0)
+        else:
+            m.wait(f"spindle {fraction}", lambda s: near(s.spindle[0]["override"], fraction, 1e-9),
+                   1.0)
+        start = time.monotonic()
+        while not near(p.shown_override(knob), fraction, 1e-9):
+            expect(time.monotonic() - start < 0.5, f"{knob} shown as {p.shown_override(knob)}"
+                   f" for {fraction}")
+            time.sleep(0.002)
+    return "direct and relative counts reach stat and come back on the value pins;" \
+        " clamped to 150 % feed, 50 % spindle"
+
+
+def back_to_jogging(m):
+    """After an MDI action halui returns to manual mode (about 200 ms); until motion is back in
+    world mode it drops wheel counts."""
+    m.wait("back in manual", lambda s: s.task_mode == linuxcnc.MODE_MANUAL
+           and s.interp_state == linuxcnc.INTERP_IDLE
+           and s.motion_mode == linuxcnc.TRAJ_MODE_TELEOP, 2.0)
+
+
+@check("actions")
+def actions(m, p):
+    for axis in "xyz":
+        p.wheel(axis, 150, 0.01)
+        at = m.settle(axis)
+        p.press(f"zero-{axis}")
+        i = AXIS_INDEX[axis]
+        m.wait(f"zero-{axis}", lambda s: near(s.g5x_offset[i], at, 1e-6), 2.0)
+        back_to_jogging(m)
+    zeros = m.poll().g5x_offset[:3]
+    # The wheel still works after the actions; goto-zero then returns to the new zeros.
+    for axis in "xyz":
+        p.wheel(axis, -500, 0.01)
+        at = m.settle(axis)
+        expect(near(at, zeros[AXIS_INDEX[axis]] - 5.0), f"wheel after the actions: {axis} at {at}")
+    p.press("goto-zero")
+    wait_indicator(p, "coord-mode", True, 0.2)
+    m.wait("goto-zero", lambda s: all(near(s.actual_position[i], zeros[i], 1e-6)
+                                      for i in range(3)), 5.0)
+    back_to_jogging(m)
+    wait_indicator(p, "coord-mode", False, 0.2)
+    return "zero-x/y/z set G54 to the position, the wheel works after them, goto-zero" \
+        " reached the zeros; pendant.coord-mode true while it ran"
+
+
+@check("program stop")
+def program_stop(m, p):
+    folder = os.path.dirname(os.path.abspath(m.ini))
+    path = os.path.join(folder, "long_move.ngc")
+    with open(path, "w") as f:
+        f.write("G91 G1 X40 F300\nG90\nM2\n")
+    m.command.mode(linuxcnc.MODE_AUTO)
+    m.wait("auto mode", lambda s: s.task_mode == linuxcnc.MODE_AUTO)
+    m.command.program_open(path)
+    m.command.auto(linuxcnc.AUTO_RUN, 0)
+    m.wait("program running", lambda s: s.interp_state != linuxcnc.INTERP_IDLE)
+    start_x = m.position("x")
+    wait_indicator(p, "program-is-running", True)
+    pressed = time.monotonic()
+    p.press("stop", hold=0.03)
+    m.wait("stopped", lambda s: s.interp_state == linuxcnc.INTERP_IDLE, 1.0)
+    at = m.settle("x")
+    stop_ms = (time.monotonic() - pressed) * 1000.0
+    expect(at - start_x < 10.0, f"the program went on to X {at:.3f}")
+    wait_indicator(p, "program-is-running", False)
+    m.manual()
+    return f"stop ended it {at - start_x:.2f} mm into a 40 mm move, idle and still after" \
+        f" {stop_ms:.0f} ms; program-is-running followed"
+
+
+@check("E-stop")
+def estop(m, p):
+    details = []
+    for how, trip, release in (("safety input", lambda: p.safety(True), lambda: p.safety(False)),
+                               ("unplug", p.unplug, p.plug)):
+        tripped = time.monotonic()
+        trip()
+        m.wait(f"E-stop on {how}", lambda s: s.task_state == linuxcnc.STATE_ESTOP, 1.0)
+        latency = (time.monotonic() - tripped) * 1000.0
+        expect(latency < 100.0, f"{how}: E-stop after {latency:.0f} ms")
+        shown = wait_indicator(p, "estop-is-activated", True)
+        wait_indicator(p, "machine-is-on", False)
+        m.command.state(linuxcnc.STATE_ESTOP_RESET)
+        time.sleep(0.1)
+        expect(m.poll().task_state == linuxcnc.STATE_ESTOP, f"reset while {how} held")
+        release()
+        time.sleep(0.03)
+        m.reset_and_on()
+        wait_indicator(p, "estop-is-activated", False)
+        wait_indicator(p, "machine-is-on", True)
+        details.append(f"{how} {latency:.0f} ms (shown {shown:.0f} ms later)")
+    m.command.state(linuxcnc.STATE_OFF)
+    m.wait("machine off", lambda s: s.task_state != linuxcnc.STATE_ON)
+    wait_indicator(p, "machine-is-on", False)
+    return "E-stop after " + ", ".join(details) + "; reset refused while held;" \
+        " indicators follow on/off/E-stop"
+
+
+def recover(m, p):
+    """Puts the machine back as the next check expects it: on, idle, manual, in world mode."""
+    p.plug()
+    for axis in AXIS_INDEX:
+        p.jog(axis, 0)
+    m.command.abort()
+    try:
+        if m.poll().task_state != linuxcnc.STATE_ON:
+            m.reset_and_on()
+        m.wait("idle", lambda s: s.interp_state == linuxcnc.INTERP_IDLE, 2.0)
+        m.manual()
+        m.command.teleop_enable(1)
+        m.wait("teleop", lambda s: s.motion_mode == linuxcnc.TRAJ_MODE_TELEOP)
+    except Failed:
+        pass  # the next check reports what is still wrong
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("-ini", required=True)
+    parser.add_argument("--standin", action="store_true", help="play the stand-in component")
+    parser.add_argument("--report", help="also write the check lines here")
+    parser.add_argument("--t0", type=float, default=time.time(), help="launch time (epoch s)")
+    args = parser.parse_args()
+
+    report = open(args.report, "a") if args.report else None
+
+    def say(line):
+        print(line, flush=True)
+        if report:
+            report.write(line + "\n")
+            report.flush()
+
+    if not args.standin:
+        say("FAIL driver: only --standin is available so far")
+        return 2
+    # get_value needs this process attached to HAL.
+    me = hal.component("pendant-driver")
+    me.ready()
+    m = Machine()
+    m.ini = args.ini
+    p = StandInPendant(os.path.dirname(os.path.abspath(args.ini)))
+    try:
+        say(f"ok   bring-up: {bring_up(m, p, args.t0)}")
+    except Failed as e:
+        say(f"FAIL bring-up: {e}")
+        return 1
+    failures = 0
+    for name, fn in CHECKS:
+        started = time.monotonic()
+        try:
+            detail = fn(m, p)
+            say(f"ok   {name}: {detail} ({time.monotonic() - started:.2f} s)")
+        except Failed as e:
+            failures += 1
+            say(f"FAIL {name}: {e}")
+            recover(m, p)
+    if args.report:
+        with open(args.report + ".exited", "w") as f:
+            f.write(f"{time.time()}\n")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,110 @@
+#!/usr/bin/env bash
+# Runs the example mill (examples/linuxcnc) in a real, headless LinuxCNC with driver.py as its
+# display program, and checks that LinuxCNC shuts down cleanly afterwards.
+#
+#   machine_test.sh [--standin]    the stand-in component plays the pendant (the default)
+#
+# LinuxCNC refuses to run as root, so as root the run happens as an ordinary system user
+# (PENDANT_LINUXCNC_USER, default pendant-ci, created if absent) in a copy of the configuration
+# it owns. One line per check; exit 0 on pass, 77 when LinuxCNC is not installed, 1 on failure.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+top=$(cd "$here/../.." && pwd)
+user=${PENDANT_LINUXCNC_USER:-pendant-ci}
+limit=${PENDANT_LINUXCNC_TIMEOUT:-50}
+pendant=standin
+for arg in "$@"; do
+  case $arg in
+    --standin) pendant=standin ;;
+    *) echo "usage: $0 [--standin]" >&2; exit 2 ;;
+  esac
+done
+
+if [ ! -x /usr/bin/linuxcnc ] || ! /usr/bin/python3 -c 'import linuxcnc, hal' 2>/dev/null; then
+  echo "skip: LinuxCNC is not installed (tools/setup.sh installs it as an optional set)"
+  exit 77
+fi
+
+# LinuxCNC's processes, for telling a running instance from a stale lock and for leftovers.
+lcnc_processes='^(rtapi_app|milltask|linuxcncsvr|halui|io|iocontrol|standin_pendant.py|driver.py)$'
+
+# One LinuxCNC per machine: our own runs queue here; someone else's makes this run fail.
+exec 9>>/tmp/pendant-linuxcnc.flock
+chmod a+rw /tmp/pendant-linuxcnc.flock 2>/dev/null || true
+flock -w 120 9 || { echo "FAIL another machine test held the lock for 2 minutes"; exit 1; }
+if [ -e /tmp/linuxcnc.lock ]; then
+  if pgrep -x linuxcncsvr >/dev/null || pgrep -x milltask >/dev/null; then
+    echo "FAIL another LinuxCNC is running (/tmp/linuxcnc.lock); stop it first"
+    exit 1
+  fi
+  rm -f /tmp/linuxcnc.lock 2>/dev/null || true
+fi
+
+run_as=()
+if [ "$(id -u)" -eq 0 ]; then
+  if ! id -u "$user" >/dev/null 2>&1; then
+    useradd --system --user-group --no-create-home --home-dir /nonexistent \
+      --shell /usr/sbin/nologin "$user"
+  fi
+  run_as=(runuser -u "$user" --)
+else
+  user=$(id -un)
+fi
+
+work=$(mktemp -d /tmp/pendant-linuxcnc.XXXXXX)
+config=$work/config
+mkdir "$config"
+cp "$top"/examples/linuxcnc/* "$config/"
+cp "$here/driver.py" "$here/standin_pendant.py" "$work/"
+chmod 755 "$work" "$work/driver.py" "$work/standin_pendant.py"
+report=$work/report
+: >"$report"
+
+launched=$(date +%s.%N)
+sed -i \
+  -e "s|^DISPLAY = .*|DISPLAY = $work/driver.py --$pendant --report $report --t0 $launched|" \
+  -e "s|^COMPONENT = .*|COMPONENT = $work/standin_pendant.py|" \
+  "$config/mill.ini"
+[ "$(id -u)" -ne 0 ] || chown -R "$user:" "$work"
+
+started=$(date +%s%N)
+rc=0
+(cd "$config" && timeout -k 5 "$limit" "${run_as[@]}" env -i HOME="$work" PATH=/usr/bin:/bin \
+  LANG=C.UTF-8 linuxcnc -r "$config/mill.ini") >"$work/linuxcnc.log" 2>&1 || rc=$?
+ended=$(date +%s.%N)
+ran_ms=$((($(date +%s%N) - started) / 1000000))
+stop_ms=?
+[ -s "$report.exited" ] && stop_ms=$(awk -v a="$(cat "$report.exited")" -v b="$ended" \
+  'BEGIN { printf "%.0f", (b - a) * 1000 }')
+
+cat "$report"
+failed=0
+grep -q '^FAIL' "$report" && failed=1
+grep -q '^ok   E-stop' "$report" || { echo "FAIL driver: did not finish its checks"; failed=1; }
+
+# Shutdown: LinuxCNC returns the driver's code, leaves no process of its own and no lock.
+left=""
+for _ in $(seq 20); do
+  left=$(pgrep -l -u "$user" . | awk '{print $2}' | grep -E "$lcnc_processes" | tr '\n' ' ' || true)
+  [ -z "$left" ] && [ ! -e /tmp/linuxcnc.lock ] && break
+  sleep 0.1
+done
+# LinuxCNC passes on the driver's exit code: 1 when a check failed.
+if [ "$rc" -eq "$failed" ] && [ -z "$left" ] && [ ! -e /tmp/linuxcnc.lock ]; then
+  echo "ok   shutdown: linuxcnc returned $rc, no process left, lock removed; stopped ${stop_ms} ms after the driver, whole run ${ran_ms} ms"
+else
+  echo "FAIL shutdown: linuxcnc returned $rc${left:+, left running: $left}$([ -e /tmp/linuxcnc.lock ] && echo ', /tmp/linuxcnc.lock remains')"
+  failed=1
+  # Leave no half-stopped instance to the next run.
+  (cd "$config" && "${run_as[@]}" env -i HOME="$work" PATH=/usr/bin:/bin halrun -U) >/dev/null 2>&1 || true
+  rm -f /tmp/linuxcnc.lock
+fi
+
+if [ "$failed" -ne 0 ]; then
+  echo "LinuxCNC's output (kept in $work):"
+  sed 's/^/  | /' "$work/linuxcnc.log" | tail -n 40
+  exit 1
+fi
+rm -rf "$work"
+exit 0
