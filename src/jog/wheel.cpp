@@ -102,9 +102,10 @@ void ProcessWheel(Core& core, WheelState& wheel, const WheelTargets& targets,
   if (counts != 0) wheel.turnDirection = counts < 0 ? 1 : 0;
   WheelTurn turn;
   turn.steps = counts < 0 ? -counts : counts;
-  turn.rawDirection = wheel.turnDirection;
+  const bool turned = wheel.turnDirection != kNotTurned;
+  turn.rawDirection = turned ? wheel.turnDirection : 0;
   turn.direction =
-      AxisReversed(core, axis.selectedAxis) ? 1 - turn.rawDirection : turn.rawDirection;
+      turned && AxisReversed(core, axis.selectedAxis) ? 1 - turn.rawDirection : turn.rawDirection;
   turn.speed = input_report::WheelSpeed(report.word0);
   turn.enableHeld = input_report::EnablePressed(report.word0);
   turn.axis = axis.selectedAxis;

@@ -13,6 +13,7 @@
 struct Core;
 
 inline constexpr std::int32_t kNoWheelCount = -1;
+inline constexpr std::int32_t kNotTurned = -1;
 
 struct WheelState {
   // The counter of the last report taken. None at start and after the pendant was (re)opened or
@@ -25,8 +26,9 @@ struct WheelState {
   // Signed counts of the reports taken since the last poll's turn (positive: counter rising).
   std::int32_t foldedCounts = 0;
   // The way the wheel was last turned, before the axis's reverse setting: a still poll keeps it,
-  // and the reverse setting applies to it afresh in every poll.
-  std::int32_t turnDirection = 0;
+  // and the reverse setting applies to it afresh in every poll. Before the first turn there is
+  // none, and the direction is forward whatever the reverse setting (as a jog's is at start).
+  std::int32_t turnDirection = kNotTurned;
 };
 
 // The behaviours a turn of the wheel drives, each with its own state.
