@@ -131,9 +131,16 @@ bool StepLineDistances(const std::string& line, std::array<double, 6>& d) {
   return true;
 }
 
+// One host for every rig: its data blocks are over a megabyte, and fresh ones for each of the
+// fuzzer's inputs cost more than the sequence itself.
+RecordingHost& SharedHost() {
+  static RecordingHost host;
+  return host;
+}
+
 struct MotionRig::Parts {
   FakePlatform platform;
-  RecordingHost host;
+  RecordingHost& host = SharedHost();
   Module module{platform};
   int pendant = -1;
 };
@@ -151,6 +158,11 @@ MotionRig::~MotionRig() {
 
 void MotionRig::Start(const MotionSetup& u) {
   Parts& p = *parts_;
+  p.host.calls.clear();
+  p.host.leds.clear();
+  p.host.dros.clear();
+  for (auto* block : {&p.host.hostState, &p.host.hostConfig, &p.host.hostMotion})
+    std::fill(block->begin(), block->end(), std::uint8_t{0});
   p.host.Install(p.module.host);
   p.host.leds[83] = true;   // jogging enabled
   p.host.leds[800] = true;  // the host shows the safety stop: 1021 goes on edges only

@@ -15,19 +15,19 @@ void Holds(std::string (*property)(Choices&), int sequences) {
 }
 
 TEST(MotionProperties, TurnIsConservedAndSentInOrder) {
-  Holds(CheckConservation, 400);
+  Holds(CheckConservation, 1000);
 }
 TEST(MotionProperties, ReverseSettingIsAMirror) {
-  Holds(CheckMirror, 300);
+  Holds(CheckMirror, 1000);
 }
 TEST(MotionProperties, EdgesReachTheHostWhateverTheGrouping) {
-  Holds(CheckEdges, 300);
+  Holds(CheckEdges, 1000);
 }
 TEST(MotionProperties, NothingMovesWithoutTheOperator) {
-  Holds(CheckNothingWithoutTheOperator, 300);
+  Holds(CheckNothingWithoutTheOperator, 1000);
 }
 TEST(MotionProperties, NoJogIsLeftRunning) {
-  Holds(CheckNoJogLeftRunning, 400);
+  Holds(CheckNoJogLeftRunning, 1000);
 }
 
 }  // namespace
