@@ -21,6 +21,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -429,6 +430,21 @@ void CheckJogAndChords(Session& s) {
   Send(Report(0, 0, 1, 0), s.log);
   Check(host.codes == std::vector<std::string>{"G91G1 F100 X -0.0020", "G90"},
         "turning back moves back");
+
+  // Ten reports of 20 counts while the host's thread pumps no messages: the counter wraps between
+  // the polls' reports, and the lines still add up to the whole turn, forward.
+  host.codes.clear();
+  std::uint8_t counter = 1;
+  for (int i = 0; i < 10; ++i) {
+    counter = static_cast<std::uint8_t>(counter + 20);
+    Check(vpendant::Push(Report(0, 0, counter, 12)), "the virtual pendant takes a turning report");
+    Sleep(10);
+  }
+  Send(Report(0, 0, counter, 0), s.log);
+  double moved = 0.0;
+  for (const std::string& code : host.codes)
+    if (code.rfind("G91G1", 0) == 0) moved += std::strtod(code.c_str() + code.rfind(' '), nullptr);
+  Check(moved > 0.19999 && moved < 0.20001, "a late host thread moves the whole turn, forward");
 
   // Mode button 1: velocity jog (byte 2 reads 3), the end code of X (334) as the function
   // changes; pressed again it is step mode once more.
