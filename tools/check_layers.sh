@@ -7,12 +7,13 @@
 #   core      what the behaviours work on (host, settings, ticks, platform services)
 #   input     report layout and the input chain's behaviours
 #   jog       the wheel and its functions
+#   host_windows  the Windows host's rendering of what the behaviours ask of the machine
 #   link      ShuttleWin: discovery, hot-plug, the poll
 #   module    the module object, its lifecycle and the exports
 #   platform  Win32, Linux and the simulation
 set -euo pipefail
 cd "$(dirname "$0")/.."
-layers=(text host settings core input jog link module platform)
+layers=(text host settings core input jog host_windows link module platform)
 declare -A rank
 for i in "${!layers[@]}"; do rank[${layers[$i]}]=$i; done
 
