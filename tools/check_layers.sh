@@ -30,5 +30,15 @@ while IFS= read -r file; do
     fi
   done < <(sed -nE 's|^[[:space:]]*#[[:space:]]*include[[:space:]]+"([a-z_0-9]+)/.*|\1|p' "$file")
 done < <(find src -type f \( -name '*.h' -o -name '*.cpp' \) | sort)
+
+# The host's codes and data-block offsets are the host rendering's words: the behaviours and the
+# link below and above it say what they ask for through core/machine.h.
+while IFS= read -r file; do
+  case $file in src/host/* | src/host_windows/* | src/platform/*) continue ;; esac
+  if grep -qE '^[[:space:]]*#[[:space:]]*include[[:space:]]+"host/(host_codes|host_blocks)\.h"' "$file"; then
+    echo "layers: $file names the host's codes or data blocks; only src/host_windows renders them" >&2
+    bad=1
+  fi
+done < <(find src -type f \( -name '*.h' -o -name '*.cpp' \) | sort)
 [ "$bad" -eq 0 ] && echo "layers: every include points down"
 exit "$bad"
