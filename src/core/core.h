@@ -1,11 +1,14 @@
-// What the behaviours and the link work on: the host, the settings, the tick counters, the wheel
-// mode and the platform's services. The module (module/module.h) is this and what ties the
-// layers together; logic receives it explicitly, so a test builds a fresh one per case.
+// What the behaviours and the link work on: the host and its rendering, the settings, the tick
+// counters, the wheel mode and the platform's services. The module (module/module.h) is this and
+// what ties the layers together; logic receives it explicitly, so a test builds a fresh one per
+// case.
 #pragma once
 
 #include <cstdint>
 
+#include "core/machine.h"
 #include "core/ticks.h"
+#include "core/wheel_mode.h"
 #include "host/host_bridge.h"
 #include "settings/pendant_settings.h"
 
@@ -24,16 +27,18 @@ class CallScope {
 };
 
 struct Core {
-  explicit Core(Platform& platformServices) : platform(platformServices) {}
+  Core(Platform& platformServices, Machine& hostMachine)
+      : platform(platformServices), machine(hostMachine) {}
   Core(const Core&) = delete;
   Core& operator=(const Core&) = delete;
 
   Platform& platform;
+  // The host's rendering of what the behaviours ask for.
+  Machine& machine;
   HostBridge host;
   PendantSettings settings;
   TickCounters ticks;
-  // Wheel mode 1..6; survives reconnection and a new window.
-  std::int32_t wheelMode = 1;
+  WheelMode wheelMode = WheelMode::StepJog;
   // Set by the module; without one a window's message is just handled.
   CallScope* calls = nullptr;
 

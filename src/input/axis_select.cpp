@@ -5,7 +5,6 @@
 #include <cstdint>
 
 #include "core/core.h"
-#include "host/host_blocks.h"
 
 namespace {
 
@@ -40,7 +39,7 @@ bool SelectAxis(Core& core, AxisKeyState& keys, AxisSelection& axis,
     latch[i] = true;
   }
 
-  const bool queueEmpty = host_state::CommandQueueEmpty(core.host);
+  const bool queueEmpty = !core.machine.CommandsQueued();
   const bool changed = axis.selectedAxis != axis.previousAxis;
   if (changed && !queueEmpty) axis.axisChangeHold = true;
   if (axis.axisChangeHold && queueEmpty) axis.axisChangeHold = false;

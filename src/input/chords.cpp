@@ -1,10 +1,10 @@
 // EN chords and the screen key.
 //
-//   EN+key1   press 110 once per hold
-//   EN+key2   press 1000 (or 1001, then 1000 if LED 804 stays lit); arms key2ChordFired
-//   EN+key3   press 1003, then 1002 unless key2ChordFired (which it consumes)
+//   EN+key1   chord 1 once per hold
+//   EN+key2   chord 2 once per hold; arms key2ChordFired
+//   EN+key3   chord 3, alone unless key2ChordFired (which it consumes)
 //   key3 alone, released with EN up, by host ticks held:
-//     0..2   toggle the tab screen (323)
+//     0..2   toggle the tab screen
 //     3..19  switch to the next configured screen
 //     20..   nothing
 #include "input/chords.h"
@@ -12,7 +12,6 @@
 #include <cstdint>
 
 #include "core/core.h"
-#include "host/host_codes.h"
 #include "settings/lists.h"
 
 namespace {
@@ -22,15 +21,6 @@ constexpr std::int32_t kLongPressTicks = 20;  // from here on: nothing
 
 // Slots tried after each slot (1-based), in order.
 constexpr int kNextSlots[3][2] = {{2, 3}, {3, 1}, {1, 2}};
-
-// With 806 out and 804 lit, 1001 goes first and 1000 follows only while 804 stays lit.
-void PressChord2(const HostBridge& host) {
-  if (!host.GetLED(host_led::kMotionOverride) && host.GetLED(host_led::kMotionGateA)) {
-    host.DoButton(host_button::kChord2Alt);
-    if (!host.GetLED(host_led::kMotionGateA)) return;
-  }
-  host.DoButton(host_button::kChord2);
-}
 
 void SwitchScreen(Core& core, ScreenSelection& screens) {
   const auto& sel = core.settings.ScreenSel;
@@ -46,7 +36,7 @@ void SwitchScreen(Core& core, ScreenSelection& screens) {
   for (int slot : kNextSlots[screens.screenSlot - 1]) {
     if (sel[static_cast<std::size_t>(slot - 1)] != 0) {
       screens.screenSlot = slot;
-      core.host.DoButton(screens.screenCode[slot - 1]);
+      core.machine.ShowScreen(screens.screenCode[slot - 1]);
       return;
     }
   }
@@ -60,7 +50,7 @@ void ProcessScreenKey(Core& core, ChordState& s, ScreenSelection& screens, bool 
     s.screenKeyDown = false;
     const std::int32_t held = core.ticks.screenKeyTicks;
     if (held < kShortPressTicks) {
-      core.host.DoButton(host_button::kToggleTabScreen);
+      core.machine.ToggleScreen();
     } else if (held < kLongPressTicks) {
       SwitchScreen(core, screens);
     }
@@ -72,14 +62,14 @@ void ProcessScreenKey(Core& core, ChordState& s, ScreenSelection& screens, bool 
 void ProcessChords(Core& core, ChordState& s, ScreenSelection& screens,
                    const input_report::Words& report) {
   using namespace input_report;
-  const HostBridge& host = core.host;
+  Machine& machine = core.machine;
   const std::uint32_t word0 = report.word0;
   const bool en = EnablePressed(word0);
   const bool key3 = Key3(word0);
 
   if (Key1(word0) && en) {
     if (!s.chordLatch[0]) {
-      host.DoButton(host_button::kChord1);
+      machine.RunChord(ChordKey::Key1, true);
       s.chordLatch[0] = true;
     }
   } else {
@@ -88,7 +78,7 @@ void ProcessChords(Core& core, ChordState& s, ScreenSelection& screens,
 
   if (Key2(word0) && en) {
     if (!s.chordLatch[1]) {
-      PressChord2(host);
+      machine.RunChord(ChordKey::Key2, true);
       s.chordLatch[1] = true;
       s.key2ChordFired = true;
     }
@@ -98,12 +88,9 @@ void ProcessChords(Core& core, ChordState& s, ScreenSelection& screens,
 
   if (key3 && en) {
     if (!s.chordLatch[2]) {
-      host.DoButton(host_button::kChord3);
-      if (s.key2ChordFired) {
-        s.key2ChordFired = false;
-      } else {
-        host.DoButton(host_button::kChord3Follow);
-      }
+      const bool alone = !s.key2ChordFired;
+      s.key2ChordFired = false;
+      machine.RunChord(ChordKey::Key3, alone);
       s.chordLatch[2] = true;
     }
   } else {

@@ -2,12 +2,14 @@
 
 #include <cstdint>
 
+#include "core/wheel_mode.h"
+
 struct Core;
 
 inline constexpr std::uint32_t kOutputReportSize = 5;
 
-// The pendant's wheel-mode display value for wheelMode 1..6; 0 for any other mode.
-std::uint8_t WheelModeIndicator(std::int32_t wheelMode);
+// The pendant's wheel-mode display value; 0 for a value outside the modes.
+std::uint8_t WheelModeIndicator(WheelMode wheelMode);
 
 // Fills the 5-byte output report from the host's indicators, the axis, the wheel mode and the
 // heartbeat.

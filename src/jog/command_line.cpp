@@ -4,8 +4,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "core/core.h"
-
 bool CommandLine::Append(const char* text) {
   if (text == nullptr) return false;
   const std::size_t n = std::strlen(text);
@@ -98,11 +96,4 @@ double AsWritten(double value, int decimals) {
       std::from_chars(text, written.ptr, read, std::chars_format::fixed).ec != std::errc{})
     return std::nan("");
   return read;
-}
-
-bool SubmitLine(Core& core, const char* format, std::initializer_list<LineArg> args) {
-  CommandLine line;
-  if (!line.Format(format, args)) return false;
-  core.host.Code(line.c_str());
-  return true;
 }

@@ -7,8 +7,6 @@
 #include <cstdint>
 #include <initializer_list>
 
-struct Core;
-
 struct LineArg {
   enum class Kind : std::uint8_t { Int, Real, Text };
   Kind kind;
@@ -50,7 +48,3 @@ class CommandLine {
 
 // The value `value` reads as once written with `decimals` decimals; NaN when it cannot be written.
 double AsWritten(double value, int decimals);
-
-// Formats one line and hands it to the host's Code; returns whether it was sent. A line that
-// cannot be formatted in full is not sent at all.
-bool SubmitLine(Core& core, const char* format, std::initializer_list<LineArg> args);

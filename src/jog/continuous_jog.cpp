@@ -6,8 +6,6 @@
 #include <limits>
 
 #include "core/core.h"
-#include "host/host_blocks.h"
-#include "host/host_codes.h"
 #include "settings/lists.h"
 
 namespace {
@@ -33,47 +31,20 @@ void ClearSpeedHistory(ContinuousJogState& s) {
   for (double& v : s.speedHistory) v = 0.0;
 }
 
-// Jog speeds are whole numbers, truncated toward zero; returns false for a speed that has no
-// int32 form (not finite), and saturates a finite one beyond the int32 range.
-bool TruncatedSpeed(double speed, std::int32_t& out) {
-  if (!std::isfinite(speed)) return false;
-  constexpr double hi = std::numeric_limits<std::int32_t>::max();
-  constexpr double lo = std::numeric_limits<std::int32_t>::min();
-  out = speed >= hi   ? std::numeric_limits<std::int32_t>::max()
-        : speed <= lo ? std::numeric_limits<std::int32_t>::min()
-                      : static_cast<std::int32_t>(speed);
-  return true;
-}
-
 void StartJog(Core& core, ContinuousJogState& s, WheelFunction function, const WheelTurn& turn,
               double speed) {
-  std::int32_t truncated = 0;
-  if (!TruncatedSpeed(speed, truncated)) {
+  if (!std::isfinite(speed)) {
     // No speed can be given for it: stopping is the only safe thing to ask for.
     EndContinuousJog(core, s, turn.axis);
     return;
   }
   if (!s.jogStarted) {
-    if (core.host.GetLED(host_led::kMode15)) {
-      core.host.DoButton(host_button::kModeOfLed14);
-      s.hostJogModeSwitched = true;
-    } else {
-      s.hostJogModeSwitched = false;
-    }
+    core.machine.BeginJogBurst();
     s.jogStarted = true;
   }
-  const HostBridge& host = core.host;
-  const std::int32_t axis = turn.axis;
-  const std::int32_t direction = turn.direction;
-  host_state::SetAxisJogDirection(host, axis, direction);
-  host_state::SetAxisJogSpeed(host, axis, truncated);
-  host_state::SetAxisJogAux(host, axis, host_motion::axisJogAux(host, axis));
-  host_state::SetAxisJogSpeedMax(host, axis, host_motion::axisJogSpeedMax(host, axis));
-  host_state::SetAxisJogStopRequest(host, axis, 0);
-  host_state::SetAxisJogActive(host, axis, 1);
-  s.runningAxis = axis;
+  s.runningAxis = turn.axis;
   s.runningFunction = function;
-  core.host.Code(kStartJogLine);
+  core.machine.Jog(turn.axis, turn.direction, speed);
 }
 
 // Ends the jog when the wheel has not moved for two evaluated polls; returns whether it did.
@@ -109,8 +80,7 @@ std::int32_t SlowDownDivisor(std::int32_t slowDownRate) {
 
 void EndContinuousJog(Core& core, ContinuousJogState& s, std::int32_t axis) {
   if (axis == s.runningAxis) s.runningAxis = kNoRunningJog;
-  host_state::SetAxisJogStopRequest(core.host, axis, 1);
-  core.host.Code(kEndJogLine);
+  core.machine.EndJog(axis);
 }
 
 void EndRunningJog(Core& core, ContinuousJogState& s) {
@@ -128,10 +98,7 @@ void EndAbandonedJog(Core& core, ContinuousJogState& s, WheelFunction function, 
 void EndBurst(Core& core, ContinuousJogState& s) {
   EndRunningJog(core, s);
   s.jogStarted = false;
-  if (s.hostJogModeSwitched) {
-    core.host.DoButton(host_button::kModeOfLed15);
-    s.hostJogModeSwitched = false;
-  }
+  core.machine.EndJogBurst();
 }
 
 bool LeaveContinuousJog(Core& core, ContinuousJogState& s, std::int32_t axis) {
@@ -163,7 +130,7 @@ void VelocityJog(Core& core, ContinuousJogState& s, const WheelTurn& turn) {
 
   if (turn.speed != 0) {
     core.ticks.jogActiveCountdown = kBurstCountdownStart;
-    if (!JogEnabled(core)) return;
+    if (!core.machine.JogAllowed()) return;
   }
   if (core.ticks.jogActiveCountdown == 0) {
     EndBurst(core, s);
@@ -171,7 +138,7 @@ void VelocityJog(Core& core, ContinuousJogState& s, const WheelTurn& turn) {
     return;
   }
   if (DeltaCheckEndedJog(core, s, turn)) return;
-  if (!MotionGateAllows(core)) return;
+  if (!core.machine.MotionAllowed()) return;
 
   for (int k = 0; k < 9; ++k) s.speedHistory[k] = s.speedHistory[k + 1];
   s.speedHistory[9] = turn.speed;
@@ -182,7 +149,7 @@ void VelocityJog(Core& core, ContinuousJogState& s, const WheelTurn& turn) {
   if (velocityRatio > 1.0) velocityRatio = 1.0;
 
   if (turn.speed != 0) {
-    const double speed = host_motion::axisJogSpeedMax(core.host, turn.axis) * velocityRatio;
+    const double speed = core.machine.MaxJogSpeed(turn.axis) * velocityRatio;
     StartJog(core, s, WheelFunction::VelocityJog, turn, speed);
   } else {
     EndContinuousJog(core, s, turn.axis);
@@ -203,7 +170,7 @@ void CModeJog(Core& core, ContinuousJogState& s, const WheelTurn& turn) {
   if (turn.speed != 0) {
     core.ticks.jogActiveCountdown = kBurstCountdownStart;
     AddCModeSteps(s, turn.steps);
-    if (!JogEnabled(core)) return;
+    if (!core.machine.JogAllowed()) return;
   }
   if (core.ticks.jogActiveCountdown == 0) {
     s.cModeCount = 0;
@@ -213,11 +180,11 @@ void CModeJog(Core& core, ContinuousJogState& s, const WheelTurn& turn) {
   if (s.cModeCount < core.settings.DelaySteps) return;
   if (s.cModeCount >= kCModeCountLimit) s.cModeCount = kCModeCountRestart;
   if (DeltaCheckEndedJog(core, s, turn)) return;
-  if (!MotionGateAllows(core)) return;
+  if (!core.machine.MotionAllowed()) return;
 
   if (turn.speed != 0) {
-    const double speed = core.host.GetDRO(host_dro::kSlowJogRate) *
-                         host_motion::axisJogSpeedMax(core.host, turn.axis) / 100.0;
+    const double speed =
+        core.machine.Value(MachineValue::SlowJogRate) * core.machine.MaxJogSpeed(turn.axis) / 100.0;
     StartJog(core, s, WheelFunction::CModeJog, turn, speed);
   } else {
     EndContinuousJog(core, s, turn.axis);

@@ -1,6 +1,5 @@
-// Continuous jogging: the host's jog of the selected axis driven by "DOJOG" and "ENDJOG", at a
-// speed that follows the wheel (velocity mode) or at the slow jog rate once the wheel has turned
-// DelaySteps steps (C mode).
+// Continuous jogging: a jog of the selected axis at a speed that follows the wheel (velocity
+// mode) or at the slow jog rate once the wheel has turned DelaySteps steps (C mode).
 #pragma once
 
 #include <cstdint>
@@ -18,12 +17,11 @@ struct ContinuousJogState {
   std::int32_t deltaHistoryIndex = 0;
   double speedHistory[10] = {};
   std::int32_t cModeCount = 0;
-  bool jogStarted = false;
-  bool hostJogModeSwitched = false;  // the burst pressed 204 and must press 205 at its end
+  bool jogStarted = false;  // a burst of jogs has begun
   // Velocity jogging ran: step jogging first ends the jog and waits out endJogCountdown polls.
   bool leavingContinuous = false;
   std::int32_t endJogCountdown = 0;
-  // The jog the host was asked to run ("DOJOG") and not yet to end: its axis (kNoRunningJog: none)
+  // The jog the machine was asked to run and not yet to end: its axis (kNoRunningJog: none)
   // and the wheel function that started it, which alone can end it the ordinary way.
   std::int32_t runningAxis = kNoRunningJog;
   WheelFunction runningFunction = WheelFunction::BeforeFirstPoll;
@@ -32,7 +30,6 @@ struct ContinuousJogState {
 void VelocityJog(Core& core, ContinuousJogState& state, const WheelTurn& turn);
 void CModeJog(Core& core, ContinuousJogState& state, const WheelTurn& turn);
 
-// stopRequest of the axis's jog record, then "ENDJOG".
 void EndContinuousJog(Core& core, ContinuousJogState& state, std::int32_t axis);
 // Ends the running jog on its own axis, if there is one.
 void EndRunningJog(Core& core, ContinuousJogState& state);
@@ -40,8 +37,7 @@ void EndRunningJog(Core& core, ContinuousJogState& state);
 // wheel function changed) is ended. Velocity jogging's hand-over to step jogging ends its own.
 void EndAbandonedJog(Core& core, ContinuousJogState& state, WheelFunction function,
                      std::int32_t axis);
-// The end of a burst: a jog still running ends, and the host's jog mode goes back when the burst
-// switched it.
+// The end of a burst: a jog still running ends, then the burst.
 void EndBurst(Core& core, ContinuousJogState& state);
 // Step jogging after velocity jogging: ends the jog at every poll until endJogCountdown has run
 // out; returns whether step jogging may go on.

@@ -3,22 +3,21 @@
 #include <cmath>
 
 #include "core/core.h"
-#include "host/host_codes.h"
 
 namespace {
 
 struct Knob {
   WheelFunction function;
-  std::int32_t readout;
+  MachineValue value;
   bool followsAxisReverse;  // wheelDirection rather than rawWheelDirection
   double upperLimit;
   double lowerLimit;
 };
 
 constexpr Knob kKnobs[] = {
-    {WheelFunction::SlowJogRateKnob, host_dro::kSlowJogRate, false, 100.0, 0.1},
-    {WheelFunction::FeedOverrideKnob, host_dro::kFeedOverride, false, 250.0, 1.0},
-    {WheelFunction::SpindleOverrideKnob, host_dro::kSpindleOverride, true, 250.0, 1.0},
+    {WheelFunction::SlowJogRateKnob, MachineValue::SlowJogRate, false, 100.0, 0.1},
+    {WheelFunction::FeedOverrideKnob, MachineValue::FeedOverride, false, 250.0, 1.0},
+    {WheelFunction::SpindleOverrideKnob, MachineValue::SpindleOverride, true, 250.0, 1.0},
 };
 
 constexpr double kStepFraction = 0.005;
@@ -31,7 +30,7 @@ bool RunOverrideKnob(Core& core, WheelFunction function, const WheelTurn& turn) 
     const std::int32_t steps = turn.steps;
     if (steps == 0) return true;
     const bool down = (knob.followsAxisReverse ? turn.direction : turn.rawDirection) != 0;
-    double v = core.host.GetDRO(knob.readout);
+    double v = core.machine.Value(knob.value);
     // A read-out that is not a finite number gives nothing sensible to scale.
     if (!std::isfinite(v)) return true;
     if (!down) {
@@ -43,7 +42,7 @@ bool RunOverrideKnob(Core& core, WheelFunction function, const WheelTurn& turn) 
       v = (1.0 - steps * kStepFraction) * v;
       if (v < knob.lowerLimit) v = knob.lowerLimit;
     }
-    core.host.SetDRO(knob.readout, v);
+    core.machine.SetValue(knob.value, v);
     return true;
   }
   return false;

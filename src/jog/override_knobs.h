@@ -1,5 +1,5 @@
-// The wheel as a knob for a host percentage: slow jog rate, feed override and spindle speed
-// override. Each step changes the value by 0.5 percent of itself.
+// The wheel as a knob for a percentage of the machine's: slow jog rate, feed override and spindle
+// speed override. Each step changes the value by 0.5 percent of itself.
 #pragma once
 
 #include "input/wheel_function.h"

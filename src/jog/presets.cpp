@@ -8,7 +8,6 @@
 #include <string>
 
 #include "core/core.h"
-#include "host/host_codes.h"
 #include "text/ascii.h"
 
 namespace {
@@ -18,9 +17,9 @@ constexpr std::int32_t kBurstCountdownStart = 3;
 
 // Where to read a member's nine values and where its position is kept.
 struct PresetMember {
-  std::int32_t readout;
+  MachineValue target;
   std::int32_t PresetState::*index;
-  bool gated;               // host indicators 804 and 805 must both be unlit
+  bool gated;               // only while the machine allows presets
   bool followsAxisReverse;  // the direction after the axis's reverse setting, not the wheel's own
   double (*value)(const Core&, std::size_t slot);
 };
@@ -45,17 +44,17 @@ double SpindleSpeed(const Core& m, std::size_t i) {
   return m.settings.Spd[i];
 }
 
-constexpr PresetMember kStepSizes{host_dro::kStepSize, &PresetState::stepPresetIndex, false, false,
-                                  StepSize};
-constexpr PresetMember kSlowJogRates{host_dro::kSlowJogRate, &PresetState::slowJogPresetIndex, true,
-                                     false, SlowJogRate};
+constexpr PresetMember kStepSizes{MachineValue::StepSize, &PresetState::stepPresetIndex, false,
+                                  false, StepSize};
+constexpr PresetMember kSlowJogRates{MachineValue::SlowJogRate, &PresetState::slowJogPresetIndex,
+                                     true, false, SlowJogRate};
 constexpr PresetMember kFeedOverrides{
-    host_dro::kFeedOverride, &PresetState::feedOverridePresetIndex, true, false, FeedOverride};
-constexpr PresetMember kFeedRates{host_dro::kFeedRate, &PresetState::feedRatePresetIndex, true,
+    MachineValue::FeedOverride, &PresetState::feedOverridePresetIndex, true, false, FeedOverride};
+constexpr PresetMember kFeedRates{MachineValue::FeedRate, &PresetState::feedRatePresetIndex, true,
                                   true, FeedRate};
 constexpr PresetMember kSpindleOverrides{
-    host_dro::kSpindleOverride, &PresetState::spindlePresetIndex, true, false, SpindleOverride};
-constexpr PresetMember kSpindleSpeeds{host_dro::kSpindleSpeed, &PresetState::spindlePresetIndex,
+    MachineValue::SpindleOverride, &PresetState::spindlePresetIndex, true, false, SpindleOverride};
+constexpr PresetMember kSpindleSpeeds{MachineValue::SpindleSpeed, &PresetState::spindlePresetIndex,
                                       true, false, SpindleSpeed};
 
 const PresetMember* MemberFor(const Core& core, WheelFunction function) {
@@ -87,7 +86,7 @@ void StepPreset(Core& core, PresetState& state, const PresetMember& member, bool
     const double value = member.value(core, static_cast<std::size_t>(candidate - 1));
     if (value != 0.0) {
       index = candidate;
-      core.host.SetDRO(member.readout, value);
+      core.machine.SetValue(member.target, value);
       return;
     }
   }
@@ -125,9 +124,7 @@ bool RunPresetFunction(Core& core, PresetState& state, WheelFunction function,
   const bool wheelMoving = turn.speed != 0;
   if (wheelMoving) core.ticks.jogActiveCountdown = kBurstCountdownStart;
   if (core.ticks.jogActiveCountdown == 0) return true;
-  if (member->gated &&
-      (core.host.GetLED(host_led::kMotionGateA) || core.host.GetLED(host_led::kMotionGateB)))
-    return true;
+  if (member->gated && !core.machine.PresetsAllowed()) return true;
   if (wheelMoving && !state.wheelMovingBefore) {
     const bool down = (member->followsAxisReverse ? turn.direction : turn.rawDirection) != 0;
     StepPreset(core, state, *member, down);

@@ -1,5 +1,5 @@
 // Preset stepping: with EN held, one flick of the wheel selects the next nonzero preset of nine in
-// the turning direction and writes it into the function's host read-out. Step sizes, slow jog
+// the turning direction and sets it as the machine's value. Step sizes, slow jog
 // rates, feed overrides or feed rates and spindle overrides or spindle speeds share one stepping
 // rule, told apart by a table of members.
 #pragma once

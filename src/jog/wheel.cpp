@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "core/core.h"
-#include "host/host_blocks.h"
 #include "jog/override_knobs.h"
+#include "jog/step_jog.h"
 
 namespace {
 
@@ -43,17 +43,17 @@ bool AxisReversed(const Core& core, std::int32_t axis) {
 void RunWheelFunction(Core& core, const WheelTargets& targets, WheelFunction function,
                       const WheelTurn& turn) {
   EndAbandonedJog(core, targets.continuousJog, function, turn.axis);
-  if (host_state::jogInhibit(core.host) != 0) {
-    targets.stepJog.pendingSteps = 0;
+  if (core.machine.JogInhibited()) {
+    core.machine.DropHeldSteps();
     EndBurst(core, targets.continuousJog);
     return;
   }
   switch (function) {
     case WheelFunction::StepJog:
-      StepJog(core, targets.stepJog, targets.continuousJog, turn);
+      StepJog(core, targets.continuousJog, turn);
       break;
     case WheelFunction::SlowRateStepJog:
-      SlowRateStepJog(core, targets.stepJog, turn);
+      SlowRateStepJog(core, turn);
       break;
     case WheelFunction::VelocityJog:
       VelocityJog(core, targets.continuousJog, turn);
@@ -111,5 +111,5 @@ void ProcessWheel(Core& core, WheelState& wheel, const WheelTargets& targets,
   turn.axis = axis.selectedAxis;
   turn.axisChangeHold = axis.axisChangeHold;
   RunWheelFunction(core, targets, function, turn);
-  RestoreAfterStepBurst(core, targets.stepJog);
+  core.machine.AfterWheel();
 }

@@ -8,7 +8,6 @@
 #include "input/wheel_function.h"
 #include "jog/continuous_jog.h"
 #include "jog/presets.h"
-#include "jog/step_jog.h"
 
 struct Core;
 
@@ -33,7 +32,6 @@ struct WheelState {
 
 // The behaviours a turn of the wheel drives, each with its own state.
 struct WheelTargets {
-  StepJogState& stepJog;
   ContinuousJogState& continuousJog;
   PresetState& presets;
 };
@@ -45,7 +43,7 @@ void TakeWheelCounter(WheelState& wheel, std::uint8_t counter);
 void ForgetWheelCounter(WheelState& wheel);
 
 // Last step of the input chain: the turn of the reports since the last poll, reversal, dispatch,
-// restore after a step burst.
+// then the machine's own end of the poll's wheel.
 void ProcessWheel(Core& core, WheelState& wheel, const WheelTargets& targets,
                   WheelFunction function, const AxisSelection& axis,
                   const input_report::Words& report);

@@ -4,15 +4,12 @@
 #include <cstring>
 
 #include "core/core.h"
-#include "host/host_codes.h"
 #include "input/buttons.h"
 #include "input/input_report.h"
 #include "input/output_report.h"
 #include "input/safety_input.h"
 #include "link/link_trail.h"
 #include "text/ascii.h"
-
-namespace {}  // namespace
 
 ShuttleWin::ShuttleWin(Core& core, PendantLatches& latches, std::unique_ptr<DeviceBus> deviceBus)
     : core_(core), latches_(latches), bus_(std::move(deviceBus)) {
@@ -141,7 +138,7 @@ bool ShuttleWin::OnDeviceChange(std::uint32_t eventType, const DeviceBroadcast* 
       if (pendant) {
         CloseLink();
         connected_ = false;
-        core_.host.DoButton(host_button::kSafetyStop);
+        core_.machine.SafetyStop();
         // No poll runs while the pendant is away, so nothing else would end its jog.
         if (!core_.host.muted) EndRunningJog(core_, continuousJog);
       }
@@ -226,7 +223,7 @@ void ShuttleWin::Poll() {
   StepEndJogCountdown(continuousJog);
   if (!connected_ || !bus_) return;
 
-  NoteHostDistanceMode(core_, stepJog);
+  core_.machine.BeforeInput();
 
   const std::uint32_t count = TakeReports();
   if (count > 0) awaitingReport_ = false;
@@ -276,8 +273,7 @@ void ShuttleWin::Decode() {
   ProcessButtons(core_, latches_.buttons, wheelFunction, axis.selectedAxis, words);
   if (host.muted) return;
   // A new axis drops the steps held back for the old one.
-  if (SelectAxis(core_, latches_.axisKeys, axis, words)) stepJog.pendingSteps = 0;
+  if (SelectAxis(core_, latches_.axisKeys, axis, words)) core_.machine.DropHeldSteps();
   if (host.muted) return;
-  ProcessWheel(core_, wheel, WheelTargets{stepJog, continuousJog, presets}, wheelFunction, axis,
-               words);
+  ProcessWheel(core_, wheel, WheelTargets{continuousJog, presets}, wheelFunction, axis, words);
 }

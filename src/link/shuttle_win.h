@@ -12,7 +12,6 @@
 #include "input/wheel_function.h"
 #include "jog/continuous_jog.h"
 #include "jog/presets.h"
-#include "jog/step_jog.h"
 #include "jog/wheel.h"
 #include "link/device_bus.h"
 
@@ -75,12 +74,12 @@ class ShuttleWin final : public BusListener {
   // The report decoded last (all zero before the first).
   const std::uint8_t* DecodedReport() const { return decodedReport_; }
 
-  // The behaviours that start afresh with each window; latches_ holds the rest.
+  // The behaviours that start afresh with each window; latches_ holds the rest, and the machine
+  // what its host keeps per window.
   ScreenSelection screens;
   WheelFunction wheelFunction = WheelFunction::BeforeFirstPoll;
   AxisSelection axis;
   WheelState wheel;
-  StepJogState stepJog;
   ContinuousJogState continuousJog;
   PresetState presets;
 

@@ -2,12 +2,13 @@
 
 #include <utility>
 
-Module::Module(Platform& platformServices) : Core(platformServices) {
+Module::Module(Platform& platformServices) : Core(platformServices, windowsHost) {
   calls = this;
 }
 
 Module::~Module() = default;
 
 std::unique_ptr<ShuttleWin> MakeShuttleWin(Module& module, std::unique_ptr<DeviceBus> bus) {
+  module.windowsHost.NewWindow();
   return std::make_unique<ShuttleWin>(module, module.latches, std::move(bus));
 }

@@ -10,6 +10,7 @@
 
 #include "core/core.h"
 #include "core/platform.h"
+#include "host_windows/windows_machine.h"
 #include "link/device_bus.h"
 #include "link/shuttle_win.h"
 
@@ -38,6 +39,8 @@ struct Module final : Core, CallScope {
   bool EnterCall() override;
   void LeaveCall(bool nested) override;
 
+  // The host this module serves, rendering the behaviours' requests.
+  WindowsMachine windowsHost{*this};
   std::string profilePath;
   std::string proName;  // returned by SetProName, valid until the next call
   PendantLatches latches;

@@ -24,7 +24,7 @@ void BM_PollStepModeWheelTurning(benchmark::State& state) {
   blocks.Install(module.host);
   module.host.callbacks = idle_host::Callbacks();
   module.settings.StepJogRate = 100;
-  module.wheelMode = 1;
+  module.wheelMode = WheelMode::StepJog;
   hostblock::Write(module.host.HostMotion, hostblock::kJogIncrement, 0.001);
   module.shuttleWin = MakeShuttleWin(module, CreateVirtualBus());
   if (!module.shuttleWin->FindPendant()) {

@@ -193,7 +193,7 @@ void MotionRig::Start(const MotionSetup& u) {
   s.C = {10, 50, 100};
   s.Fp = {50, 100, 150};
   s.Sp = {50, 100, 150};
-  p.module.wheelMode = u.wheelMode;
+  p.module.wheelMode = WheelMode{u.wheelMode};
   counter_ = u.firstCounter;
   p.pendant = VirtualBusAddDevice(kPendantVendorId, kPendantProductId);
   p.module.shuttleWin = MakeShuttleWin(p.module, CreateVirtualBus());

@@ -39,7 +39,7 @@ struct PendantFixture {
 
   // The wheel step of the input chain alone, on `report`.
   void Wheel() {
-    ProcessWheel(module, win->wheel, WheelTargets{win->stepJog, win->continuousJog, win->presets},
+    ProcessWheel(module, win->wheel, WheelTargets{win->continuousJog, win->presets},
                  win->wheelFunction, win->axis, Words());
   }
 

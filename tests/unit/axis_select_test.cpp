@@ -81,22 +81,22 @@ TEST_F(AxisSelectTest, XAndZTogetherAlwaysEndOnZ) {
 
 // In velocity mode, where the wheel leaves pending steps alone.
 TEST_F(AxisSelectTest, AxisChangeClearsPendingStepsAndHoldsWhileQueueBusy) {
-  module.wheelMode = 2;
+  module.wheelMode = WheelMode::VelocityJog;
   const auto select = [this](std::uint8_t keys) { Decode(Keys(keys)); };
-  win->stepJog.pendingSteps = 7;
+  module.windowsHost.stepJog.pendingSteps = 7;
   select(kXA);  // no change
   select(0);
-  EXPECT_EQ(win->stepJog.pendingSteps, 7);
+  EXPECT_EQ(module.windowsHost.stepJog.pendingSteps, 7);
 
   select(kYB);  // change with the queue empty
-  EXPECT_EQ(win->stepJog.pendingSteps, 0);
+  EXPECT_EQ(module.windowsHost.stepJog.pendingSteps, 0);
   EXPECT_FALSE(win->axis.axisChangeHold);
   select(0);
 
   SetQueue(5, 3);
-  win->stepJog.pendingSteps = 7;
+  module.windowsHost.stepJog.pendingSteps = 7;
   select(kZC);
-  EXPECT_EQ(win->stepJog.pendingSteps, 0);
+  EXPECT_EQ(module.windowsHost.stepJog.pendingSteps, 0);
   EXPECT_TRUE(win->axis.axisChangeHold);
   select(0);
   EXPECT_TRUE(win->axis.axisChangeHold);

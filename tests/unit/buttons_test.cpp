@@ -67,12 +67,12 @@ TEST_F(ButtonsTest, ModeButtonsToggleWithinTheirPair) {
   } cases[] = {{1, 1, 2}, {2, 1, 1}, {3, 1, 1}, {3, 2, 4}, {4, 2, 3},
                {1, 2, 3}, {1, 3, 5}, {5, 3, 6}, {6, 3, 5}, {6, 1, 1}};
   for (const Case& c : cases) {
-    module.wheelMode = c.from;
+    module.wheelMode = WheelMode{c.from};
     Decode(Report(0));
     host.Take();
     win->axis.selectedAxis = 2;
     for (int i = 0; i < 3; ++i) Decode(Report(0, c.button));  // held: toggles once
-    EXPECT_EQ(module.wheelMode, c.to) << c.from << " " << int{c.button};
+    EXPECT_EQ(module.wheelMode, WheelMode{c.to}) << c.from << " " << int{c.button};
     EXPECT_EQ(Presses(host.Take()), Calls{"DoButton 336"}) << c.from << " " << int{c.button};
     Decode(Report(0));
     win->axis.selectedAxis = 0;
@@ -83,10 +83,10 @@ TEST_F(ButtonsTest, ModeButtonWaitsForEnToBeLetGo) {
   Decode(Report(kEn));
   Decode(Report(kEn, 3));
   Decode(Report(kEn, 3));
-  EXPECT_EQ(module.wheelMode, 1);
+  EXPECT_EQ(module.wheelMode, WheelMode::StepJog);
   EXPECT_EQ(host.Take(), Calls{"DoButton 334"});  // EN press only
   Decode(Report(0, 3));
-  EXPECT_EQ(module.wheelMode, 5);
+  EXPECT_EQ(module.wheelMode, WheelMode::FeedOverride);
   EXPECT_EQ(host.Take(), Calls{"DoButton 334"});  // one change: 12 -> 5
   Decode(Report(0, 3));
   EXPECT_EQ(host.Take(), Calls{});
@@ -97,7 +97,7 @@ TEST_F(ButtonsTest, EnChangesWheelFunctionExceptInVelocityMode) {
     std::int32_t mode, up, held;
   } cases[] = {{1, 10, 12}, {2, 2, 2}, {3, 3, 13}, {4, 4, 14}, {5, 5, 15}, {6, 6, 16}};
   for (const Case& c : cases) {
-    module.wheelMode = c.mode;
+    module.wheelMode = WheelMode{c.mode};
     Decode(Report(0));
     host.Take();
     win->axis.selectedAxis = 4;
@@ -166,7 +166,7 @@ TEST_F(ButtonsTest, DefaultsDependOnAxisAndWheelMode) {
       {2, 0, 6, {"DoButton 183"}},
   };
   for (const Case& c : cases) {
-    module.wheelMode = c.mode;
+    module.wheelMode = WheelMode{c.mode};
     win->axis.selectedAxis = c.axis;
     EXPECT_EQ(EnPress(c.f), c.expected) << c.f << " axis " << c.axis << " mode " << c.mode;
   }

@@ -23,7 +23,8 @@ std::array<std::uint8_t, 8> Keys(std::uint8_t byte3) {
 
 struct ChordsTest : ::testing::Test, PendantFixture {
   ChordsTest() {
-    module.wheelMode = 2;  // EN leaves the wheel function alone in velocity mode
+    module.wheelMode =
+        WheelMode::VelocityJog;  // EN leaves the wheel function alone in velocity mode
     module.settings.ScreenSel = {1, 2, 3};
     Decode(Keys(0));
     host.Take();

@@ -182,7 +182,7 @@ TEST_F(LinkTest, DeviceChangeReleasesOnlyThePendantAndArrivalReopensIt) {
 TEST_F(LinkTest, ArrivalDecodesNothingUntilAFreshReportArrives) {
   const int other = VirtualBusAddDevice(0x1234, 0x5678);
   const int pendant = ConnectPendant();
-  module.wheelMode = 2;  // velocity jogging
+  module.wheelMode = WheelMode::VelocityJog;  // velocity jogging
   host.leds[83] = true;
   hostblock::Write<std::int32_t>(host.hostMotion.data(), hostblock::kAxisJogSpeedMax, 1000);
   Queue(Report{0, 4, 40, 0, 0, 0, 0, 0});
@@ -359,9 +359,9 @@ TEST_F(LinkTest, RestoreAbsoluteFollowsIncrementalModeOnlyWhileTheHostIsIdle) {
     hostblock::Write(module.host.HostState, hostblock::kCommandQueueIn, c.commandIn);
     hostblock::Write(module.host.HostState, hostblock::kCommandQueueOut, c.commandOut);
     hostblock::Write(module.host.HostConfig, hostblock::kIncrementalMode, c.incremental);
-    win->stepJog.restoreAbsolute = c.before;
+    module.windowsHost.stepJog.restoreAbsolute = c.before;
     VirtualBusTimerTick();
-    EXPECT_EQ(win->stepJog.restoreAbsolute, c.after);
+    EXPECT_EQ(module.windowsHost.stepJog.restoreAbsolute, c.after);
   }
 }
 

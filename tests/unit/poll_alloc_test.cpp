@@ -137,7 +137,7 @@ TEST(PollAllocation, SteadyStatePollsAllocateNothing) {
 
   EXPECT_EQ(allocations, 0);
   EXPECT_GT(codeLines, 500);
-  EXPECT_EQ(module.wheelMode, 1);
+  EXPECT_EQ(module.wheelMode, WheelMode::StepJog);
   EXPECT_GT(VirtualBusOutputReportCount(), 1000);
   module.shuttleWin.reset();
   VirtualBusReset();

@@ -98,7 +98,7 @@ TEST_F(OutputTest, ReportBytesFromLedsAxisModeAndHeartbeat) {
     host.leds.clear();
     for (std::int32_t led : c.lit) host.leds[led] = true;
     win->axis.selectedAxis = c.axis;
-    module.wheelMode = c.wheelMode;
+    module.wheelMode = WheelMode{c.wheelMode};
     module.ticks.heartbeat = c.heartbeat;
     EXPECT_EQ(Fill(), c.expected);
   }

@@ -90,26 +90,26 @@ TEST_F(StepJogTest, HostCallOrderOfAFirstStep) {
 TEST_F(StepJogTest, CatchUpOfTwelveHeldSteps) {
   host.dros[22] = 20.0;
   Wheel(12);
-  EXPECT_EQ(win->stepJog.pendingSteps, 12);
+  EXPECT_EQ(module.windowsHost.stepJog.pendingSteps, 12);
   EXPECT_EQ(host.Take(), Calls{"SetDRO 821 100"});
   host.dros[22] = 0.0;
   Wheel(12);
   EXPECT_EQ(host.Take(), (Calls{"Code G91G1 F100 X 0.0050", "Code G90"}));
-  EXPECT_EQ(win->stepJog.pendingSteps, 7);
+  EXPECT_EQ(module.windowsHost.stepJog.pendingSteps, 7);
   Wheel(12);
   EXPECT_EQ(host.Take(), (Calls{"Code G91G1 F100 X 0.0050", "Code G90", "Code G91G1 F100 X 0.0020",
                                 "Code G90"}));
-  EXPECT_EQ(win->stepJog.pendingSteps, 0);
+  EXPECT_EQ(module.windowsHost.stepJog.pendingSteps, 0);
   Wheel(12);
   EXPECT_TRUE(host.Take().empty());
 }
 
 TEST_F(StepJogTest, CatchUpOfAMultipleOfFiveEndsWithAZeroLine) {
   module.settings.StepJogRate = 0;
-  win->stepJog.restoreAbsolute = false;
+  module.windowsHost.stepJog.restoreAbsolute = false;
   host.dros[22] = 25.0;
   Wheel(251);  // five steps backward
-  EXPECT_EQ(win->stepJog.pendingSteps, -5);
+  EXPECT_EQ(module.windowsHost.stepJog.pendingSteps, -5);
   host.dros[22] = 3.0;
   Wheel(251);
   EXPECT_EQ(host.Take(), (Calls{"Code G91G1 X -0.0050", "Code G91G1 X 0.0000"}));
@@ -138,7 +138,7 @@ TEST_F(StepJogTest, RotatedSteps) {
     f.Wheel();
     EXPECT_EQ(f.host.Take(), c.expected);
     // Rotated steps neither save nor touch the feed values.
-    EXPECT_EQ(f.win->stepJog.savedValid, c.axis == 2 ? 1 : 0);
+    EXPECT_EQ(f.module.windowsHost.stepJog.savedValid, c.axis == 2 ? 1 : 0);
   }
 }
 
@@ -147,14 +147,14 @@ TEST_F(StepJogTest, RotatedStepsRefusedByReadOut22AreDropped) {
   host.dros[22] = 20.0;
   Wheel(4);
   EXPECT_TRUE(host.Take().empty());
-  EXPECT_EQ(win->stepJog.pendingSteps, 0);
+  EXPECT_EQ(module.windowsHost.stepJog.pendingSteps, 0);
 }
 
 TEST_F(StepJogTest, AxisChangeHoldKeepsTheLineButSendsG90) {
   win->axis.axisChangeHold = true;
   Wheel(2);
   EXPECT_EQ(host.Take(), (Calls{"SetDRO 821 100", "Code G90"}));
-  win->stepJog.restoreAbsolute = false;
+  module.windowsHost.stepJog.restoreAbsolute = false;
   Wheel(3);
   EXPECT_EQ(host.Take(), Calls{"SetDRO 821 100"});
 }
@@ -179,7 +179,7 @@ TEST_F(StepJogTest, MotionGateAndJogEnabled) {
     f.report[1] = 1;
     f.Wheel();
     EXPECT_EQ(f.host.Take(), c.expected);
-    EXPECT_EQ(f.win->stepJog.pendingSteps, 0) << "refused steps are dropped";
+    EXPECT_EQ(f.module.windowsHost.stepJog.pendingSteps, 0) << "refused steps are dropped";
   }
 }
 
@@ -250,7 +250,7 @@ TEST_F(StepJogTest, RestoreAfterABurst) {
     f.Update();
     f.Wheel();
     EXPECT_EQ(f.host.Take(), c.restore);
-    EXPECT_EQ(f.win->stepJog.savedValid, 0);
+    EXPECT_EQ(f.module.windowsHost.stepJog.savedValid, 0);
     f.Update(5);
     f.Wheel();
     EXPECT_TRUE(f.host.Take().empty()) << "restored once";

@@ -80,17 +80,17 @@ TEST(WheelDelta, InhibitDropsPendingStepsAndLeavesTheHostJogModeOnce) {
   PendantFixture f;
   f.win->wheelFunction = WheelFunction{10};
   f.host.leds[83] = true;
-  f.win->stepJog.pendingSteps = 9;
+  f.module.windowsHost.stepJog.pendingSteps = 9;
   f.win->continuousJog.jogStarted = 1;
-  f.win->continuousJog.hostJogModeSwitched = 1;
-  f.win->stepJog.savedValid = 1;
-  f.win->stepJog.savedFeedRate = 33.0;
+  f.module.windowsHost.hostJogModeSwitched = 1;
+  f.module.windowsHost.stepJog.savedValid = 1;
+  f.module.windowsHost.stepJog.savedFeedRate = 33.0;
   f.host.hostState[hostblock::kJogInhibit] = 1;
   f.report[1] = 5;
   f.Wheel();
   // The restore after a step burst still runs in such a poll.
   EXPECT_EQ(f.host.Take(), (Calls{"DoButton 205", "SetDRO 818 33"}));
-  EXPECT_EQ(f.win->stepJog.pendingSteps, 0);
+  EXPECT_EQ(f.module.windowsHost.stepJog.pendingSteps, 0);
   EXPECT_EQ(f.win->continuousJog.jogStarted, 0);
   f.report[1] = 9;
   f.Wheel();

@@ -150,7 +150,7 @@ TEST(WheelRandom, WellFormedLinesOnly) {
                                      static_cast<std::int32_t>(rng() % 3));
       f.win->axis.axisChangeHold = rng() % 8 == 0;
     }
-    if (rng() % 200 == 0) m.wheelMode = static_cast<std::int32_t>(rng() % 6) + 1;
+    if (rng() % 200 == 0) m.wheelMode = WheelMode{static_cast<std::int32_t>(rng() % 6) + 1};
     if (rng() % 97 == 0)
       f.win->continuousJog.endJogCountdown = 0;  // the link's poll would count it down
 

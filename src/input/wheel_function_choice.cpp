@@ -1,0 +1,41 @@
+// A mode button toggles between the two modes of its pair; a press while EN is held waits for EN
+// to be let go. Every change of function is told to the machine, but not the first choice.
+#include "input/wheel_function_choice.h"
+
+#include <cstdint>
+
+#include "core/core.h"
+
+namespace {
+
+// Wheel function by wheel mode 1..6, without and with EN.
+using enum WheelFunction;
+constexpr WheelFunction kWheelFunctions[6][2] = {
+    {StepJog, StepSizePresets},      {VelocityJog, VelocityJog},
+    {CModeJog, SlowRateStepJog},     {SlowJogRateKnob, SlowJogRatePresets},
+    {FeedOverrideKnob, FeedPresets}, {SpindleOverrideKnob, SpindlePresets},
+};
+
+}  // namespace
+
+void ChooseWheelFunction(Core& core, ModeButtonState& s, WheelFunction& wheelFunction,
+                         std::int32_t selectedAxis, const input_report::Words& report) {
+  const std::int32_t button = input_report::ModeButtons(report.word1);
+  const bool enableHeld = input_report::EnablePressed(report.word0);
+  if (button >= 1 && button <= 3 && !enableHeld && !s.modeLatch[button - 1]) {
+    s.modeLatch[button - 1] = true;
+    const std::int32_t first = 2 * button - 1;  // 1, 3, 5: the first mode of the button's pair
+    core.wheelMode = static_cast<std::int32_t>(core.wheelMode) == first ? WheelMode{first + 1}
+                                                                        : WheelMode{first};
+  }
+  const auto mode = static_cast<std::int32_t>(core.wheelMode);
+  const std::int32_t row = mode >= 1 && mode <= 6 ? mode - 1 : 0;
+  const WheelFunction previous = wheelFunction;
+  wheelFunction = kWheelFunctions[row][enableHeld ? 1 : 0];
+  for (int k = 1; k <= 3; ++k) {
+    if (k != button) s.modeLatch[k - 1] = false;
+  }
+  // Nothing was running under a wheel function before the first poll.
+  if (previous != WheelFunction::BeforeFirstPoll && wheelFunction != previous)
+    core.machine.WheelFunctionChanged(selectedAxis);
+}
