@@ -30,43 +30,11 @@
 #include "input/output_report.h"
 #include "link/shuttle_win.h"
 #include "module/module.h"
+#include "support/counting_new.h"
 #include "support/fake_platform.h"
 #include "support/recording_host.h"
 
 extern char** environ;
-
-// Heap allocations made while the bus dispatches (the poll, the rescan, the removals).
-namespace {
-bool counting = false;
-long allocations = 0;
-}  // namespace
-
-namespace {
-void* Allocate(std::size_t size) {
-  if (counting) ++allocations;
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-}  // namespace
-
-void* operator new(std::size_t size) {
-  return Allocate(size);
-}
-void* operator new[](std::size_t size) {
-  return Allocate(size);
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-  std::free(p);
-}
 
 namespace {
 
@@ -235,9 +203,9 @@ class LinkOverHidraw {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (!done()) {
       if (std::chrono::steady_clock::now() > end) return false;
-      counting = true;
+      countingAllocations = true;
       bus->RunOnce(20);
-      counting = false;
+      countingAllocations = false;
     }
     return true;
   }
@@ -291,9 +259,9 @@ TEST(HidrawBusTest, LinkPressesStopOnceAtEachUnplugAndFindsThePendantAgain) {
     for (const std::string& line : outputs) EXPECT_EQ(line.substr(0, 3), "00 ") << line;
     EXPECT_EQ(outputs.back().size(), std::string("00 00 00 00 00").size());
     // An idle pendant: polls, and rescans where they run, allocate nothing.
-    allocations = 0;
+    allocationCount = 0;
     link.RunFor(250);
-    EXPECT_EQ(allocations, 0);
+    EXPECT_EQ(allocationCount, 0);
 
     pendant.Command("unplug");
     if (c.replugAtOnce) pendant.Command("plug");
