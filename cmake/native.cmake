@@ -10,6 +10,10 @@ target_include_directories(pendant_core PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_S
 target_compile_options(pendant_core PRIVATE ${PENDANT_WARNINGS})
 target_link_libraries(pendant_core PUBLIC pugixml::pugixml)
 
+add_library(pendant_linuxcnc_core STATIC ${PENDANT_LINUXCNC_CORE_SOURCES})
+target_compile_options(pendant_linuxcnc_core PRIVATE ${PENDANT_WARNINGS})
+target_link_libraries(pendant_linuxcnc_core PUBLIC pendant_core)
+
 # The simulation platform without its exports, so tests can link it directly.
 file(GLOB PENDANT_SIM_SOURCES CONFIGURE_DEPENDS src/platform/sim/*.cpp)
 set(PENDANT_SIM_EXPORT_SOURCES ${PENDANT_SIM_SOURCES})
@@ -62,7 +66,8 @@ endif()
 file(GLOB PENDANT_UNIT_TESTS CONFIGURE_DEPENDS tests/unit/*_test.cpp)
 add_executable(unit_tests ${PENDANT_UNIT_TESTS})
 target_compile_options(unit_tests PRIVATE ${PENDANT_WARNINGS})
-target_link_libraries(unit_tests PRIVATE pendant_test_support GTest::gtest_main ${CMAKE_DL_LIBS})
+target_link_libraries(unit_tests PRIVATE pendant_test_support pendant_linuxcnc_core GTest::gtest_main
+  ${CMAKE_DL_LIBS})
 gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60
   PROPERTIES ENVIRONMENT "PENDANT_SIM_LIB=${CMAKE_BINARY_DIR}/libpendant_sim.so")
 # Some tests load the simulation library, one runs the host simulator.
