@@ -16,6 +16,8 @@ constexpr std::uint64_t kKnobAwaitUs = 500000;
 // Counts of a tenth of a percent: the knob's half-percent steps survive the rounding both ways.
 constexpr double kKnobCountsPerPercent = 10.0;
 constexpr double kKnobScale = 0.001;
+// halui shows a started MDI command as a running program within a status refresh or two.
+constexpr std::uint64_t kActionStartUs = 250000;
 
 bool ValidAxis(std::int32_t axis) {
   return axis >= 0 && axis < kPinAxisCount;
@@ -57,6 +59,9 @@ void LinuxcncMachine::Publish(bool connected, bool safetyLatched) {
   for (int a = 0; a < kActionCount; ++a) {
     if (pins_.action[a] && nowUs_ >= actionEndUs_[a]) pins_.action[a] = false;
   }
+  if (ownActionRunning_ && nowUs_ - ownActionSinceUs_ >= kActionStartUs && !pins_.coordMode &&
+      !pins_.programIsRunning)
+    ownActionRunning_ = false;
   for (JogAxisPins& axis : pins_.axis) {
     axis.jogEnable = jogOn_ && connected;
     if (!connected) axis.jogPlus = axis.jogMinus = false;
@@ -213,6 +218,11 @@ void LinuxcncMachine::Pulse(PendantAction action) {
   const auto a = static_cast<int>(action);
   pins_.action[a] = true;
   actionEndUs_[a] = nowUs_ + config_.actionHoldUs;
+  // The zeroing and going-to-zero actions run as MDI commands.
+  if (action <= PendantAction::GotoZero) {
+    ownActionRunning_ = true;
+    ownActionSinceUs_ = nowUs_;
+  }
 }
 
 bool LinuxcncMachine::RunConfiguredAction(int button) {

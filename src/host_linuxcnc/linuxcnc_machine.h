@@ -50,7 +50,9 @@ class LinuxcncMachine final : public Machine {
   void SafetyStop() override;
   bool SafetyStopShown() override { return pins_.estopIsActivated; }
 
-  bool MotionAllowed() override { return !pins_.programIsRunning; }
+  // A program or MDI command started elsewhere keeps the wheel off; one of the pendant's own MDI
+  // actions does not: what is turned meanwhile waits for it (see StepAxis).
+  bool MotionAllowed() override { return !pins_.programIsRunning || ownActionRunning_; }
   bool JogAllowed() override { return jogOn_; }
   bool JogInhibited() override { return false; }
   bool PresetsAllowed() override { return true; }
@@ -119,6 +121,9 @@ class LinuxcncMachine final : public Machine {
   double slowJogRate_ = 100.0;
   std::int32_t heldSteps_[kPinAxisCount] = {};
   std::uint64_t actionEndUs_[kActionCount] = {};
+  // From an MDI action's pulse until motion is back from it.
+  bool ownActionRunning_ = false;
+  std::uint64_t ownActionSinceUs_ = 0;
   bool stopAsked_ = false;
   std::uint64_t stopEndUs_ = 0;
   KnobRequest feedRequest_;

@@ -130,6 +130,20 @@ TEST(LinuxcncMachine, StepsDuringCoordinatedMotionWaitAndAreReleasedAfterIt) {
   EXPECT_EQ(rig.pins().axis[1].jogCounts, 0);
 }
 
+TEST(LinuxcncMachine, AProgramStartedElsewhereKeepsTheWheelOffThePendantsOwnActionDoesNot) {
+  Rig rig;
+  rig.Poll();
+  rig.pins().programIsRunning = true;
+  rig.Turn(5);
+  EXPECT_EQ(rig.pins().axis[0].jogCounts, 0);
+  rig.machine().GotoZeros();
+  rig.pins().coordMode = true;
+  rig.Turn(5);
+  rig.pins().coordMode = rig.pins().programIsRunning = false;
+  rig.Still(1);
+  EXPECT_EQ(rig.pins().axis[0].jogCounts, 5);
+}
+
 TEST(LinuxcncMachine, VelocityModeJogsWhileTheWheelTurnsAndEndsWhenItStops) {
   Rig rig;
   rig.Poll();

@@ -164,6 +164,7 @@ int Run(int argc, char** argv) {
 
   pendant.Stop();
   hal_exit(id);
+  std::fprintf(stderr, "pendant: stopped\n");
   return 0;
 }
 
