@@ -31,5 +31,4 @@ if(LINUXCNC_INCLUDE_DIR AND LINUXCNC_HAL_LIBRARY AND LINUXCNC_INI_LIBRARY)
   target_include_directories(pendant SYSTEM PRIVATE ${LINUXCNC_INCLUDE_DIR})
   target_link_libraries(pendant PRIVATE pendant_linux_platform pendant_linuxcnc_core pendant_core
     ${LINUXCNC_HAL_LIBRARY} ${LINUXCNC_INI_LIBRARY})
-  set(PENDANT_LINUXCNC_COMPONENT $<TARGET_FILE:pendant>)
 endif()

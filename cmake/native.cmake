@@ -95,10 +95,16 @@ if(NOT CMAKE_CXX_FLAGS MATCHES "sanitize")
   add_test(NAME check.tidy
     COMMAND bash ${CMAKE_SOURCE_DIR}/tools/check_style.sh tidy ${CMAKE_BINARY_DIR})
   set_tests_properties(check.tidy PROPERTIES TIMEOUT 900)
-  # The example LinuxCNC mill run headless in a real LinuxCNC, the stand-in playing the pendant.
-  # One LinuxCNC per machine, so nothing else runs beside it; 77 when LinuxCNC is not installed.
+  # The example LinuxCNC mill run headless in a real LinuxCNC: the component reading the virtual
+  # pendant where both are built, else the stand-in playing the pendant. One LinuxCNC per machine,
+  # so nothing else runs beside it; 77 when LinuxCNC is not installed.
+  if(TARGET pendant AND TARGET vpendant-fuse)
+    set(PENDANT_MACHINE_TEST_ARGS --component $<TARGET_FILE:pendant> $<TARGET_FILE:vpendant-fuse>)
+  else()
+    set(PENDANT_MACHINE_TEST_ARGS --standin)
+  endif()
   add_test(NAME linuxcnc.machine
-    COMMAND bash ${CMAKE_SOURCE_DIR}/tests/linuxcnc/machine_test.sh --standin)
+    COMMAND bash ${CMAKE_SOURCE_DIR}/tests/linuxcnc/machine_test.sh ${PENDANT_MACHINE_TEST_ARGS})
   set_tests_properties(linuxcnc.machine PROPERTIES SKIP_RETURN_CODE 77 RUN_SERIAL TRUE TIMEOUT 180)
 endif()
 
