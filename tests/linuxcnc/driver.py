@@ -625,6 +625,10 @@ def estop(m, p):
         " indicators follow on/off/E-stop"
 
 
+# What `./run demo linuxcnc` plays.
+DEMO_CHECKS = ("wheel steps", "wheel jog", "override knob", "E-stop")
+
+
 def recover(m, p):
     """Puts the machine back as the next check expects it: on, idle, manual, in world mode."""
     p.plug()
@@ -655,6 +659,8 @@ def main():
     parser.add_argument("-ini", required=True)
     parser.add_argument("--standin", action="store_true", help="play the stand-in component")
     parser.add_argument("--vpendant", metavar="MOUNT", help="play the virtual pendant there")
+    parser.add_argument("--demo", action="store_true",
+                        help="a short session: the wheel, jogging, the knob, E-stop; what moved")
     parser.add_argument("--report", help="also write the check lines here")
     parser.add_argument("--t0", type=float, default=time.time(), help="launch time (epoch s)")
     args = parser.parse_args()
@@ -688,12 +694,18 @@ def main():
         return 1
     failures = 0
     for name, fn, kinds in CHECKS:
-        if kind not in kinds:
+        if kind not in kinds or (args.demo and name not in DEMO_CHECKS):
             continue
+        before = m.poll().actual_position[:3]
         started = time.monotonic()
         try:
             detail = fn(m, p)
             say(f"ok   {name}: {detail} ({time.monotonic() - started:.2f} s)")
+            if args.demo:
+                after = m.poll().actual_position[:3]
+                say("       moved: " + ", ".join(f"{a.upper()} {after[i] - before[i]:+.3f} mm"
+                                                 for a, i in AXIS_INDEX.items())
+                    + f"; feed override {m.poll().feedrate * 100:.1f} %")
         except Failed as e:
             failures += 1
             say(f"FAIL {name}: {e}")

@@ -3,9 +3,10 @@
 # display program, and checks that LinuxCNC shuts down cleanly afterwards.
 #
 #   machine_test.sh [--standin]    the stand-in component plays the pendant (the default)
-#   machine_test.sh --component PENDANT VPENDANT_FUSE
+#   machine_test.sh --component PENDANT VPENDANT_FUSE [--demo]
 #                                  the real component PENDANT reads a virtual pendant that
-#                                  VPENDANT_FUSE serves (mounted here, as root, for LinuxCNC's user)
+#                                  VPENDANT_FUSE serves (mounted here, as root, for LinuxCNC's user);
+#                                  --demo plays a short session and prints what moved
 #
 # LinuxCNC refuses to run as root, so as root the run happens as an ordinary system user
 # (PENDANT_LINUXCNC_USER, default pendant-ci, created if absent) in a copy of the configuration
@@ -19,12 +20,14 @@ limit=${PENDANT_LINUXCNC_TIMEOUT:-50}
 pendant=standin
 component=
 vpendant_fuse=
+demo=
 case ${1:-} in
   --standin | "") ;;
   --component)
     pendant=virtual
     component=${2:?usage: $0 --component PENDANT VPENDANT_FUSE}
     vpendant_fuse=${3:?usage: $0 --component PENDANT VPENDANT_FUSE}
+    [ "${4:-}" = --demo ] && demo=--demo
     ;;
   *) echo "usage: $0 [--standin] | --component PENDANT VPENDANT_FUSE" >&2; exit 2 ;;
 esac
@@ -94,7 +97,7 @@ if [ "$pendant" = virtual ]; then
   trap stop_vpendant EXIT
   for _ in $(seq 200); do [ -e "$work/vp/control" ] && break; sleep 0.01; done
   [ -e "$work/vp/control" ] || { echo "FAIL the virtual pendant did not mount"; cat "$work/vpendant.log"; exit 1; }
-  pendant_args="--vpendant $work/vp"
+  pendant_args="--vpendant $work/vp $demo"
   component_line="$work/pendant --sysfs $work/vp/sys --dev-root $work/vp/dev"
   sed -i -e "s|^Yreverse = .*|Yreverse = 1|" "$config/mill.ini"
 fi
