@@ -18,3 +18,17 @@ endif()
 if(FUSE3_FOUND)
   include(${CMAKE_SOURCE_DIR}/tests/linux/linux_tests.cmake)
 endif()
+
+# The LinuxCNC component, where LinuxCNC's development files are installed.
+find_path(LINUXCNC_INCLUDE_DIR hal.h PATHS /usr/include/linuxcnc NO_DEFAULT_PATH)
+find_library(LINUXCNC_HAL_LIBRARY linuxcnchal)
+find_library(LINUXCNC_INI_LIBRARY linuxcncini)
+if(LINUXCNC_INCLUDE_DIR AND LINUXCNC_HAL_LIBRARY AND LINUXCNC_INI_LIBRARY)
+  add_executable(pendant src/platform/linuxcnc/pendant_main.cpp src/platform/linuxcnc/hal_pins.cpp)
+  target_compile_options(pendant PRIVATE ${PENDANT_WARNINGS})
+  target_compile_definitions(pendant PRIVATE ULAPI)
+  # LinuxCNC's headers are not ours to keep warning-free.
+  target_include_directories(pendant SYSTEM PRIVATE ${LINUXCNC_INCLUDE_DIR})
+  target_link_libraries(pendant PRIVATE pendant_linux_platform pendant_linuxcnc_core pendant_core
+    ${LINUXCNC_HAL_LIBRARY} ${LINUXCNC_INI_LIBRARY})
+endif()

@@ -10,6 +10,10 @@ target_include_directories(pendant_core PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_S
 target_compile_options(pendant_core PRIVATE ${PENDANT_WARNINGS})
 target_link_libraries(pendant_core PUBLIC pugixml::pugixml)
 
+add_library(pendant_linuxcnc_core STATIC ${PENDANT_LINUXCNC_CORE_SOURCES})
+target_compile_options(pendant_linuxcnc_core PRIVATE ${PENDANT_WARNINGS})
+target_link_libraries(pendant_linuxcnc_core PUBLIC pendant_core)
+
 # The simulation platform without its exports, so tests can link it directly.
 file(GLOB PENDANT_SIM_SOURCES CONFIGURE_DEPENDS src/platform/sim/*.cpp)
 set(PENDANT_SIM_EXPORT_SOURCES ${PENDANT_SIM_SOURCES})
@@ -62,7 +66,8 @@ endif()
 file(GLOB PENDANT_UNIT_TESTS CONFIGURE_DEPENDS tests/unit/*_test.cpp)
 add_executable(unit_tests ${PENDANT_UNIT_TESTS})
 target_compile_options(unit_tests PRIVATE ${PENDANT_WARNINGS})
-target_link_libraries(unit_tests PRIVATE pendant_test_support GTest::gtest_main ${CMAKE_DL_LIBS})
+target_link_libraries(unit_tests PRIVATE pendant_test_support pendant_linuxcnc_core GTest::gtest_main
+  ${CMAKE_DL_LIBS})
 gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60
   PROPERTIES ENVIRONMENT "PENDANT_SIM_LIB=${CMAKE_BINARY_DIR}/libpendant_sim.so")
 # Some tests load the simulation library, one runs the host simulator.
@@ -90,10 +95,16 @@ if(NOT CMAKE_CXX_FLAGS MATCHES "sanitize")
   add_test(NAME check.tidy
     COMMAND bash ${CMAKE_SOURCE_DIR}/tools/check_style.sh tidy ${CMAKE_BINARY_DIR})
   set_tests_properties(check.tidy PROPERTIES TIMEOUT 900)
-  # The example LinuxCNC mill run headless in a real LinuxCNC, the stand-in playing the pendant.
-  # One LinuxCNC per machine, so nothing else runs beside it; 77 when LinuxCNC is not installed.
+  # The example LinuxCNC mill run headless in a real LinuxCNC: the component reading the virtual
+  # pendant where both are built, else the stand-in playing the pendant. One LinuxCNC per machine,
+  # so nothing else runs beside it; 77 when LinuxCNC is not installed.
+  if(TARGET pendant AND TARGET vpendant-fuse)
+    set(PENDANT_MACHINE_TEST_ARGS --component $<TARGET_FILE:pendant> $<TARGET_FILE:vpendant-fuse>)
+  else()
+    set(PENDANT_MACHINE_TEST_ARGS --standin)
+  endif()
   add_test(NAME linuxcnc.machine
-    COMMAND bash ${CMAKE_SOURCE_DIR}/tests/linuxcnc/machine_test.sh --standin)
+    COMMAND bash ${CMAKE_SOURCE_DIR}/tests/linuxcnc/machine_test.sh ${PENDANT_MACHINE_TEST_ARGS})
   set_tests_properties(linuxcnc.machine PROPERTIES SKIP_RETURN_CODE 77 RUN_SERIAL TRUE TIMEOUT 180)
 endif()
 

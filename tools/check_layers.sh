@@ -8,12 +8,13 @@
 #   input     report layout and the input chain's behaviours
 #   jog       the wheel and its functions
 #   host_windows  the Windows host's rendering of what the behaviours ask of the machine
+#   host_linuxcnc LinuxCNC's rendering of it, into plain pin values
 #   link      ShuttleWin: discovery, hot-plug, the poll
 #   module    the module object, its lifecycle and the exports
 #   platform  Win32, Linux and the simulation
 set -euo pipefail
 cd "$(dirname "$0")/.."
-layers=(text host settings core input jog host_windows link module platform)
+layers=(text host settings core input jog host_windows host_linuxcnc link module platform)
 declare -A rank
 for i in "${!layers[@]}"; do rank[${layers[$i]}]=$i; done
 

@@ -7,7 +7,8 @@ becomes LinuxCNC's. One line per check goes to stdout and to --report.
 
 The checks talk to a pendant object in the pendant's own terms (turn the wheel, hold a jog key,
 press a function button, trip the safety input). --standin plays it through the stand-in
-component; a virtual pendant behind the real component can take its place with the same methods.
+component; --vpendant MOUNT plays the virtual pendant (vpendant-fuse mounted at MOUNT) that the
+real component reads, through its input reports, and reads its output reports back.
 """
 import argparse
 import ast
@@ -161,12 +162,159 @@ class StandInPendant:
         return self._get(name)
 
 
+# Input report byte 3 and byte 4 bits (src/input/input_report.h).
+SAFETY, EN = 0x01, 0x10
+AXIS_KEY = {"x": 0x20, "y": 0x40, "z": 0x80}
+F_KEY = [0x10, 0x20, 0x08, 0x40, 0x80]  # F1..F5 in byte 4
+
+
+class VirtualPendant:
+    """The pendant as its reports: a FUSE-served hidraw node the real component reads. Actions
+    are the function buttons with EN held, as [PENDANT] BUTTON0..4 configure them."""
+
+    def __init__(self, mount, ini):
+        self.mount = mount
+        self.counter = 0
+        self.keys = 0   # byte 3
+        self.byte4 = 0
+        self.buttons = {}
+        self.reversed = set()
+        with open(ini) as f:
+            section = None
+            for line in f:
+                line = line.strip()
+                if line.startswith("["):
+                    section = line
+                elif section == "[PENDANT]" and "=" in line:
+                    key, value = (w.strip() for w in line.split("=", 1))
+                    if key.startswith("BUTTON") and value:
+                        self.buttons[value] = int(key[6:])
+                    if key.endswith("reverse") and value == "1":
+                        self.reversed.add(key[0].lower())
+
+    def control(self, command):
+        with open(os.path.join(self.mount, "control"), "w") as f:
+            f.write(command)
+
+    def push(self, speed=0):
+        report = bytes([0, self.counter & 0xFF, speed, self.keys, self.byte4, 0, 0, 0])
+        self.control("push " + report.hex())
+
+    def pin(self, name):
+        return hal.get_value(f"pendant.{name}")
+
+    def plug(self):
+        self.control("plug")
+
+    def unplug(self):
+        self.control("unplug")
+
+    def safety(self, active):
+        self.keys = (self.keys | SAFETY) if active else (self.keys & ~SAFETY)
+        self.push()
+
+    def tap(self, byte3=0, byte4=0):
+        """Presses and lets go of keys (with what is already held)."""
+        self.keys |= byte3
+        self.byte4 |= byte4
+        self.push()
+        self.keys &= ~byte3
+        self.byte4 &= ~byte4
+        self.push()
+
+    def turn(self, counts, speed=10):
+        """Turns the wheel by counts, in reports of at most 100 counts a few milliseconds apart
+        (a poll that finds more reports than the link's queue holds forgets the wheel's place),
+        then stops it."""
+        while counts:
+            move = max(-100, min(100, counts))
+            self.counter += move
+            counts -= move
+            self.push(speed)
+            time.sleep(0.004)
+        self.push(0)
+
+    def mode(self, button):
+        self.byte4 = (self.byte4 & ~0x03) | button
+        self.push()
+        self.byte4 &= ~0x03
+        self.push()
+
+    def flick(self, up=True):
+        """One preset step: EN held, the wheel moved one count, let go."""
+        self.keys |= EN
+        self.push()
+        time.sleep(0.06)
+        self.counter += 1 if up else -1
+        self.push(5)
+        time.sleep(0.06)
+        self.push(0)
+        time.sleep(0.06)
+        self.keys &= ~EN
+        self.push()
+        time.sleep(0.06)
+
+    def step_mode(self):
+        """Back to step jogging, whatever mode the wheel is in (byte 2 of the output report)."""
+        for _ in range(4):
+            time.sleep(0.06)
+            report = self.outputs()
+            if report is not None and report[2] == 0:
+                return
+            self.mode(1)
+        raise Failed("the wheel did not return to step jogging")
+
+    def select(self, axis):
+        self.tap(AXIS_KEY[axis])
+
+    def step_size(self, step):
+        for _ in range(12):
+            if near(self.pin("step-size"), step, 1e-7):
+                return
+            self.flick()
+            time.sleep(0.03)
+        raise Failed(f"step size {step} not among the presets (at {self.pin('step-size')})")
+
+    def wheel(self, axis, counts, step, jogging=True):
+        expect(jogging, "the virtual pendant has no jog-enable switch")
+        self.select(axis)
+        self.step_size(step)
+        self.turn(counts)
+
+    def press(self, action, hold=0.05):
+        expect(action in self.buttons, f"no function button is configured for {action}")
+        self.keys |= EN
+        self.push()
+        self.tap(byte4=F_KEY[self.buttons[action]])
+        time.sleep(0.06)
+        self.keys &= ~EN
+        self.push()
+
+    def outputs(self):
+        """The newest output report the component wrote, as bytes (None when none since)."""
+        with open(os.path.join(self.mount, "outputs")) as f:
+            lines = [line for line in f.read().splitlines() if line.strip()]
+        return bytes.fromhex(lines[-1]) if lines else None
+
+    def indicator(self, name):
+        bits = {"estop-is-activated": 0x01, "machine-is-on": 0x02, "program-is-running": 0x04}
+        if name not in bits:
+            return bool(self.pin(name))
+        # A report every poll while the pendant is there; none while it is not.
+        end = time.monotonic() + 0.2
+        report = self.outputs()
+        while report is None and time.monotonic() < end:
+            time.sleep(0.01)
+            report = self.outputs()
+        return None if report is None else bool(report[1] & bits[name])
+
+
 CHECKS = []
 
 
-def check(name):
+def check(name, kinds=("standin", "virtual")):
     def register(fn):
-        CHECKS.append((name, fn))
+        CHECKS.append((name, fn, kinds))
         return fn
 
     return register
@@ -182,15 +330,39 @@ def wait_indicator(p, name, value, timeout=0.5):
     return (time.monotonic() - start) * 1000.0
 
 
+def plugged_in(p, timeout=2.0):
+    """Milliseconds until the pendant's E-stop is released after a plug or a release: the real
+    component has to find the pendant first."""
+    start = time.monotonic()
+    if isinstance(p, VirtualPendant):
+        while p.pin("estop") or not p.pin("connected"):
+            expect(time.monotonic() - start < timeout, f"pendant not found within {timeout:g} s")
+            time.sleep(0.002)
+    else:
+        time.sleep(0.03)
+    return (time.monotonic() - start) * 1000.0
+
+
 def bring_up(m, p, t0):
     """Returns a detail line; the unplugged pendant must hold the machine in E-stop."""
     m.wait("task running", lambda s: True, 5.0)
     driver_at = time.time() - t0
+    found = ""
+    if isinstance(p, VirtualPendant):
+        # Plugged in before LinuxCNC started: the component has it from its start.
+        expect(p.pin("connected"), "the pendant plugged in at start was not found")
+        p.unplug()
+        start = time.monotonic()
+        while p.pin("connected"):
+            expect(time.monotonic() - start < 1.0, "unplug not seen")
+            time.sleep(0.002)
     m.command.state(linuxcnc.STATE_ESTOP_RESET)
     time.sleep(0.15)
     expect(m.poll().task_state == linuxcnc.STATE_ESTOP, "reset accepted with no pendant")
     p.plug()
-    time.sleep(0.03)
+    found_ms = plugged_in(p)
+    if isinstance(p, VirtualPendant):
+        found = f"; found at start, and {found_ms:.0f} ms after a later plug"
     m.reset_and_on()
     m.manual()
     m.command.teleop_enable(0)
@@ -205,7 +377,7 @@ def bring_up(m, p, t0):
     wait_indicator(p, "is-homed", True)
     ready_at = time.time() - t0
     return f"driver at {driver_at:.2f} s, homed in world mode at {ready_at:.2f} s after launch;" \
-        " unplugged pendant held E-stop, wheel moved joint 0 before homing"
+        f" unplugged pendant held E-stop, wheel moved joint 0 before homing{found}"
 
 
 @check("wheel steps")
@@ -213,12 +385,17 @@ def wheel_steps(m, p):
     # (axis, counts, step): the machine must travel counts x step, either way.
     cases = [("x", 250, 0.01), ("x", -400, 0.01), ("y", 7, 0.1), ("z", -3, 1.0),
              ("z", 3000, 0.001), ("y", -1, 0.001)]
+    reversed_axes = getattr(p, "reversed", set())
     for axis, counts, step in cases:
         before = m.settle(axis)
         p.wheel(axis, counts, step)
         after = m.settle(axis)
-        expect(near(after - before, counts * step),
-               f"{axis} {counts} x {step}: moved {after - before:.6f}")
+        travel = -counts * step if axis in reversed_axes else counts * step
+        expect(near(after - before, travel), f"{axis} {counts} x {step}: moved"
+               f" {after - before:.6f} for {travel:.6f}")
+    if isinstance(p, VirtualPendant):
+        return f"{len(cases)} turns exact to 1e-6 mm at the step-size presets," \
+            f" {''.join(sorted(reversed_axes)) or 'no axis'} reversed"
     # Counts taken while jogging is off are not travelled later.
     before = m.settle("x")
     p.wheel("x", 123, 0.01, jogging=False)
@@ -229,7 +406,7 @@ def wheel_steps(m, p):
     return f"{len(cases)} moves exact to 1e-6 mm; counts with jog-enable off ignored"
 
 
-@check("continuous jog")
+@check("continuous jog", kinds=("standin",))
 def continuous_jog(m, p):
     details = []
     for axis, direction, speed in (("x", 1, 600.0), ("y", -1, 1200.0)):
@@ -257,7 +434,7 @@ def continuous_jog(m, p):
     return "; ".join(details)
 
 
-@check("overrides")
+@check("overrides", kinds=("standin",))
 def overrides(m, p):
     # (knob, direct percent or None, relative counts, the fraction the machine must show). The
     # relative turns start from a clamped value, where counts x scale would give another answer.
@@ -279,6 +456,69 @@ def overrides(m, p):
             time.sleep(0.002)
     return "direct and relative counts reach stat and come back on the value pins;" \
         " clamped to 150 % feed, 50 % spindle"
+
+
+@check("wheel jog", kinds=("virtual",))
+def wheel_jog(m, p):
+    """Mode button 1: velocity jogging while the wheel turns, ended when it stops."""
+    p.mode(1)
+    details = []
+    for axis, sign in (("x", 1), ("y", -1)):
+        p.select(axis)
+        direction = -sign if axis in p.reversed else sign
+        pin = f"axis.{axis}.pos-cmd"
+        start = hal.get_value(pin)
+        end = time.monotonic() + 0.6
+        samples = []
+        while time.monotonic() < end:
+            p.counter += 2 * sign
+            p.push(14)
+            time.sleep(0.01)
+            samples.append((time.monotonic(), hal.get_value(pin)))
+        (ta, a), (tb, b) = samples[len(samples) // 2], samples[-1]
+        velocity = (b - a) / (tb - ta) * 60.0
+        expect(velocity * direction > 10.0, f"{axis} jogged at {velocity:.1f} units/min,"
+               f" direction {direction:+d} wanted")
+        speed = p.pin("jog-speed")
+        stopped = time.monotonic()
+        p.push(0)
+        last, last_change = hal.get_value(pin), stopped
+        while time.monotonic() - stopped < 0.4:
+            now = hal.get_value(pin)
+            if now != last:
+                last, last_change = now, time.monotonic()
+            time.sleep(0.0005)
+        stop_ms = (last_change - stopped) * 1000.0
+        expect(stop_ms < 100.0, f"{axis} still moving {stop_ms:.0f} ms after the wheel stopped")
+        expect((m.settle(axis) - start) * direction > 0, f"{axis} went the wrong way")
+        details.append(f"{axis} {velocity:+.0f}/min (jog-speed {speed:.0f}) stopped in"
+                       f" {stop_ms:.0f} ms")
+    p.mode(1)  # back to step jogging
+    return "; ".join(details)
+
+
+@check("override knob", kinds=("virtual",))
+def override_knob(m, p):
+    """Mode button 3: the wheel turns the feed override, EN + wheel picks its presets; pressed
+    again, the spindle override."""
+    p.select("x")
+    p.mode(3)
+    done = []
+    for counts, fraction in ((20, 1.10), (-10, 1.045)):
+        p.turn(counts, speed=5)
+        m.wait(f"feed {fraction}", lambda s: near(s.feedrate, fraction, 1e-6), 1.0)
+        done.append(f"{counts:+d} counts {fraction * 100:g} %")
+    # Fp1..Fp4 = 50, 100, 120, 150, the list taken up at Fp1.
+    for up, fraction in ((True, 1.0), (True, 1.2), (True, 1.5), (False, 1.2)):
+        p.flick(up)
+        m.wait(f"feed preset {fraction}", lambda s: near(s.feedrate, fraction, 1e-6), 1.0)
+        done.append(f"preset {fraction * 100:g} %")
+    p.mode(3)
+    p.turn(-20, speed=5)
+    m.wait("spindle 0.9", lambda s: near(s.spindle[0]["override"], 0.9, 1e-6), 1.0)
+    done.append("spindle -20 counts 90 %")
+    p.step_mode()
+    return "feed " + ", ".join(done) + " in stat"
 
 
 def back_to_jogging(m):
@@ -303,15 +543,27 @@ def actions(m, p):
     for axis in "xyz":
         p.wheel(axis, -500, 0.01)
         at = m.settle(axis)
-        expect(near(at, zeros[AXIS_INDEX[axis]] - 5.0), f"wheel after the actions: {axis} at {at}")
+        travel = 5.0 if axis in getattr(p, "reversed", set()) else -5.0
+        expect(near(at, zeros[AXIS_INDEX[axis]] + travel), f"wheel after the actions: {axis} at {at}")
     p.press("goto-zero")
     wait_indicator(p, "coord-mode", True, 0.2)
+    held = isinstance(p, VirtualPendant)
+    if held:
+        # Turned while motion runs the move: the component keeps the counts until it is done. The
+        # axis stays the one selected last: a new axis chosen under a busy machine moves nothing.
+        p.wheel("z", 100, 0.01)
     m.wait("goto-zero", lambda s: all(near(s.actual_position[i], zeros[i], 1e-6)
                                       for i in range(3)), 5.0)
     back_to_jogging(m)
     wait_indicator(p, "coord-mode", False, 0.2)
+    extra = ""
+    if held:
+        at = m.settle("z")
+        expect(near(at, zeros[2] + 1.0), f"counts turned during goto-zero: z at {at:.6f},"
+               f" its zero at {zeros[2]:.6f}")
+        extra = "; 100 counts turned during it travelled once it was done"
     return "zero-x/y/z set G54 to the position, the wheel works after them, goto-zero" \
-        " reached the zeros; pendant.coord-mode true while it ran"
+        " reached the zeros; pendant.coord-mode true while it ran" + extra
 
 
 @check("program stop")
@@ -349,17 +601,23 @@ def estop(m, p):
         m.wait(f"E-stop on {how}", lambda s: s.task_state == linuxcnc.STATE_ESTOP, 1.0)
         latency = (time.monotonic() - tripped) * 1000.0
         expect(latency < 100.0, f"{how}: E-stop after {latency:.0f} ms")
-        shown = wait_indicator(p, "estop-is-activated", True)
-        wait_indicator(p, "machine-is-on", False)
+        # An unplugged pendant shows nothing.
+        shows = not (isinstance(p, VirtualPendant) and how == "unplug")
+        shown = wait_indicator(p, "estop-is-activated", True) if shows else None
+        if shows:
+            wait_indicator(p, "machine-is-on", False)
         m.command.state(linuxcnc.STATE_ESTOP_RESET)
         time.sleep(0.1)
         expect(m.poll().task_state == linuxcnc.STATE_ESTOP, f"reset while {how} held")
         release()
-        time.sleep(0.03)
+        found = plugged_in(p)
         m.reset_and_on()
         wait_indicator(p, "estop-is-activated", False)
         wait_indicator(p, "machine-is-on", True)
-        details.append(f"{how} {latency:.0f} ms (shown {shown:.0f} ms later)")
+        if shown is not None:
+            details.append(f"{how} {latency:.0f} ms (shown {shown:.0f} ms later)")
+        else:
+            details.append(f"{how} {latency:.0f} ms (replugged: found in {found:.0f} ms)")
     m.command.state(linuxcnc.STATE_OFF)
     m.wait("machine off", lambda s: s.task_state != linuxcnc.STATE_ON)
     wait_indicator(p, "machine-is-on", False)
@@ -367,11 +625,23 @@ def estop(m, p):
         " indicators follow on/off/E-stop"
 
 
+# What `./run demo linuxcnc` plays.
+DEMO_CHECKS = ("wheel steps", "wheel jog", "override knob", "E-stop")
+
+
 def recover(m, p):
     """Puts the machine back as the next check expects it: on, idle, manual, in world mode."""
     p.plug()
-    for axis in AXIS_INDEX:
-        p.jog(axis, 0)
+    if isinstance(p, StandInPendant):
+        for axis in AXIS_INDEX:
+            p.jog(axis, 0)
+    else:
+        p.keys = p.byte4 = 0
+        p.push()
+        try:
+            p.step_mode()
+        except Failed:
+            pass
     m.command.abort()
     try:
         if m.poll().task_state != linuxcnc.STATE_ON:
@@ -388,6 +658,9 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("-ini", required=True)
     parser.add_argument("--standin", action="store_true", help="play the stand-in component")
+    parser.add_argument("--vpendant", metavar="MOUNT", help="play the virtual pendant there")
+    parser.add_argument("--demo", action="store_true",
+                        help="a short session: the wheel, jogging, the knob, E-stop; what moved")
     parser.add_argument("--report", help="also write the check lines here")
     parser.add_argument("--t0", type=float, default=time.time(), help="launch time (epoch s)")
     args = parser.parse_args()
@@ -400,26 +673,39 @@ def main():
             report.write(line + "\n")
             report.flush()
 
-    if not args.standin:
-        say("FAIL driver: only --standin is available so far")
+    if not args.standin and not args.vpendant:
+        say("FAIL driver: --standin or --vpendant MOUNT")
         return 2
     # get_value needs this process attached to HAL.
     me = hal.component("pendant-driver")
     me.ready()
     m = Machine()
     m.ini = args.ini
-    p = StandInPendant(os.path.dirname(os.path.abspath(args.ini)))
+    if args.vpendant:
+        p = VirtualPendant(args.vpendant, args.ini)
+        kind = "virtual"
+    else:
+        p = StandInPendant(os.path.dirname(os.path.abspath(args.ini)))
+        kind = "standin"
     try:
         say(f"ok   bring-up: {bring_up(m, p, args.t0)}")
     except Failed as e:
         say(f"FAIL bring-up: {e}")
         return 1
     failures = 0
-    for name, fn in CHECKS:
+    for name, fn, kinds in CHECKS:
+        if kind not in kinds or (args.demo and name not in DEMO_CHECKS):
+            continue
+        before = m.poll().actual_position[:3]
         started = time.monotonic()
         try:
             detail = fn(m, p)
             say(f"ok   {name}: {detail} ({time.monotonic() - started:.2f} s)")
+            if args.demo:
+                after = m.poll().actual_position[:3]
+                say("       moved: " + ", ".join(f"{a.upper()} {after[i] - before[i]:+.3f} mm"
+                                                 for a, i in AXIS_INDEX.items())
+                    + f"; feed override {m.poll().feedrate * 100:.1f} %")
         except Failed as e:
             failures += 1
             say(f"FAIL {name}: {e}")

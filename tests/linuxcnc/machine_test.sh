@@ -3,6 +3,10 @@
 # display program, and checks that LinuxCNC shuts down cleanly afterwards.
 #
 #   machine_test.sh [--standin]    the stand-in component plays the pendant (the default)
+#   machine_test.sh --component PENDANT VPENDANT_FUSE [--demo]
+#                                  the real component PENDANT reads a virtual pendant that
+#                                  VPENDANT_FUSE serves (mounted here, as root, for LinuxCNC's user);
+#                                  --demo plays a short session and prints what moved
 #
 # LinuxCNC refuses to run as root, so as root the run happens as an ordinary system user
 # (PENDANT_LINUXCNC_USER, default pendant-ci, created if absent) in a copy of the configuration
@@ -14,20 +18,31 @@ top=$(cd "$here/../.." && pwd)
 user=${PENDANT_LINUXCNC_USER:-pendant-ci}
 limit=${PENDANT_LINUXCNC_TIMEOUT:-50}
 pendant=standin
-for arg in "$@"; do
-  case $arg in
-    --standin) pendant=standin ;;
-    *) echo "usage: $0 [--standin]" >&2; exit 2 ;;
-  esac
-done
+component=
+vpendant_fuse=
+demo=
+case ${1:-} in
+  --standin | "") ;;
+  --component)
+    pendant=virtual
+    component=${2:?usage: $0 --component PENDANT VPENDANT_FUSE}
+    vpendant_fuse=${3:?usage: $0 --component PENDANT VPENDANT_FUSE}
+    [ "${4:-}" = --demo ] && demo=--demo
+    ;;
+  *) echo "usage: $0 [--standin] | --component PENDANT VPENDANT_FUSE" >&2; exit 2 ;;
+esac
 
 if [ ! -x /usr/bin/linuxcnc ] || ! /usr/bin/python3 -c 'import linuxcnc, hal' 2>/dev/null; then
   echo "skip: LinuxCNC is not installed (tools/setup.sh installs it as an optional set)"
   exit 77
 fi
+if [ "$pendant" = virtual ] && { [ "$(id -u)" -ne 0 ] || [ ! -e /dev/fuse ]; }; then
+  echo "skip: the virtual pendant needs root and /dev/fuse (LinuxCNC's user opens it)"
+  exit 77
+fi
 
 # LinuxCNC's processes, for telling a running instance from a stale lock and for leftovers.
-lcnc_processes='^(rtapi_app|milltask|linuxcncsvr|halui|io|iocontrol|standin_pendant.py|driver.py)$'
+lcnc_processes='^(rtapi_app|milltask|linuxcncsvr|halui|io|iocontrol|standin_pendant.py|driver.py|pendant)$'
 
 # One LinuxCNC per machine: our own runs queue here; someone else's makes this run fail.
 exec 9>>/tmp/pendant-linuxcnc.flock
@@ -61,12 +76,39 @@ chmod 755 "$work" "$work/driver.py" "$work/standin_pendant.py"
 report=$work/report
 : >"$report"
 
+pendant_args=--standin
+component_line=$work/standin_pendant.py
+vpendant_pid=
+stop_vpendant() {
+  [ -n "$vpendant_pid" ] || return 0
+  kill "$vpendant_pid" 2>/dev/null || true  # it unmounts on its way out
+  wait "$vpendant_pid" 2>/dev/null || true
+  mountpoint -q "$work/vp" && umount -l "$work/vp"
+  vpendant_pid=
+}
+if [ "$pendant" = virtual ]; then
+  # The pendant is plugged in before LinuxCNC starts; the component finds it by its USB ids in
+  # the virtual sysfs. The Y axis runs reversed.
+  cp "$component" "$work/pendant"
+  chmod 755 "$work/pendant"
+  mkdir "$work/vp"
+  "$vpendant_fuse" "$work/vp" 2>"$work/vpendant.log" &
+  vpendant_pid=$!
+  trap stop_vpendant EXIT
+  for _ in $(seq 200); do [ -e "$work/vp/control" ] && break; sleep 0.01; done
+  [ -e "$work/vp/control" ] || { echo "FAIL the virtual pendant did not mount"; cat "$work/vpendant.log"; exit 1; }
+  pendant_args="--vpendant $work/vp $demo"
+  component_line="$work/pendant --sysfs $work/vp/sys --dev-root $work/vp/dev"
+  sed -i -e "s|^Yreverse = .*|Yreverse = 1|" "$config/mill.ini"
+fi
+
 launched=$(date +%s.%N)
 sed -i \
-  -e "s|^DISPLAY = .*|DISPLAY = $work/driver.py --$pendant --report $report --t0 $launched|" \
-  -e "s|^COMPONENT = .*|COMPONENT = $work/standin_pendant.py|" \
+  -e "s|^DISPLAY = .*|DISPLAY = $work/driver.py $pendant_args --report $report --t0 $launched|" \
+  -e "s|^COMPONENT = .*|COMPONENT = $component_line|" \
   "$config/mill.ini"
-[ "$(id -u)" -ne 0 ] || chown -R "$user:" "$work"
+# Not into the virtual pendant's mount: it is served as it is.
+[ "$(id -u)" -ne 0 ] || find "$work" -path "$work/vp" -prune -o -exec chown "$user:" {} +
 
 started=$(date +%s%N)
 rc=0
@@ -90,9 +132,19 @@ for _ in $(seq 20); do
   [ -z "$left" ] && [ ! -e /tmp/linuxcnc.lock ] && break
   sleep 0.1
 done
+# The component leaves through hal_exit when LinuxCNC stops it.
+component_end=
+if [ "$pendant" = virtual ]; then
+  if grep -q '^pendant: stopped$' "$work/linuxcnc.log"; then
+    component_end=", the component left through hal_exit"
+  else
+    echo "FAIL shutdown: the component did not say it stopped"
+    failed=1
+  fi
+fi
 # LinuxCNC passes on the driver's exit code: 1 when a check failed.
 if [ "$rc" -eq "$failed" ] && [ -z "$left" ] && [ ! -e /tmp/linuxcnc.lock ]; then
-  echo "ok   shutdown: linuxcnc returned $rc, no process left, lock removed; stopped ${stop_ms} ms after the driver, whole run ${ran_ms} ms"
+  echo "ok   shutdown: linuxcnc returned $rc, no process left, lock removed$component_end; stopped ${stop_ms} ms after the driver, whole run ${ran_ms} ms"
 else
   echo "FAIL shutdown: linuxcnc returned $rc${left:+, left running: $left}$([ -e /tmp/linuxcnc.lock ] && echo ', /tmp/linuxcnc.lock remains')"
   failed=1
@@ -104,7 +156,9 @@ fi
 if [ "$failed" -ne 0 ]; then
   echo "LinuxCNC's output (kept in $work):"
   sed 's/^/  | /' "$work/linuxcnc.log" | tail -n 40
+  stop_vpendant
   exit 1
 fi
+stop_vpendant
 rm -rf "$work"
 exit 0

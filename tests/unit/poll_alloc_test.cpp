@@ -10,6 +10,7 @@
 #include "host/host_blocks.h"
 #include "input/input_report.h"
 #include "link/shuttle_win.h"
+#include "module/linuxcnc_pendant.h"
 #include "module/module.h"
 #include "platform/sim/virtual_bus.h"
 #include "support/counting_new.h"
@@ -117,6 +118,46 @@ TEST(PollAllocation, SteadyStatePollsAllocateNothing) {
   EXPECT_EQ(module.wheelMode, WheelMode::StepJog);
   EXPECT_GT(VirtualBusOutputReportCount(), 1000);
   module.shuttleWin.reset();
+  VirtualBusReset();
+}
+
+// The LinuxCNC component's poll: the same pattern, with its pins read and written around it.
+TEST(PollAllocation, LinuxcncComponentPollsAllocateNothing) {
+  struct CountingExchange final : PinExchange {
+    int writes = 0;
+    void Read(PendantPins&) override {}
+    void Write(const PendantPins&) override { ++writes; }
+  } exchange;
+  VirtualBusReset();
+  VirtualBusAddDevice(kPendantVendorId, kPendantProductId);
+  QuietPlatform platform;
+  PendantSettings settings;
+  settings.S[0] = "0.001";
+  LinuxcncConfig config;
+  config.maxJogSpeed[0] = config.maxJogSpeed[1] = config.maxJogSpeed[2] = 3000.0;
+  LinuxcncPendant pendant(platform, settings, config, CreateVirtualBus(), &exchange);
+  pendant.Start();
+  ASSERT_TRUE(pendant.link->Connected());
+
+  std::uint8_t report[8];
+  auto run = [&](int polls, int first) {
+    for (int poll = first; poll < first + polls; ++poll) {
+      MakeReport(poll, report);
+      VirtualBusQueueInputReport(report);
+      VirtualBusTimerTick();
+    }
+  };
+  run(128, 0);
+  const std::int32_t counts = pendant.pins.axis[0].jogCounts + pendant.pins.axis[1].jogCounts;
+  allocations = 0;
+  counting = true;
+  run(1024, 128);
+  counting = false;
+
+  EXPECT_EQ(allocations, 0);
+  EXPECT_NE(pendant.pins.axis[0].jogCounts + pendant.pins.axis[1].jogCounts, counts);
+  EXPECT_GT(exchange.writes, 1000);
+  pendant.Stop();
   VirtualBusReset();
 }
 

@@ -1,0 +1,57 @@
+#include "module/linuxcnc_pendant.h"
+
+#include <utility>
+
+LinuxcncPendant::LinuxcncPendant(Platform& platformServices, const PendantSettings& pendantSettings,
+                                 const LinuxcncConfig& linuxcncConfig,
+                                 std::unique_ptr<DeviceBus> bus, PinExchange* exchange)
+    : Core(platformServices, linuxcncHost),
+      config(linuxcncConfig),
+      bus_(bus.get()),
+      exchange_(exchange) {
+  settings = pendantSettings;
+  linuxcncHost.Start();
+  linuxcncHost.NewWindow();
+  link = std::make_unique<ShuttleWin>(*this, latches, std::move(bus));
+}
+
+LinuxcncPendant::~LinuxcncPendant() = default;
+
+void LinuxcncPendant::Before() {
+  if (exchange_ != nullptr) exchange_->Read(pins);
+  linuxcncHost.SetTime(bus_ != nullptr ? bus_->NowMicroseconds() : 0);
+}
+
+void LinuxcncPendant::After() {
+  linuxcncHost.Publish(link->Connected(), latches.safety.phase == SafetyPhase::Latched);
+  if (exchange_ != nullptr) exchange_->Write(pins);
+}
+
+void LinuxcncPendant::Start() {
+  Before();
+  link->FindPendant();
+  // The link listens to the bus by itself; the component's wrapper goes in between.
+  if (bus_ != nullptr) bus_->SetListener(this);
+  After();
+}
+
+void LinuxcncPendant::Stop() {
+  Before();
+  EndRunningJog(*this, link->continuousJog);
+  link->Shutdown();
+  After();
+}
+
+void LinuxcncPendant::OnTimer() {
+  Before();
+  ticks.Update();
+  link->OnTimer();
+  After();
+}
+
+bool LinuxcncPendant::OnDeviceChange(std::uint32_t eventType, const DeviceBroadcast* broadcast) {
+  Before();
+  const bool handled = link->OnDeviceChange(eventType, broadcast);
+  After();
+  return handled;
+}
