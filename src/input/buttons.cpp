@@ -39,5 +39,10 @@ void ProcessButtons(Core& core, ButtonState& s, WheelFunction& wheelFunction,
     if (!down) layer = PressLayer::Up;
   }
   if (anyPlainDown) core.ticks.idleTicks = 0;
-  EndIdleHoldBurst(core, s.tapHold);
+  s.plainPressHeld = anyPlainDown;
+}
+
+void EndIdleButtons(Core& core, ButtonState& s) {
+  // A press held through a stall of the polls is not idle, whatever the ticks say.
+  if (!s.plainPressHeld) EndIdleHoldBurst(core, s.tapHold);
 }

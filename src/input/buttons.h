@@ -23,7 +23,13 @@ struct ButtonState {
   PressLayer press[5] = {PressLayer::Up, PressLayer::Up, PressLayer::Up, PressLayer::Up,
                          PressLayer::Up};  // F1..F5
   TapHoldState tapHold;
+  bool plainPressHeld = false;  // at the last report: a press begun with EN up was held
 };
+
+// First in the input chain, before this report's keys: a tap-and-hold burst whose buttons have
+// been idle long enough ends. The idle time is the host's ticks, so the end comes before whatever
+// this report brings, however the reports were grouped into polls.
+void EndIdleButtons(Core& core, ButtonState& state);
 
 // Mode buttons, wheel function and the five function buttons.
 // `wheelFunction` is the window's: a new window starts before the first poll again.

@@ -266,6 +266,8 @@ void ShuttleWin::Decode() {
   // Each step may call the host; once the host has stopped the plug-in the rest is skipped.
   const HostBridge& host = core_.host;
   if (host.muted) return;
+  EndIdleButtons(core_, latches_.buttons);
+  if (host.muted) return;
   CheckSafetyInput(core_, latches_.safety, words);
   if (host.muted) return;
   ProcessChords(core_, latches_.chords, screens, words);

@@ -149,12 +149,12 @@ TEST(PollAllocation, LinuxcncComponentPollsAllocateNothing) {
   };
   run(128, 0);
   const std::int32_t counts = pendant.pins.axis[0].jogCounts + pendant.pins.axis[1].jogCounts;
-  allocations = 0;
-  counting = true;
+  allocationCount = 0;
+  countingAllocations = true;
   run(1024, 128);
-  counting = false;
+  countingAllocations = false;
 
-  EXPECT_EQ(allocations, 0);
+  EXPECT_EQ(allocationCount, 0);
   EXPECT_NE(pendant.pins.axis[0].jogCounts + pendant.pins.axis[1].jogCounts, counts);
   EXPECT_GT(exchange.writes, 1000);
   pendant.Stop();
