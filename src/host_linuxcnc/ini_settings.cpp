@@ -72,7 +72,7 @@ void LoadIniSettings(const IniFind& find, const IniWarn& warn, PendantSettings& 
   }
 
   for (int b = 0; b < kFunctionButtonCount; ++b) {
-    char key[16];
+    char key[24];  // room for any int, so the compiler can see nothing is cut
     std::snprintf(key, sizeof key, "BUTTON%d", b);
     const char* name = find(kPendantSection, key);
     bool known = true;
