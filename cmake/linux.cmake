@@ -32,3 +32,12 @@ if(LINUXCNC_INCLUDE_DIR AND LINUXCNC_HAL_LIBRARY AND LINUXCNC_INI_LIBRARY)
   target_link_libraries(pendant PRIVATE pendant_linux_platform pendant_linuxcnc_core pendant_core
     ${LINUXCNC_HAL_LIBRARY} ${LINUXCNC_INI_LIBRARY})
 endif()
+
+# The component's report-to-pin time, in-process against the virtual pendant (./run bench).
+if(TARGET pendant AND TARGET vpendant-fuse)
+  add_executable(component_latency_bench tests/linux/component_latency_bench.cpp)
+  target_compile_options(component_latency_bench PRIVATE ${PENDANT_WARNINGS})
+  target_link_libraries(component_latency_bench PRIVATE pendant_linux_platform
+    pendant_linuxcnc_core pendant_test_support)
+  add_dependencies(component_latency_bench vpendant-fuse)
+endif()

@@ -106,6 +106,15 @@ if(NOT CMAKE_CXX_FLAGS MATCHES "sanitize")
   add_test(NAME linuxcnc.machine
     COMMAND bash ${CMAKE_SOURCE_DIR}/tests/linuxcnc/machine_test.sh ${PENDANT_MACHINE_TEST_ARGS})
   set_tests_properties(linuxcnc.machine PROPERTIES SKIP_RETURN_CODE 77 RUN_SERIAL TRUE TIMEOUT 180)
+  # The component's .deb, built as ./run package builds it; 77 when the component was not built.
+  if(TARGET pendant)
+    set(PENDANT_DEB_TEST_ARGS $<TARGET_FILE:pendant>)
+  else()
+    set(PENDANT_DEB_TEST_ARGS "")
+  endif()
+  add_test(NAME package.deb
+    COMMAND bash ${CMAKE_SOURCE_DIR}/tests/linuxcnc/deb_test.sh ${PENDANT_DEB_TEST_ARGS})
+  set_tests_properties(package.deb PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 60)
 endif()
 
 # Benchmarks are built by the test command but not run as tests.
