@@ -1,9 +1,10 @@
 #!/usr/bin/python3
 """Started by run_machine.sh beside LinuxCNC with AXIS as its display: waits for AXIS, brings the
-machine up, turns the pendant's wheel (the stand-in's pins) and takes a screenshot of the X
-screen, then closes AXIS, which ends LinuxCNC.
+machine up, turns the pendant's wheel and takes a screenshot of the X screen, then closes AXIS,
+which ends LinuxCNC.
 
-    axis_shot.py INI PNG
+    axis_shot.py INI PNG                  the stand-in's pins are the wheel
+    axis_shot.py INI PNG --vpendant MOUNT wheel turns are reports pushed to the virtual pendant
 """
 import os
 import subprocess
@@ -30,7 +31,10 @@ def main():
     me = hal.component("pendant-shot")
     me.ready()
     m = driver.Machine()
-    p = driver.StandInPendant(os.path.dirname(os.path.abspath(ini)))
+    if len(sys.argv) > 4 and sys.argv[3] == "--vpendant":
+        p = driver.VirtualPendant(sys.argv[4], ini)
+    else:
+        p = driver.StandInPendant(os.path.dirname(os.path.abspath(ini)))
     try:
         driver.bring_up(m, p, time.time())
         # A few wheel turns: X and Y by hand, leaving a path in the preview.

@@ -78,27 +78,14 @@ report=$work/report
 
 pendant_args=--standin
 component_line=$work/standin_pendant.py
-vpendant_pid=
-stop_vpendant() {
-  [ -n "$vpendant_pid" ] || return 0
-  kill "$vpendant_pid" 2>/dev/null || true  # it unmounts on its way out
-  wait "$vpendant_pid" 2>/dev/null || true
-  mountpoint -q "$work/vp" && umount -l "$work/vp"
-  vpendant_pid=
-}
+# shellcheck source=vpendant.sh
+. "$here/vpendant.sh"
 if [ "$pendant" = virtual ]; then
-  # The pendant is plugged in before LinuxCNC starts; the component finds it by its USB ids in
-  # the virtual sysfs. The Y axis runs reversed.
-  cp "$component" "$work/pendant"
-  chmod 755 "$work/pendant"
-  mkdir "$work/vp"
-  "$vpendant_fuse" "$work/vp" 2>"$work/vpendant.log" &
-  vpendant_pid=$!
   trap stop_vpendant EXIT
-  for _ in $(seq 200); do [ -e "$work/vp/control" ] && break; sleep 0.01; done
-  [ -e "$work/vp/control" ] || { echo "FAIL the virtual pendant did not mount"; cat "$work/vpendant.log"; exit 1; }
-  pendant_args="--vpendant $work/vp $demo"
-  component_line="$work/pendant --sysfs $work/vp/sys --dev-root $work/vp/dev"
+  start_vpendant "$work" "$component" "$vpendant_fuse" \
+    || { echo "FAIL the virtual pendant did not mount"; exit 1; }
+  pendant_args="--vpendant $vpendant_mount $demo"
+  # The Y axis runs reversed.
   sed -i -e "s|^Yreverse = .*|Yreverse = 1|" "$config/mill.ini"
 fi
 

@@ -5,9 +5,12 @@
 #   run_machine.sh --screenshot PNG    under Xvfb: bring the machine up, turn the pendant's wheel,
 #                                      save a screenshot of AXIS to PNG, close
 #
-# The pendant is the stand-in component (tests/linuxcnc/standin_pendant.py) until the real one
-# is built; PENDANT_COMPONENT names another program. As root, LinuxCNC runs as the ordinary
-# user of the machine test (PENDANT_LINUXCNC_USER, default pendant-ci).
+# For the screenshot the real component reads the virtual pendant, and the wheel is turned by
+# pushing its reports, when PENDANT_BUILD (default build/native) holds pendant and vpendant-fuse
+# and this runs as root with /dev/fuse; otherwise, and on a person's display, the stand-in
+# component (tests/linuxcnc/standin_pendant.py) plays the pendant, or the program
+# PENDANT_COMPONENT names. As root, LinuxCNC runs as the ordinary user of the machine test
+# (PENDANT_LINUXCNC_USER, default pendant-ci).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -35,15 +38,33 @@ if [ "$(id -u)" -eq 0 ]; then
   run_as=(runuser -u "$user" --)
 fi
 
+# shellcheck source=vpendant.sh
+. "$here/vpendant.sh"
 work=$(mktemp -d /tmp/pendant-axis.XXXXXX)
-trap 'rm -rf "$work"' EXIT
+# The mount goes first: rm -rf must not walk into it.
+trap 'stop_vpendant; rm -rf "$work"' EXIT
 mkdir "$work/config"
 cp "$top"/examples/linuxcnc/* "$work/config/"
 cp "$here/driver.py" "$here/standin_pendant.py" "$here/axis_shot.py" "$work/"
 chmod 755 "$work" "$work"/*.py
-sed -i "s|^COMPONENT = .*|COMPONENT = ${PENDANT_COMPONENT:-$work/standin_pendant.py}|" \
-  "$work/config/mill.ini"
-[ "$(id -u)" -ne 0 ] || chown -R "$user:" "$work"
+build=${PENDANT_BUILD:-$top/build/native}
+component_line=${PENDANT_COMPONENT:-$work/standin_pendant.py}
+shot_args=()
+if [ -n "$shot" ] && [ -z "${PENDANT_COMPONENT:-}" ] && [ -x "$build/pendant" ] \
+  && [ -x "$build/vpendant-fuse" ] && [ "$(id -u)" -eq 0 ] && [ -e /dev/fuse ]; then
+  if start_vpendant "$work" "$build/pendant" "$build/vpendant-fuse"; then
+    shot_args=(--vpendant "$vpendant_mount")
+  else
+    echo "run_machine: the virtual pendant did not mount; the stand-in plays the pendant" >&2
+    component_line=$work/standin_pendant.py
+  fi
+elif [ -n "$shot" ] && [ -z "${PENDANT_COMPONENT:-}" ]; then
+  echo "run_machine: no component and virtual pendant in $build (or not root with /dev/fuse);" \
+    "the stand-in plays the pendant" >&2
+fi
+sed -i "s|^COMPONENT = .*|COMPONENT = $component_line|" "$work/config/mill.ini"
+# Not into the virtual pendant's mount: it is served as it is.
+[ "$(id -u)" -ne 0 ] || find "$work" -path "$work/vp" -prune -o -exec chown "$user:" {} +
 
 ini=$work/config/mill.ini
 env_of=(env -i HOME="$work" PATH=/usr/bin:/bin LANG=C.UTF-8)
@@ -58,14 +79,15 @@ cd "$work/config"
 "${run_as[@]}" "${env_of[@]}" xvfb-run -a -s "-screen 0 1280x860x24" bash -c '
   linuxcnc -r "$1" >"$3/linuxcnc.log" 2>&1 &
   lcnc=$!
-  /usr/bin/python3 "$3/axis_shot.py" "$1" "$3/shot.png"
+  /usr/bin/python3 "$3/axis_shot.py" "$1" "$3/shot.png" "${@:4}"
   shot_rc=$?
   wait $lcnc
-  exit $shot_rc' bash "$ini" "$shot" "$work" || {
+  exit $shot_rc' bash "$ini" "$shot" "$work" "${shot_args[@]}" || {
   echo "run_machine: the screenshot run failed; LinuxCNC said:" >&2
   tail -n 30 "$work/linuxcnc.log" >&2
   exit 1
 }
 mkdir -p "$(dirname "$shot")"
 cp "$work/shot.png" "$shot"
-echo "run_machine: AXIS after a wheel jog in $shot"
+echo "run_machine: AXIS after a wheel jog in $shot ($([ ${#shot_args[@]} -gt 0 ] \
+  && echo "the component, wheel turns pushed to the virtual pendant" || echo "the stand-in"))"
