@@ -320,6 +320,17 @@ def check(name, kinds=("standin", "virtual")):
     return register
 
 
+def ms_until_still(pin, since, window):
+    """Milliseconds from `since` to the pin's last change, watched for `window` seconds."""
+    last, last_change = hal.get_value(pin), since
+    while time.monotonic() - since < window:
+        now = hal.get_value(pin)
+        if now != last:
+            last, last_change = now, time.monotonic()
+        time.sleep(0.0005)
+    return (last_change - since) * 1000.0
+
+
 def wait_indicator(p, name, value, timeout=0.5):
     """Milliseconds until the pendant's indicator shows value. halui refreshes its status pins
     about every 100 ms, so the indicators lag the machine by up to that."""
@@ -421,13 +432,7 @@ def continuous_jog(m, p):
                f"{axis} jogged at {velocity:.1f} units/min for {direction * speed:g}")
         released = time.monotonic()
         p.jog(axis, 0)
-        last, last_change = hal.get_value(pin), released
-        while time.monotonic() - released < 0.3:
-            now = hal.get_value(pin)
-            if now != last:
-                last, last_change = now, time.monotonic()
-            time.sleep(0.0005)
-        stop_ms = (last_change - released) * 1000.0
+        stop_ms = ms_until_still(pin, released, 0.3)
         expect(stop_ms < 100.0, f"{axis} still moving {stop_ms:.0f} ms after release")
         m.settle(axis)
         details.append(f"{axis} {velocity:+.0f}/min stopped in {stop_ms:.0f} ms")
@@ -482,13 +487,7 @@ def wheel_jog(m, p):
         speed = p.pin("jog-speed")
         stopped = time.monotonic()
         p.push(0)
-        last, last_change = hal.get_value(pin), stopped
-        while time.monotonic() - stopped < 0.4:
-            now = hal.get_value(pin)
-            if now != last:
-                last, last_change = now, time.monotonic()
-            time.sleep(0.0005)
-        stop_ms = (last_change - stopped) * 1000.0
+        stop_ms = ms_until_still(pin, stopped, 0.4)
         expect(stop_ms < 100.0, f"{axis} still moving {stop_ms:.0f} ms after the wheel stopped")
         expect((m.settle(axis) - start) * direction > 0, f"{axis} went the wrong way")
         details.append(f"{axis} {velocity:+.0f}/min (jog-speed {speed:.0f}) stopped in"

@@ -11,7 +11,6 @@
 
 vpendant_pid=
 vpendant_mount=
-component_line=
 
 start_vpendant() {
   local work=$1 component=$2 fuse=$3
