@@ -42,6 +42,10 @@ void ProcessButtons(Core& core, ButtonState& s, WheelFunction& wheelFunction,
   s.plainPressHeld = anyPlainDown;
 }
 
+void NotePlainPressStillHeld(Core& core, const ButtonState& s) {
+  if (s.plainPressHeld) core.ticks.idleTicks = 0;
+}
+
 void EndIdleButtons(Core& core, ButtonState& s) {
   // A press held through a stall of the polls is not idle, whatever the ticks say.
   if (!s.plainPressHeld) EndIdleHoldBurst(core, s.tapHold);

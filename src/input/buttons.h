@@ -31,6 +31,10 @@ struct ButtonState {
 // this report brings, however the reports were grouped into polls.
 void EndIdleButtons(Core& core, ButtonState& state);
 
+// A report that repeats the keys of the last one decoded, taken after the ticks moved on: a press
+// begun with EN up that it shows still held is not idle, as decoding that report would say.
+void NotePlainPressStillHeld(Core& core, const ButtonState& state);
+
 // Mode buttons, wheel function and the five function buttons.
 // `wheelFunction` is the window's: a new window starts before the first poll again.
 void ProcessButtons(Core& core, ButtonState& state, WheelFunction& wheelFunction,

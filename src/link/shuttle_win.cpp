@@ -241,6 +241,10 @@ void ShuttleWin::Poll() {
         KeysDiffer(takenReports_[i + 1], takenReports_[i])) {
       DecodeInput(takenReports_[i]);
     } else {
+      // Its keys are the next report's, decoded later in this poll, or the decoded ones: then a
+      // press they show held was still held when the ticks had moved on.
+      if (decodedAny_ && !KeysDiffer(takenReports_[i], decodedReport_))
+        NotePlainPressStillHeld(core_, latches_.buttons);
       TakeWheelCounter(wheel,
                        input_report::WheelCounter(input_report::Words::Of(takenReports_[i]).word0));
     }
