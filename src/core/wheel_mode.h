@@ -13,3 +13,9 @@ enum class WheelMode : std::int32_t {
   FeedOverride = 5,  // mode button 3
   SpindleOverride = 6,
 };
+
+// 0..5 for StepJog..SpindleOverride, for tables by mode; 0 for a value outside 1..6.
+inline int WheelModeIndex(WheelMode mode) {
+  const auto m = static_cast<std::int32_t>(mode);
+  return m >= 1 && m <= 6 ? m - 1 : 0;
+}

@@ -12,9 +12,7 @@ inline constexpr std::uint8_t kWheelModeIndicator[] = {0, 3, 1, 4, 2, 5};
 }  // namespace
 
 std::uint8_t WheelModeIndicator(WheelMode wheelMode) {
-  const auto mode = static_cast<std::int32_t>(wheelMode);
-  if (mode < 1 || mode > 6) return 0;
-  return kWheelModeIndicator[mode - 1];
+  return kWheelModeIndicator[WheelModeIndex(wheelMode)];
 }
 
 void FillOutputReport(Core& core, std::int32_t selectedAxis,

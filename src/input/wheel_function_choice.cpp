@@ -28,10 +28,8 @@ void ChooseWheelFunction(Core& core, ModeButtonState& s, WheelFunction& wheelFun
     core.wheelMode = static_cast<std::int32_t>(core.wheelMode) == first ? WheelMode{first + 1}
                                                                         : WheelMode{first};
   }
-  const auto mode = static_cast<std::int32_t>(core.wheelMode);
-  const std::int32_t row = mode >= 1 && mode <= 6 ? mode - 1 : 0;
   const WheelFunction previous = wheelFunction;
-  wheelFunction = kWheelFunctions[row][enableHeld ? 1 : 0];
+  wheelFunction = kWheelFunctions[WheelModeIndex(core.wheelMode)][enableHeld ? 1 : 0];
   for (int k = 1; k <= 3; ++k) {
     if (k != button) s.modeLatch[k - 1] = false;
   }
