@@ -23,6 +23,10 @@ bool ValidAxis(std::int32_t axis) {
   return axis >= 0 && axis < kPinAxisCount;
 }
 
+bool ValidButton(int button) {
+  return button >= 0 && button < kFunctionButtonCount;
+}
+
 std::int32_t SaturatedSum(std::int32_t a, std::int32_t b) {
   const std::int64_t sum = static_cast<std::int64_t>(a) + b;
   constexpr std::int64_t hi = std::numeric_limits<std::int32_t>::max();
@@ -226,7 +230,7 @@ void LinuxcncMachine::Pulse(PendantAction action) {
 }
 
 bool LinuxcncMachine::RunConfiguredAction(int button) {
-  if (button < 0 || button >= kFunctionButtonCount) return true;
+  if (!ValidButton(button)) return true;
   const std::int8_t action = config_.buttonAction[button];
   if (action == kBuiltInAction) return false;
   if (action >= 0 && action < kActionCount) Pulse(static_cast<PendantAction>(action));
@@ -240,11 +244,11 @@ void LinuxcncMachine::ZeroAxis(std::int32_t axis) {
 }
 
 void LinuxcncMachine::BeginHold(int button) {
-  if (button >= 0 && button < kFunctionButtonCount) pins_.hold[button] = true;
+  if (ValidButton(button)) pins_.hold[button] = true;
 }
 
 void LinuxcncMachine::EndHold(int button) {
-  if (button >= 0 && button < kFunctionButtonCount) pins_.hold[button] = false;
+  if (ValidButton(button)) pins_.hold[button] = false;
 }
 
 void LinuxcncMachine::RunChord(ChordKey chord, bool /*alone*/) {
