@@ -36,6 +36,17 @@ def near(a, b, tolerance=1e-6):
     return abs(a - b) <= tolerance
 
 
+def until(condition, timeout, message, pause=0.002):
+    """Seconds until condition() holds; Failed with message (a text, or a function giving one)
+    after timeout seconds."""
+    start = time.monotonic()
+    while not condition():
+        if time.monotonic() - start >= timeout:
+            raise Failed(message() if callable(message) else message)
+        time.sleep(pause)
+    return time.monotonic() - start
+
+
 class Machine:
     def __init__(self):
         self.stat = linuxcnc.stat()
@@ -48,13 +59,8 @@ class Machine:
 
     def wait(self, what, condition, timeout=2.0):
         """Seconds until condition(stat) holds; Failed after timeout."""
-        start = time.monotonic()
-        while True:
-            if condition(self.poll()):
-                return time.monotonic() - start
-            if time.monotonic() - start > timeout:
-                raise Failed(f"{what}: not within {timeout:g} s")
-            time.sleep(0.0005)
+        return until(lambda: condition(self.poll()), timeout, f"{what}: not within {timeout:g} s",
+                     0.0005)
 
     def position(self, axis):
         return self.poll().actual_position[AXIS_INDEX[axis]]
@@ -334,23 +340,18 @@ def ms_until_still(pin, since, window):
 def wait_indicator(p, name, value, timeout=0.5):
     """Milliseconds until the pendant's indicator shows value. halui refreshes its status pins
     about every 100 ms, so the indicators lag the machine by up to that."""
-    start = time.monotonic()
-    while p.indicator(name) != value:
-        expect(time.monotonic() - start < timeout, f"pendant.{name} not {value} within {timeout:g} s")
-        time.sleep(0.002)
-    return (time.monotonic() - start) * 1000.0
+    return until(lambda: p.indicator(name) == value, timeout,
+                 f"pendant.{name} not {value} within {timeout:g} s") * 1000.0
 
 
 def plugged_in(p, timeout=2.0):
     """Milliseconds until the pendant's E-stop is released after a plug or a release: the real
     component has to find the pendant first."""
-    start = time.monotonic()
     if isinstance(p, VirtualPendant):
-        while p.pin("estop") or not p.pin("connected"):
-            expect(time.monotonic() - start < timeout, f"pendant not found within {timeout:g} s")
-            time.sleep(0.002)
-    else:
-        time.sleep(0.03)
+        return until(lambda: not p.pin("estop") and p.pin("connected"), timeout,
+                     f"pendant not found within {timeout:g} s") * 1000.0
+    start = time.monotonic()
+    time.sleep(0.03)
     return (time.monotonic() - start) * 1000.0
 
 
@@ -363,10 +364,7 @@ def bring_up(m, p, t0):
         # Plugged in before LinuxCNC started: the component has it from its start.
         expect(p.pin("connected"), "the pendant plugged in at start was not found")
         p.unplug()
-        start = time.monotonic()
-        while p.pin("connected"):
-            expect(time.monotonic() - start < 1.0, "unplug not seen")
-            time.sleep(0.002)
+        until(lambda: not p.pin("connected"), 1.0, "unplug not seen")
     m.command.state(linuxcnc.STATE_ESTOP_RESET)
     time.sleep(0.15)
     expect(m.poll().task_state == linuxcnc.STATE_ESTOP, "reset accepted with no pendant")
@@ -454,11 +452,8 @@ def overrides(m, p):
         else:
             m.wait(f"spindle {fraction}", lambda s: near(s.spindle[0]["override"], fraction, 1e-9),
                    1.0)
-        start = time.monotonic()
-        while not near(p.shown_override(knob), fraction, 1e-9):
-            expect(time.monotonic() - start < 0.5, f"{knob} shown as {p.shown_override(knob)}"
-                   f" for {fraction}")
-            time.sleep(0.002)
+        until(lambda: near(p.shown_override(knob), fraction, 1e-9), 0.5,
+              lambda: f"{knob} shown as {p.shown_override(knob)} for {fraction}")
     return "direct and relative counts reach stat and come back on the value pins;" \
         " clamped to 150 % feed, 50 % spindle"
 
