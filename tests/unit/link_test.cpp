@@ -190,6 +190,10 @@ TEST_F(LinkTest, ArrivalDecodesNothingUntilAFreshReportArrives) {
   Queue(Report{0, 8, 40, 0, 0, 0, 0, 0});
   VirtualBusTimerTick();
   ASSERT_NE(std::find(host.calls.begin(), host.calls.end(), "Code DOJOG"), host.calls.end());
+  // Reports still waiting when the pendant goes (the outstanding read takes the first) go with
+  // its handle.
+  Queue(Report{0, 12, 40, 0, 0, 0, 0, 0});
+  Queue(Report{0, 16, 40, 0, 0, 0, 0, 0});
 
   VirtualBusDeviceChange(kDeviceRemoveComplete, VirtualBusDevicePath(pendant));
   VirtualBusSetDevicePresent(pendant, 0);
@@ -200,7 +204,7 @@ TEST_F(LinkTest, ArrivalDecodesNothingUntilAFreshReportArrives) {
   for (int i = 0; i < 5; ++i) VirtualBusTimerTick();
   EXPECT_TRUE(host.calls.empty());
 
-  // The pendant is back but silent: its last report from before the unplug stays undecoded.
+  // The pendant is back but silent: its reports from before the unplug stay undecoded.
   VirtualBusSetDevicePresent(pendant, 1);
   VirtualBusDeviceChange(kDeviceArrival, VirtualBusDevicePath(pendant));
   ASSERT_TRUE(win->Connected());

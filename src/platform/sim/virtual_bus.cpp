@@ -234,7 +234,17 @@ class VirtualBus final : public DeviceBus {
     auto it = hub.handles.find(handle);
     if (it == hub.handles.end()) return;
     if (it->second.readPending) ++hub.stats.cancels;
+    const bool reader = it->second.mode == OpenMode::OverlappedRead;
     hub.handles.erase(it);
+    // The reports waiting on a read handle go with it, as the system's own do: a handle opened
+    // later starts with what arrives from then on.
+    const bool readerLeft = std::any_of(hub.handles.begin(), hub.handles.end(), [](const auto& h) {
+      return h.second.mode == OpenMode::OverlappedRead;
+    });
+    if (reader && !readerLeft) {
+      hub.inputHead = 0;
+      hub.inputCount = 0;
+    }
   }
 
   void SetInputBufferCount(DeviceHandle handle, std::uint32_t reports) override {
