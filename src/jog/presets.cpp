@@ -123,9 +123,13 @@ bool RunPresetFunction(Core& core, PresetState& state, WheelFunction function,
 
   const bool wheelMoving = turn.speed != 0;
   if (wheelMoving) core.ticks.jogActiveCountdown = kBurstCountdownStart;
+  const bool flickStarts = wheelMoving && !state.wheelMovingBefore;
+  // A rest ends the flick whatever else holds now (the burst over, presets barred), or the next
+  // flick would be taken for this one.
+  if (!wheelMoving) state.wheelMovingBefore = false;
   if (core.ticks.jogActiveCountdown == 0) return true;
   if (member->gated && !core.machine.PresetsAllowed()) return true;
-  if (wheelMoving && !state.wheelMovingBefore) {
+  if (flickStarts) {
     const bool down = (member->followsAxisReverse ? turn.direction : turn.rawDirection) != 0;
     StepPreset(core, state, *member, down);
   }
