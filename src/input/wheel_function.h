@@ -18,3 +18,19 @@ enum class WheelFunction : std::int32_t {
   FeedPresets = 15,
   SpindlePresets = 16,
 };
+
+// Whether the function acts on the wheel's course from report to report (starting, stopping,
+// turning back), not only on how far it turned: the continuous jogs and the presets.
+constexpr bool FollowsWheelCourse(WheelFunction function) {
+  switch (function) {
+    case WheelFunction::VelocityJog:
+    case WheelFunction::CModeJog:
+    case WheelFunction::StepSizePresets:
+    case WheelFunction::SlowJogRatePresets:
+    case WheelFunction::FeedPresets:
+    case WheelFunction::SpindlePresets:
+      return true;
+    default:
+      return false;
+  }
+}

@@ -93,6 +93,15 @@ void ForgetWheelCounter(WheelState& wheel) {
   wheel.lastWheelCount = kNoWheelCount;
 }
 
+std::int32_t CounterWay(std::int32_t from, std::uint8_t to, std::int32_t way) {
+  if (from == kNoWheelCount) return way;
+  WheelState probe;
+  probe.reportDirection = way < 0 ? 1 : 0;
+  ApplyCounterChange(probe, to - from);
+  if (probe.reportSteps == 0) return way;
+  return probe.reportDirection != 0 ? -1 : 1;
+}
+
 void ProcessWheel(Core& core, WheelState& wheel, const WheelTargets& targets,
                   WheelFunction function, const AxisSelection& axis,
                   const input_report::Words& report) {

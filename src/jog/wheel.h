@@ -41,6 +41,10 @@ struct WheelTargets {
 void TakeWheelCounter(WheelState& wheel, std::uint8_t counter);
 // The next report only sets the counter.
 void ForgetWheelCounter(WheelState& wheel);
+// The way a report moved the counter from `from` (kNoWheelCount: not known) to `to`: 1 rising,
+// -1 falling. A still counter or exactly half a turn has no way of its own and keeps `way`, as a
+// report's move keeps the one before it.
+std::int32_t CounterWay(std::int32_t from, std::uint8_t to, std::int32_t way);
 
 // Last step of the input chain: the turn of the reports since the last poll, reversal, dispatch,
 // then the machine's own end of the poll's wheel.

@@ -217,6 +217,14 @@ bool KeysDiffer(const std::uint8_t* a, const std::uint8_t* b) {
   return a[3] != b[3] || ((a[4] ^ b[4]) & kWord1Keys) != 0;
 }
 
+bool WheelMoving(const std::uint8_t* report) {
+  return input_report::WheelSpeed(input_report::Words::Of(report).word0) != 0;
+}
+
+std::uint8_t Counter(const std::uint8_t* report) {
+  return input_report::WheelCounter(input_report::Words::Of(report).word0);
+}
+
 }  // namespace
 
 void ShuttleWin::Poll() {
@@ -231,22 +239,40 @@ void ShuttleWin::Poll() {
   // taken cannot be known, and a guess could move the axis the wrong way.
   if (count > kInputQueueDepth) ForgetWheelCounter(wheel);
   // The newest report is decoded, as one report per poll would be. An older one is decoded
-  // before it, in order, only when the report after it changes its keys again (a press shorter
-  // than a poll, a second mode button): otherwise that edge would be lost. Reports that differ
-  // only in the wheel need no decoding of their own, but each one's move joins the turn: the
-  // counter may wrap more than once between the oldest and the newest.
+  // before it, in order, when the report after it changes its keys again (a press shorter than a
+  // poll, a second mode button), and, where the wheel's function follows its course (or the keys
+  // may change the function), when the wheel changes course: it starts a burst or a flick, stops,
+  // or turns the other way. Otherwise that edge would be lost: a flick whose rest came in the
+  // same poll, or a jog running the wrong way because the reversal was summed away. Other reports
+  // need no decoding of their own, but each one's move joins the turn: the counter may wrap more
+  // than once between the oldest and the newest, and step jogging moves by the poll's net turn.
   // The first report ever is decoded on its own too: it is what the first poll settles on.
+  std::int32_t counter = wheel.lastWheelCount;
+  std::int32_t way = 0;
+  // Once the wheel's burst is over, a moving report starts a new one.
+  bool movingBefore = WheelMoving(decodedReport_) && core_.ticks.jogActiveCountdown != 0;
   for (std::uint32_t i = 0; i + 1 < count; ++i) {
-    if ((!decodedAny_ || KeysDiffer(takenReports_[i], decodedReport_)) &&
-        KeysDiffer(takenReports_[i + 1], takenReports_[i])) {
-      DecodeInput(takenReports_[i]);
+    const std::uint8_t* report = takenReports_[i];
+    const std::uint8_t* next = takenReports_[i + 1];
+    const std::int32_t reportWay = CounterWay(counter, Counter(report), way);
+    const std::int32_t nextWay = CounterWay(Counter(report), Counter(next), reportWay);
+    const bool moving = WheelMoving(report);
+    const bool newKeys = !decodedAny_ || KeysDiffer(report, decodedReport_);
+    const bool wheelEdge = (newKeys || FollowsWheelCourse(wheelFunction)) &&
+                           (moving != WheelMoving(next) || (moving && !movingBefore) ||
+                            (reportWay != 0 && nextWay != 0 && reportWay != nextWay));
+    const bool keyEdge = newKeys && KeysDiffer(next, report);
+    counter = Counter(report);
+    way = reportWay;
+    movingBefore = moving;
+    if (keyEdge || wheelEdge) {
+      DecodeInput(report);
     } else {
       // Its keys are the next report's, decoded later in this poll, or the decoded ones: then a
       // press they show held was still held when the ticks had moved on.
-      if (decodedAny_ && !KeysDiffer(takenReports_[i], decodedReport_))
+      if (decodedAny_ && !KeysDiffer(report, decodedReport_))
         NotePlainPressStillHeld(core_, latches_.buttons);
-      TakeWheelCounter(wheel,
-                       input_report::WheelCounter(input_report::Words::Of(takenReports_[i]).word0));
+      TakeWheelCounter(wheel, Counter(report));
     }
   }
   if (count > 0) std::memcpy(decodedReport_, takenReports_[count - 1], kInputReportSize);
