@@ -219,8 +219,12 @@ void WindowsMachine::BeforeInput() {
 
 // The saved feed values go back once the burst's countdown has run out.
 void WindowsMachine::AfterWheel() {
+  if (core_.ticks.restoreCountdown == 0) RestoreFeedValues();
+}
+
+void WindowsMachine::RestoreFeedValues() {
   StepJogState& s = stepJog;
-  if (!s.savedValid || core_.ticks.restoreCountdown != 0) return;
+  if (!s.savedValid) return;
   core_.host.SetDRO(host_dro::kFeedRate, s.savedFeedRate);
   // Read-out 821 goes back whenever the burst set it to 100, also at StepJogRate 0 after a slow
   // rate step, so the user's feed override is never left at 100.

@@ -90,6 +90,10 @@ class WindowsMachine final : public Machine {
 
   PendantLamps Lamps() override;
 
+  // The feed values saved around a step burst go back now (the plug-in stops before the burst's
+  // end would restore them).
+  void RestoreFeedValues();
+
   // Per window.
   StepJogState stepJog;
   bool hostJogModeSwitched = false;  // the jog burst pressed 204 and must press 205 at its end

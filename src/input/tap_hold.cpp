@@ -57,6 +57,18 @@ void RunTapHold(Core& core, TapHoldState& s, int button, bool down) {
   }
 }
 
+void EndHolds(Core& core, TapHoldState& s) {
+  for (int button = 0; button < 5; ++button) {
+    if (s.tap[button] != TapPhase::Holding) continue;
+    s.tap[button] = TapPhase::Idle;
+    core.machine.EndHold(button);
+  }
+  if (s.burstRunning) {
+    s.burstRunning = false;
+    core.machine.EndHoldBurst();
+  }
+}
+
 void EndIdleHoldBurst(Core& core, TapHoldState& s) {
   // Likewise at 15 idle ticks or later, once per burst.
   if (core.ticks.idleTicks >= kIdleTicksEndingBurst && s.burstRunning) {

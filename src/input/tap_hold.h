@@ -26,3 +26,5 @@ void CloseTapWindow(const Core& core, TapHoldState& state, int button);
 void RunTapHold(Core& core, TapHoldState& state, int button, bool down);
 // After all buttons: a burst whose buttons have been idle long enough ends.
 void EndIdleHoldBurst(Core& core, TapHoldState& state);
+// The plug-in stops: every held action ends, then the burst.
+void EndHolds(Core& core, TapHoldState& state);

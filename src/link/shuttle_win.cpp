@@ -34,6 +34,13 @@ void ShuttleWin::Shutdown() {
   bus_->Shutdown();
 }
 
+void ShuttleWin::WindDown() {
+  if (core_.host.muted) return;
+  EndBurst(core_, continuousJog);
+  if (core_.host.muted) return;
+  EndHolds(core_, latches_.buttons.tapHold);
+}
+
 void ShuttleWin::OnTimer() {
   CoreCall call(core_);
   if (polling_ || core_.host.muted) return;

@@ -66,6 +66,9 @@ class ShuttleWin final : public BusListener {
   // Closes every handle and ends the window, its timer and its notifications; the object stays
   // valid and inert until it is destroyed. The destructor does the same.
   void Shutdown();
+  // Ends what the pendant started on the machine and nothing else would end once the plug-in
+  // stops: a running jog and its burst, the held tap-and-hold actions and their burst.
+  void WindDown();
 
   bool Connected() const { return connected_; }
   // After a reopen nothing is decoded until a fresh report arrives.

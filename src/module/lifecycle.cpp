@@ -104,6 +104,10 @@ bool InitControlCall(Module& module, const ModuleCall& call, void* hostState, vo
 
 void StopPlugCall(Module& module, const ModuleCall& call) {
   if (!call.Nested()) {
+    // Once the window is gone nothing could end a jog, a held action or a step burst's feed
+    // values: they end now, while the host's callbacks are still good.
+    if (module.shuttleWin) module.shuttleWin->WindDown();
+    if (!module.host.muted) module.windowsHost.RestoreFeedValues();
     EndWindow(module, false);
     return;
   }

@@ -24,6 +24,9 @@
 //   Set<callback>     runs at once: the next call through that member uses the new pointer.
 //   SimReset          refused (simulation only): it would destroy the module under the caller.
 //
+// StopPlug called from outside our callbacks first ends what the pendant started on the machine (a
+// running jog, a held action, a step burst's feed values): nothing could end it afterwards.
+//
 // A poll never starts inside a running poll (a host that pumps messages inside a callback). A
 // window that goes while one of its own messages is still being handled is only retired: its
 // handles, timer and notifications end at once, its memory is freed at the next outermost call.

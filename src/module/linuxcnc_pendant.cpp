@@ -37,7 +37,7 @@ void LinuxcncPendant::Start() {
 
 void LinuxcncPendant::Stop() {
   Before();
-  EndRunningJog(*this, link->continuousJog);
+  link->WindDown();
   link->Shutdown();
   After();
 }
