@@ -10,8 +10,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   using Property = std::string (*)(Choices&);
-  constexpr Property kProperties[] = {CheckConservation, CheckMirror, CheckEdges,
-                                      CheckNothingWithoutTheOperator, CheckNoJogLeftRunning};
+  constexpr Property kProperties[] = {
+      CheckConservation,     CheckMirror,   CheckEdges,     CheckNothingWithoutTheOperator,
+      CheckNoJogLeftRunning, CheckGrouping, CheckStopEndsIt};
   ByteChoices choices(data + 1, size - 1);
   const std::string broken = kProperties[data[0] % std::size(kProperties)](choices);
   if (!broken.empty()) {

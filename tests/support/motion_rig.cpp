@@ -9,6 +9,7 @@
 
 #include "host/host_blocks.h"
 #include "link/shuttle_win.h"
+#include "module/lifecycle.h"
 #include "module/module.h"
 #include "platform/sim/virtual_bus.h"
 #include "support/fake_platform.h"
@@ -159,6 +160,7 @@ MotionRig::~MotionRig() {
 void MotionRig::Start(const MotionSetup& u) {
   Parts& p = *parts_;
   p.host.calls.clear();
+  p.host.traceJogRecords = false;
   p.host.leds.clear();
   p.host.dros.clear();
   for (auto* block : {&p.host.hostState, &p.host.hostConfig, &p.host.hostMotion})
@@ -170,7 +172,7 @@ void MotionRig::Start(const MotionSetup& u) {
   p.host.dros[3] = 50.0;
   p.host.dros[74] = 100.0;
   p.host.dros[818] = 25.0;
-  p.host.dros[821] = 100.0;
+  p.host.dros[821] = u.feedOverride;
   std::uint8_t* motion = p.host.hostMotion.data();
   hostblock::Write(motion, hostblock::kJogIncrement, u.increment);
   for (int axis = 0; axis < 6; ++axis) {
@@ -237,6 +239,16 @@ void MotionRig::Play(const MotionOp& op) {
 void MotionRig::Play(const MotionScript& script) {
   Start(script.setup);
   for (const MotionOp& op : script.ops) Play(op);
+}
+
+void MotionRig::StopPlug() {
+  Module& module = parts_->module;
+  const ModuleCall call(module);
+  StopPlugCall(module, call);
+}
+
+void MotionRig::TraceJogRecords() {
+  parts_->host.traceJogRecords = true;
 }
 
 const std::vector<std::string>& MotionRig::Calls() const {
@@ -584,5 +596,213 @@ std::string CheckNoJogLeftRunning(Choices& c) {
       return "mode " + std::to_string(u.wheelMode) + ": axis " + std::to_string(axis) +
              " left jogging";
   }
+  return "";
+}
+
+namespace {
+
+// A jog's start, way and end as the host sees them, each change once: consecutive repeats of the
+// same "Code DOJOG X+" or "Code ENDJOG" say nothing new.
+std::vector<std::string> JogCourse(const std::vector<std::string>& calls) {
+  std::vector<std::string> course;
+  for (const std::string& call : calls) {
+    if (call.rfind("Code DOJOG", 0) != 0 && call != "Code ENDJOG") continue;
+    if (course.empty() || course.back() != call) course.push_back(call);
+  }
+  return course;
+}
+
+std::vector<std::string> SetDros(const std::vector<std::string>& calls) {
+  std::vector<std::string> out;
+  for (const std::string& call : calls)
+    if (call.rfind("SetDRO", 0) == 0) out.push_back(call);
+  return out;
+}
+
+std::string FirstDifference(const std::vector<std::string>& a, const std::vector<std::string>& b,
+                            const char* aName, const char* bName) {
+  std::size_t i = 0;
+  while (i < a.size() && i < b.size() && a[i] == b[i]) ++i;
+  return "call " + std::to_string(i) + " " + aName + " \"" + (i < a.size() ? a[i] : "") + "\" " +
+         bName + " \"" + (i < b.size() ? b[i] : "") + "\"";
+}
+
+}  // namespace
+
+// Continuous jogging and presets follow the wheel however its reports are grouped into polls and
+// however many host Updates come between polls: a jog starts, runs its way and ends as with one
+// report per poll; after every poll no jog runs against the way the wheel was last turned; and
+// each flick of the wheel picks one preset, the same ones as when a poll follows every Update.
+std::string CheckGrouping(Choices& c) {
+  MotionSetup u;
+  const bool presets = c.OneIn(2);
+  constexpr std::int32_t kPresetModes[] = {1, 4, 5, 6};
+  u.wheelMode = presets ? c.Pick(kPresetModes) : 2 + static_cast<std::int32_t>(c.Below(2));
+  // EN picks the presets; in velocity jogging it slows the jog down.
+  const bool en = presets || (u.wheelMode == 2 && c.OneIn(2));
+  u.axis = static_cast<std::int32_t>(c.Below(3));
+  for (bool& r : u.reverse) r = c.OneIn(2);
+  u.vel = static_cast<std::int32_t>(c.Below(10));
+  u.slowDownRate = static_cast<std::int32_t>(c.Below(3));
+  u.delaySteps = static_cast<std::int32_t>(c.Below(30));
+  u.firstCounter = static_cast<std::uint8_t>(c.Below(256));
+  u.led15 = c.OneIn(2);
+  const std::uint8_t byte3 = en ? kEn : 0;
+  // Flicks: moving reports, now and then turned back, between rests. Only a moving wheel moves
+  // its counter.
+  std::vector<MotionOp> reports;
+  std::uint32_t flicks = 0;
+  bool moving = false;
+  for (std::uint32_t f = 1 + c.Below(10); f > 0; --f) {
+    std::int32_t way = c.OneIn(2) ? 1 : -1;
+    for (std::uint32_t k = 1 + c.Below(6); k > 0; --k) {
+      if (c.OneIn(4)) way = -way;
+      const std::int32_t n = 1 + static_cast<std::int32_t>(c.Below(c.OneIn(4) ? 127 : 8));
+      reports.push_back(Report(way * n, static_cast<std::uint8_t>(1 + c.Below(255)), byte3));
+      if (!moving) ++flicks;
+      moving = true;
+    }
+    for (std::uint32_t k = c.Below(3); k > 0; --k) {
+      reports.push_back(Report(0, 0, byte3));
+      moving = false;
+    }
+  }
+  std::vector<std::size_t> groupEnds;  // one past each group's last report
+  for (std::size_t end = 0; end < reports.size();) {
+    end = std::min(reports.size(), end + 1 + c.Below(kInputQueueDepth));
+    groupEnds.push_back(end);
+  }
+  std::vector<std::int32_t> updates;
+  for (std::size_t g = 0; g < groupEnds.size(); ++g)
+    updates.push_back(c.OneIn(2) ? static_cast<std::int32_t>(c.Below(9)) : 0);
+
+  enum class Grouping { Alone, AloneRepolled, Grouped };
+  const bool reversed = u.reverse[u.axis];
+  std::string broken;
+  // One run; after each poll, a jog running on the selected axis must run the way of the last
+  // turn.
+  const auto play = [&](Grouping grouping) {
+    MotionRig rig;
+    rig.Start(u);
+    rig.TraceJogRecords();
+    rig.Play(Report(0, 0, byte3));
+    rig.Play(Op(MotionOp::Kind::Poll));
+    std::int32_t lastWay = 0;
+    const auto poll = [&] {
+      rig.Play(Op(MotionOp::Kind::Poll));
+      if (lastWay == 0 || rig.JogActive(u.axis) == 0 || rig.JogStopRequest(u.axis) != 0) return;
+      const char want = (lastWay > 0) != reversed ? '+' : '-';
+      const std::string running = std::string(" ") + "XYZ"[u.axis] + want;
+      for (auto it = rig.Calls().rbegin(); it != rig.Calls().rend(); ++it) {
+        if (it->rfind("Code DOJOG", 0) != 0) continue;
+        if (it->find(running) == std::string::npos && broken.empty())
+          broken = "\"" + *it + "\" runs against the last turn";
+        break;
+      }
+    };
+    std::size_t next = 0;
+    for (std::size_t g = 0; g < groupEnds.size(); ++g) {
+      for (; next < groupEnds[g]; ++next) {
+        rig.Play(reports[next]);
+        if (reports[next].counts != 0) lastWay = reports[next].counts > 0 ? 1 : -1;
+        if (grouping != Grouping::Grouped) poll();
+      }
+      if (grouping == Grouping::Grouped) poll();
+      if (grouping == Grouping::AloneRepolled) {
+        for (std::int32_t k = 0; k < updates[g]; ++k) {
+          rig.Play(Op(MotionOp::Kind::Update, 1));
+          poll();
+        }
+      } else {
+        rig.Play(Op(MotionOp::Kind::Update, updates[g]));
+      }
+    }
+    return rig.Calls();
+  };
+  const std::string what = "mode " + std::to_string(u.wheelMode) + (en ? " EN" : "") + " axis " +
+                           std::to_string(u.axis) + (reversed ? " reversed" : "") + ", " +
+                           std::to_string(reports.size()) + " reports in " +
+                           std::to_string(groupEnds.size()) + " polls: ";
+  if (presets) {
+    const std::vector<std::string> a = SetDros(play(Grouping::AloneRepolled));
+    const std::vector<std::string> b = SetDros(play(Grouping::Grouped));
+    if (!broken.empty()) return what + broken;
+    if (a != b) return what + FirstDifference(a, b, "repolled", "grouped");
+    if (b.size() != flicks)
+      return what + std::to_string(b.size()) + " presets for " + std::to_string(flicks) + " flicks";
+    return "";
+  }
+  const std::vector<std::string> a = JogCourse(play(Grouping::Alone));
+  const std::vector<std::string> b = JogCourse(play(Grouping::Grouped));
+  if (!broken.empty()) return what + broken;
+  if (a != b) return what + FirstDifference(a, b, "alone", "grouped");
+  return "";
+}
+
+// Whenever the host stops the plug-in, what the pendant started ends before StopPlug returns: no
+// jog record is left running, every tap-and-hold action has its end code, and the feed values a
+// step burst saved are back where the operator had them. After it nothing reaches the host.
+std::string CheckStopEndsIt(Choices& c) {
+  MotionSetup u;
+  constexpr std::int32_t kModes[] = {1, 2, 3, 4, 6};  // mode 5's knob is the feed override itself
+  u.wheelMode = c.Pick(kModes);
+  u.firstCounter = static_cast<std::uint8_t>(c.Below(256));
+  u.delaySteps = static_cast<std::int32_t>(c.Below(30));
+  u.vel = static_cast<std::int32_t>(c.Below(10));
+  u.stepJogRate = c.Pick(kStepJogRates);
+  u.led15 = c.OneIn(2);
+  constexpr double kFeedOverrides[] = {80.0, 100.0, 125.0};
+  u.feedOverride = c.Pick(kFeedOverrides);
+  MotionRig rig;
+  rig.Start(u);
+  std::uint8_t byte3 = 0, byte4 = 0;
+  const std::uint32_t steps = 1 + c.Below(120);
+  for (std::uint32_t step = 0; step < steps; ++step) {
+    const std::uint32_t which = c.Below(12);
+    if (which == 0) {
+      byte3 ^= kEn;
+    } else if (which < 5) {
+      byte4 ^= kF[c.Below(5)];
+    } else if (which == 5) {
+      // Mode buttons 1 and 2 only: button 3 would reach the feed override knob.
+      byte4 = static_cast<std::uint8_t>((byte4 & ~3u) | c.Below(3));
+    } else if (which == 6) {
+      rig.Play(Op(MotionOp::Kind::Busy, static_cast<std::int32_t>(c.Below(2))));
+    }
+    const std::int32_t n = c.OneIn(3) ? 0 : Counts(c);
+    rig.Play(Report(n, SpeedFor(c, n), byte3, byte4));
+    if (!c.OneIn(4)) rig.Play(Op(MotionOp::Kind::Poll));
+    if (c.OneIn(2)) rig.Play(Op(MotionOp::Kind::Update, static_cast<std::int32_t>(c.Below(5))));
+  }
+  rig.StopPlug();
+  const std::string what = "mode " + std::to_string(u.wheelMode) + ", " + std::to_string(steps) +
+                           " steps, then StopPlug: ";
+  for (int axis = 0; axis < 6; ++axis) {
+    if (rig.JogActive(axis) != 0 && rig.JogStopRequest(axis) == 0)
+      return what + "axis " + std::to_string(axis) + " left jogging";
+  }
+  // F1's and F2's/F5's hold codes; the axis stays X, so 335 and 336 are no wheel function's code.
+  const auto& calls = rig.Calls();
+  const auto n = [&calls](const char* code) {
+    return std::count(calls.begin(), calls.end(), std::string("DoButton ") + code);
+  };
+  if (n("311") != n("336")) return what + "F1's held action did not end";
+  if (n("309") + n("310") != n("335")) return what + "F2's or F5's held action did not end";
+  const std::string feed = "SetDRO 821 " + FormatDouble(u.feedOverride);
+  std::string lastFeed = feed;
+  for (const std::string& call : calls)
+    if (call.rfind("SetDRO 821 ", 0) == 0) lastFeed = call;
+  if (lastFeed != feed) return what + "the feed override is left at \"" + lastFeed + "\"";
+  std::string lastRate = "SetDRO 818 25";
+  for (const std::string& call : calls)
+    if (call.rfind("SetDRO 818 ", 0) == 0) lastRate = call;
+  if (lastRate != "SetDRO 818 25") return what + "the feed rate is left at \"" + lastRate + "\"";
+  const std::size_t stopped = calls.size();
+  rig.Play(Report(5, 40, byte3, byte4));
+  rig.Play(Op(MotionOp::Kind::Poll));
+  rig.Play(Op(MotionOp::Kind::Update, 20));
+  rig.Play(Op(MotionOp::Kind::Replug, 0));
+  rig.Play(Op(MotionOp::Kind::Poll));
+  if (rig.Calls().size() != stopped) return what + "\"" + rig.Calls()[stopped] + "\" after it";
   return "";
 }

@@ -76,7 +76,8 @@ struct MotionSetup {
   std::int32_t slowDownRate = 0;
   std::int32_t delaySteps = 0;
   std::uint8_t firstCounter = 0;
-  bool led15 = false;  // the host's jog mode that a continuous jog switches away from
+  bool led15 = false;           // the host's jog mode that a continuous jog switches away from
+  double feedOverride = 100.0;  // host read-out 821, as the operator set it
 };
 
 struct MotionScript {
@@ -98,6 +99,10 @@ class MotionRig {
   void Start(const MotionSetup& setup);
   void Play(const MotionOp& op);
   void Play(const MotionScript& script);
+  // The host stops the plug-in (StopPlug, not from inside a callback).
+  void StopPlug();
+  // From now on each "Code DOJOG" names the jog records then running (RecordingHost).
+  void TraceJogRecords();
 
   // Every host call so far ("Code G90", "DoButton 1021", "SetDRO 821 100", ...).
   const std::vector<std::string>& Calls() const;
@@ -117,3 +122,5 @@ std::string CheckMirror(Choices& choices);
 std::string CheckEdges(Choices& choices);
 std::string CheckNothingWithoutTheOperator(Choices& choices);
 std::string CheckNoJogLeftRunning(Choices& choices);
+std::string CheckGrouping(Choices& choices);
+std::string CheckStopEndsIt(Choices& choices);

@@ -31,7 +31,23 @@ std::uint8_t GetLEDCb(std::int32_t led) {
   return it != h->leds.end() && it->second ? 1 : 0;
 }
 void CodeCb(const char* line) {
-  if (RecordingHost::current) RecordingHost::current->Record(std::string("Code ") + line);
+  RecordingHost* h = RecordingHost::current;
+  if (!h) return;
+  std::string traced = std::string("Code ") + line;
+  if (h->traceJogRecords && traced == "Code DOJOG") {
+    for (std::size_t axis = 0; axis < 6; ++axis) {
+      const std::uint8_t* record =
+          h->hostState.data() + hostblock::kAxisJogBase + hostblock::kAxisJogStride * axis;
+      if (record[hostblock::kAxisJogRecordActive] == 0 ||
+          record[hostblock::kAxisJogRecordStopRequest] != 0)
+        continue;
+      const auto direction = hostblock::Read<std::int32_t>(
+          h->hostState.data(), hostblock::kAxisJogBase + hostblock::kAxisJogStride * axis +
+                                   hostblock::kAxisJogRecordDirection);
+      traced += std::string(" ") + "XYZABC"[axis] + (direction == 0 ? '+' : '-');
+    }
+  }
+  h->Record(std::move(traced));
 }
 
 }  // namespace

@@ -24,6 +24,9 @@ class RecordingHost {
   // Reads are traced only when recordReads is set: "GetLED 800", "GetDRO 22".
   std::vector<std::string> calls;
   bool recordReads = false;
+  // When set, "Code DOJOG" names each axis whose jog record then runs and its way:
+  // "Code DOJOG X+" (direction 0), "Code DOJOG Y-" (direction 1).
+  bool traceJogRecords = false;
   std::map<std::int32_t, bool> leds;
   std::map<std::int32_t, double> dros;  // SetDRO writes here, so GetDRO reads back what was set
 

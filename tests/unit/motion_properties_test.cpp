@@ -29,5 +29,11 @@ TEST(MotionProperties, NothingMovesWithoutTheOperator) {
 TEST(MotionProperties, NoJogIsLeftRunning) {
   Holds(CheckNoJogLeftRunning, 1000);
 }
+TEST(MotionProperties, JogsAndPresetsFollowTheWheelWhateverTheGrouping) {
+  Holds(CheckGrouping, 1000);
+}
+TEST(MotionProperties, StopPlugEndsWhatThePendantStarted) {
+  Holds(CheckStopEndsIt, 1000);
+}
 
 }  // namespace
