@@ -1,10 +1,11 @@
 // The hidraw bus against the virtual pendant served through FUSE: discovery, the reads a poll
-// takes, the write's framing, and the link following an unplug and a replug. Exits with 77 (a
-// skip) where FUSE cannot mount.
+// takes, the write's framing, reports of another length, the link following an unplug and a
+// replug, and `pendant --monitor`. Exits with 77 (a skip) where FUSE cannot mount.
 #include "platform/linux/hidraw_bus.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mount.h>
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -30,6 +32,7 @@
 #include "input/output_report.h"
 #include "link/shuttle_win.h"
 #include "module/module.h"
+#include "platform/linux/pendant_monitor.h"
 #include "support/counting_new.h"
 #include "support/fake_platform.h"
 #include "support/recording_host.h"
@@ -278,6 +281,178 @@ TEST(HidrawBusTest, LinkPressesStopOnceAtEachUnplugAndFindsThePendantAgain) {
       link.RunFor(200);
     }
     EXPECT_EQ(link.Stops(), 1);  // one removal, however it was noticed
+  }
+}
+
+// A device that numbers its reports sends the id byte in front, one byte more: that is the same
+// report. Any other length is not the pendant's, and the trail says so once per connection.
+TEST(HidrawBusTest, LinkTakesNumberedReportsAndSaysOnceThatOtherLengthsAreIgnored) {
+  MountedPendant pendant;
+  ASSERT_TRUE(pendant.Mounted());
+  LinkOverHidraw link(pendant, 100);
+  ASSERT_TRUE(link.win->FindPendant());
+  ASSERT_TRUE(link.Decodes({0, 5, 0, 0, 0, 0, 0, 0}));
+
+  pendant.Command("raw 0107000010000000");
+  const Report numbered{1, 7, 0, 0, 0x10, 0, 0, 0};
+  ASSERT_TRUE(link.RunUntil(
+      [&] { return std::memcmp(link.win->DecodedReport(), numbered.data(), 8) == 0; }));
+
+  const auto ignored = [&] {
+    return std::count(link.platform.trail.begin(), link.platform.trail.end(),
+                      "Pendant: reports of 7 bytes are not understood and are ignored");
+  };
+  for (const char* command : {"raw 000900000000", "raw 000a00000000", "raw 0102030405060708090a"})
+    pendant.Command(command);
+  ASSERT_TRUE(link.RunUntil([&] { return ignored() == 1; }));
+  link.RunFor(100);
+  EXPECT_EQ(ignored(), 1);
+  EXPECT_EQ(std::count_if(link.platform.trail.begin(), link.platform.trail.end(),
+                          [](const std::string& line) {
+                            return line.find("not understood") != std::string::npos;
+                          }),
+            1);
+  EXPECT_EQ(std::memcmp(link.win->DecodedReport(), numbered.data(), 8), 0);
+  EXPECT_TRUE(link.win->Connected());
+}
+
+// RunPendantMonitor on a thread, its output read through a pipe.
+class Monitor {
+ public:
+  explicit Monitor(const HidrawBusPaths& paths) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return;
+    read_ = fds[0];
+    out_ = fdopen(fds[1], "w");
+    thread_ = std::thread([this, paths] {
+      result_ = RunPendantMonitor(paths, out_, out_, stop_);
+      std::fclose(out_);
+      done_ = true;
+    });
+  }
+  ~Monitor() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    if (read_ >= 0) close(read_);
+  }
+  Monitor(const Monitor&) = delete;
+  Monitor& operator=(const Monitor&) = delete;
+
+  // Reads lines until one contains `text` or the output ends or 3 s pass; true when found. Every
+  // line read stays in `lines`.
+  bool WaitFor(const std::string& text) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    std::size_t from = 0;
+    for (;;) {
+      for (; from < lines.size(); ++from)
+        if (lines[from].find(text) != std::string::npos) return true;
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          end - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return false;
+      pollfd watched{read_, POLLIN, 0};
+      if (poll(&watched, 1, static_cast<int>(left.count())) <= 0) continue;
+      char chunk[512];
+      const ssize_t got = read(read_, chunk, sizeof chunk);
+      if (got <= 0) {
+        if (!partial_.empty()) lines.push_back(partial_);
+        partial_.clear();
+        for (; from < lines.size(); ++from)
+          if (lines[from].find(text) != std::string::npos) return true;
+        return false;
+      }
+      partial_.append(chunk, static_cast<std::size_t>(got));
+      for (std::size_t newline; (newline = partial_.find('\n')) != std::string::npos;) {
+        lines.push_back(partial_.substr(0, newline));
+        partial_.erase(0, newline + 1);
+      }
+    }
+  }
+  // Its return value once it has ended by itself.
+  int Result() {
+    WaitFor("\n");  // to the end of the output
+    if (thread_.joinable()) thread_.join();
+    return done_ ? result_ : -1;
+  }
+  std::size_t Count(const std::string& text) const {
+    return static_cast<std::size_t>(std::count_if(lines.begin(), lines.end(), [&](const auto& l) {
+      return l.find(text) != std::string::npos;
+    }));
+  }
+
+  std::vector<std::string> lines;
+
+ private:
+  int read_ = -1;
+  std::FILE* out_ = nullptr;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> done_{false};
+  int result_ = -1;
+  std::thread thread_;
+  std::string partial_;
+};
+
+TEST(PendantMonitorTest, PrintsWhatThePendantReportsUntilItIsUnplugged) {
+  MountedPendant pendant;
+  ASSERT_TRUE(pendant.Mounted());
+  Monitor monitor({pendant.Path("/sys"), pendant.Path("/dev"), "", 100});
+  ASSERT_TRUE(monitor.WaitFor("pendant: found at " + pendant.Path("/dev/hidraw0")));
+
+  // (report, line): the first report only sets the wheel counter; the steps are the wheel's own
+  // count, across the counter's wrap, and a numbered report reads as the same report.
+  const std::vector<std::pair<std::string, std::string>> steps = {
+      {"push 00fe000000000000", "Held: none   Wheel: 254   Safety input: off"},
+      {"push 0001050000000000", "Held: none   Wheel: 1 (+3)   Safety input: off"},
+      {"push 00ff003000000000", "Held: EN X/A   Wheel: 255 (-2)   Safety input: off"},
+      {"push 00ff003100000000", "Held: EN X/A   Wheel: 255 (+0)   Safety input: active"},
+      {"raw 01ff000111000000", "Held: F1 Mode1   Wheel: 255 (+0)   Safety input: active"},
+  };
+  for (const auto& [command, line] : steps) {
+    SCOPED_TRACE(command);
+    pendant.Command(command);
+    EXPECT_TRUE(monitor.WaitFor(line));
+  }
+  // The same state again (a streaming pendant) prints nothing; a report of another length is
+  // named once.
+  pendant.Command("raw 01ff000111000000");
+  pendant.Command("raw 0001");
+  pendant.Command("raw 0002");
+  pendant.Command("push 0000000000000000");
+  EXPECT_TRUE(monitor.WaitFor("Held: none   Wheel: 0 (+1)"));
+  EXPECT_EQ(monitor.Count("Held: F1 Mode1"), 1u);
+  EXPECT_EQ(monitor.Count("pendant: reports of 3 bytes are not understood"), 1u);
+
+  pendant.Command("unplug");
+  EXPECT_TRUE(monitor.WaitFor("pendant: the pendant was unplugged"));
+  EXPECT_EQ(monitor.Result(), 1);
+}
+
+TEST(PendantMonitorTest, SaysWhyItCannotOpenThePendant) {
+  struct Case {
+    const char* name;
+    const char* command;  // to the pendant before the monitor starts
+    const char* node;     // --device, under the mount; empty: the search
+    const char* says;
+  };
+  const Case cases[] = {
+      {"unplugged", "unplug", "", "pendant: no pendant (USB 04d8:fce4) among the 0 hidraw devices"},
+      {"no such node", "", "/dev/hidraw7", "pendant: no such device: "},
+      {"denied, found by the search", "deny on", "", "pendant: permission denied: "},
+      {"denied, named", "deny on", "/dev/hidraw0", "pendant: permission denied: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    MountedPendant pendant;
+    ASSERT_TRUE(pendant.Mounted());
+    if (*c.command != '\0') pendant.Command(c.command);
+    const std::string node = *c.node != '\0' ? pendant.Path(c.node) : "";
+    Monitor monitor({pendant.Path("/sys"), pendant.Path("/dev"), node, 100});
+    EXPECT_EQ(monitor.Result(), 1);
+    ASSERT_FALSE(monitor.lines.empty());
+    EXPECT_EQ(monitor.lines[0].rfind(c.says, 0), 0u) << monitor.lines[0];
+    if (std::string(c.says).find("permission") != std::string::npos) {
+      EXPECT_EQ(monitor.Count("udevadm trigger"), 1u);
+      EXPECT_EQ(monitor.Count("adduser $USER plugdev"), 1u);
+    }
   }
 }
 
