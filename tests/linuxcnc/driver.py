@@ -686,7 +686,12 @@ def main():
     # get_value needs this process attached to HAL.
     me = hal.component("pendant-driver")
     me.ready()
-    m = Machine()
+    try:
+        m = Machine()
+    except linuxcnc.error as e:
+        # LinuxCNC's task did not come up; its own output says why.
+        say(f"FAIL bring-up: LinuxCNC's status cannot be read: {e}")
+        return 1
     m.ini = args.ini
     if args.vpendant:
         p = VirtualPendant(args.vpendant, args.ini)
@@ -696,7 +701,7 @@ def main():
         kind = "standin"
     try:
         say(f"ok   bring-up: {bring_up(m, p, args.t0)}")
-    except Failed as e:
+    except (Failed, linuxcnc.error) as e:
         say(f"FAIL bring-up: {e}")
         return 1
     failures = 0
@@ -713,7 +718,7 @@ def main():
                 say("       moved: " + ", ".join(f"{a.upper()} {after[i] - before[i]:+.3f} mm"
                                                  for a, i in AXIS_INDEX.items())
                     + f"; feed override {m.poll().feedrate * 100:.1f} %")
-        except Failed as e:
+        except (Failed, linuxcnc.error) as e:
             failures += 1
             say(f"FAIL {name}: {e}")
             recover(m, p)
