@@ -71,7 +71,8 @@ std::string FindPendantPath(HidrawBus& bus, const HidrawBusPaths& paths, std::FI
   } else {
     std::fprintf(err,
                  "pendant: no pendant (USB %04x:%04x) among the %u hidraw devices of "
-                 "%s/class/hidraw: plug it in; `lsusb` lists it when the system sees it\n",
+                 "%s/class/hidraw\n"
+                 "  Plug it in; lsusb lists it once the system sees it.\n",
                  kPendantVendorId, kPendantProductId, index, paths.sysfsRoot.c_str());
   }
   return {};
