@@ -7,7 +7,8 @@ if(PkgConfig_FOUND)
   pkg_check_modules(FUSE3 QUIET IMPORTED_TARGET fuse3)
 endif()
 
-add_library(pendant_linux_platform STATIC src/platform/linux/hidraw_bus.cpp)
+add_library(pendant_linux_platform STATIC src/platform/linux/hidraw_bus.cpp
+  src/platform/linux/pendant_monitor.cpp)
 target_compile_options(pendant_linux_platform PRIVATE ${PENDANT_WARNINGS})
 target_link_libraries(pendant_linux_platform PUBLIC pendant_core)
 if(LIBUDEV_FOUND)

@@ -62,7 +62,8 @@ Description: LinuxCNC userspace HAL component for the USB jog pendant
  hidraw and drives LinuxCNC through HAL pins: wheel stepping and velocity jogging,
  the feed and spindle override knobs, function-button actions, the pendant's lamps
  and its safety input into the E-stop chain. Includes a udev rule giving the group
- plugdev access to the pendant as /dev/pendant, and an example configuration.
+ plugdev and the user at the machine access to the pendant as /dev/pendant, and an
+ example configuration. "pendant --monitor" checks the pendant without LinuxCNC.
 EOF
 
 # Only a running udev picks up the new rule; in a chroot or container there is none to tell.

@@ -99,7 +99,8 @@ class DeviceBus {
   // Takes the oldest input report the system holds for an OverlappedRead handle. The bus keeps at
   // most one read outstanding, into storage of its own: a call starts one when none is, and then
   // waits at most `timeoutUs` microseconds for it (0 only checks). Done: the report's first
-  // `transferred` bytes (at most `size`) are in `buffer`, and `handedOverAtOnce` tells whether the
+  // bytes, up to `size`, are in `buffer`, `transferred` is its length (a bus that sees a longer
+  // report whole says so; others cut it to `size`), and `handedOverAtOnce` tells whether the
   // system handed it over within the read's start (Windows does when a report is queued; Wine,
   // where the class driver runs in another process, mostly completes reads a little later).
   // Pending: nothing arrived in time; the read stays outstanding for the next call. Failed:

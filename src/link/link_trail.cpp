@@ -71,14 +71,28 @@ void Removal(Core& core, std::string_view name, bool pendant) {
                  (pendant ? "; the pendant, released" : "; not the pendant"));
 }
 
-void ReadError(Core& core, std::uint32_t error) {
-  constexpr std::string_view kText = "read error: error ";
-  std::array<char, kTrailPrefix.size() + kText.size() + 12> line{};
+namespace {
+
+// "<prefix><head><number><tail>" in a fixed buffer, since the poll calls these; the texts are
+// this file's own and fit.
+void EmitNumber(Core& core, std::string_view head, std::uint32_t number, std::string_view tail) {
+  std::array<char, 128> line{};
   char* at = line.data();
-  for (std::string_view part : {kTrailPrefix, kText}) at = std::copy(part.begin(), part.end(), at);
-  at = std::to_chars(at, line.data() + line.size() - 1, error).ptr;
+  for (std::string_view part : {kTrailPrefix, head}) at = std::copy(part.begin(), part.end(), at);
+  at = std::to_chars(at, line.data() + line.size() - 1 - tail.size(), number).ptr;
+  at = std::copy(tail.begin(), tail.end(), at);
   *at = '\0';
   core.platform.Trace(line.data());
+}
+
+}  // namespace
+
+void ReadError(Core& core, std::uint32_t error) {
+  EmitNumber(core, "read error: error ", error, "");
+}
+
+void ReportSize(Core& core, std::uint32_t bytes) {
+  EmitNumber(core, "reports of ", bytes, " bytes are not understood and are ignored");
 }
 
 }  // namespace link_trail

@@ -1,6 +1,7 @@
 // The diagnostic trail of the pendant link: one line per connection event (search result, failed
-// open, arrival, removal, read error), never one per poll. The platform decides where the lines go
-// (the debugger output on Windows, a sink of the simulation). Every line starts with kTrailPrefix.
+// open, arrival, removal, read error, reports not understood), never one per poll. The platform
+// decides where the lines go (the debugger output on Windows, a sink of the simulation). Every
+// line starts with kTrailPrefix.
 #pragma once
 
 #include <cstdint>
@@ -24,7 +25,9 @@ void OpenFailed(Core& core, OpenMode mode, std::string_view path, std::uint32_t 
 // path that is reopened, empty when none is known and a search follows.
 void Arrival(Core& core, std::string_view name, std::string_view knownPath);
 void Removal(Core& core, std::string_view name, bool pendant);
-// Formats into a fixed buffer: the poll calls it.
+// These two format into a fixed buffer: the poll calls them.
 void ReadError(Core& core, std::uint32_t error);
+// Reports of `bytes` bytes arrive where the pendant's have kInputReportSize.
+void ReportSize(Core& core, std::uint32_t bytes);
 
 }  // namespace link_trail

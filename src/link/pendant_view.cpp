@@ -3,6 +3,7 @@
 #include <array>
 #include <charconv>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "input/input_report.h"
@@ -61,10 +62,15 @@ DialogStatusArea PendantStatusArea(const PendantLinkState& link) {
     area.liveView = kAwaitingReportText;
     return area;
   }
-  const std::uint32_t word0 = link.report.word0;
-  const std::uint32_t word1 = link.report.word1;
-  std::string& text = area.liveView;
-  text = "Held:";
+  area.liveView = PendantReportText(link.report);
+  return area;
+}
+
+std::string PendantReportText(const input_report::Words& report,
+                              std::optional<std::int32_t> wheelSteps) {
+  const std::uint32_t word0 = report.word0;
+  const std::uint32_t word1 = report.word1;
+  std::string text = "Held:";
   std::size_t held = 0;
   for (const HeldKey& key : kHeldKeys) {
     if (!key.held(word0, word1)) continue;
@@ -80,7 +86,12 @@ DialogStatusArea PendantStatusArea(const PendantLinkState& link) {
   if (held == 0) text += " none";
   text += "   Wheel: ";
   AppendDecimal(text, input_report::WheelCounter(word0));
+  if (wheelSteps) {
+    text += *wheelSteps < 0 ? " (-" : " (+";
+    AppendDecimal(text, static_cast<unsigned>(*wheelSteps < 0 ? -*wheelSteps : *wheelSteps));
+    text += ')';
+  }
   text += "   Safety input: ";
   text += input_report::SafetyActive(word0) ? "active" : "off";
-  return area;
+  return text;
 }

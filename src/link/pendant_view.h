@@ -3,6 +3,10 @@
 // counter and the safety input of the report decoded last. Reading it changes nothing.
 #pragma once
 
+#include <cstdint>
+#include <optional>
+#include <string>
+
 #include "input/input_report.h"
 #include "settings/config_dialog.h"
 
@@ -24,3 +28,8 @@ inline constexpr const char* kAwaitingReportText = "Waiting for the pendant's fi
 // "Held: EN X/A F1   Wheel: 132   Safety input: active"; it is empty while no pendant is connected.
 DialogStatusArea PendantStatusArea(const ShuttleWin* win);
 DialogStatusArea PendantStatusArea(const PendantLinkState& link);
+
+// The live view of one report. With `wheelSteps` (signed, positive with the counter rising) the
+// counter is followed by the steps since the report before: "Wheel: 132 (+3)".
+std::string PendantReportText(const input_report::Words& report,
+                              std::optional<std::int32_t> wheelSteps = std::nullopt);

@@ -64,6 +64,7 @@ void ShuttleWin::CloseLink() {
 
 void ShuttleWin::OpenLink() {
   readErrorReported_ = false;
+  reportSizeReported_ = false;
   readHandle_ = OpenTraced(devicePath_, OpenMode::OverlappedRead);
   if (readHandle_ != kInvalidDeviceHandle)
     bus_->SetInputBufferCount(readHandle_, kInputBufferCount);
@@ -208,8 +209,14 @@ std::uint32_t ShuttleWin::TakeReports() {
     }
     if (status != IoStatus::Done) break;  // nothing more now; a failed read is retried next poll
     readErrorReported_ = false;
-    // Only a complete report counts; a short one is dropped and the next one read over it.
-    if (transferred == kInputReportSize) ++taken;
+    // Only a report of the pendant's length counts; another is dropped and the next one read
+    // over it. Said once per connection: a pendant sending such reports sends nothing else.
+    if (transferred == kInputReportSize) {
+      ++taken;
+    } else if (!reportSizeReported_) {
+      reportSizeReported_ = true;
+      link_trail::ReportSize(core_, transferred);
+    }
   }
   return taken;
 }

@@ -118,6 +118,8 @@ class ShuttleWin final : public BusListener {
   bool shutDown_ = false;
   // A failed read was written to the trail; cleared by a good read or a reopen.
   bool readErrorReported_ = false;
+  // A report of another length was written to the trail; cleared by a reopen.
+  bool reportSizeReported_ = false;
   // The longest recent time the system took to hand a queued report over to a read started after
   // it; the hand-over wait is twice this, within its bounds.
   std::uint32_t handOverSeenUs_ = kHandOverWaitMaxUs / 2;

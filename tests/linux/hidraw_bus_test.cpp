@@ -1,6 +1,6 @@
 // The hidraw bus against the virtual pendant served through FUSE: discovery, the reads a poll
-// takes, the write's framing, and the link following an unplug and a replug. Exits with 77 (a
-// skip) where FUSE cannot mount.
+// takes, the write's framing, reports of another length, the link following an unplug and a
+// replug, and `pendant --monitor`. Exits with 77 (a skip) where FUSE cannot mount.
 #include "platform/linux/hidraw_bus.h"
 
 #include <fcntl.h>
@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -21,8 +22,10 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <new>
+#include <numeric>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,6 +33,7 @@
 #include "input/output_report.h"
 #include "link/shuttle_win.h"
 #include "module/module.h"
+#include "platform/linux/pendant_monitor.h"
 #include "support/counting_new.h"
 #include "support/fake_platform.h"
 #include "support/recording_host.h"
@@ -96,6 +100,10 @@ class MountedPendant {
     close(fd);
   }
   void Push(const Report& report) const { Command("push " + HexOf(report)); }
+  std::string Status() const {
+    std::ifstream file(Path("/status"));
+    return std::string(std::istreambuf_iterator<char>(file), {});
+  }
   // The output reports written since the last call, as the device took them.
   std::vector<std::string> Outputs() const {
     std::ifstream file(Path("/outputs"));
@@ -278,6 +286,139 @@ TEST(HidrawBusTest, LinkPressesStopOnceAtEachUnplugAndFindsThePendantAgain) {
       link.RunFor(200);
     }
     EXPECT_EQ(link.Stops(), 1);  // one removal, however it was noticed
+  }
+}
+
+// A device that numbers its reports sends the id byte in front, one byte more: that is the same
+// report. Any other length is not the pendant's, and the trail says so once per connection.
+TEST(HidrawBusTest, LinkTakesNumberedReportsAndSaysOnceThatOtherLengthsAreIgnored) {
+  MountedPendant pendant;
+  ASSERT_TRUE(pendant.Mounted());
+  LinkOverHidraw link(pendant, 100);
+  ASSERT_TRUE(link.win->FindPendant());
+  ASSERT_TRUE(link.Decodes({0, 5, 0, 0, 0, 0, 0, 0}));
+
+  pendant.Command("raw 0107000010000000");
+  const Report numbered{1, 7, 0, 0, 0x10, 0, 0, 0};
+  ASSERT_TRUE(link.RunUntil(
+      [&] { return std::memcmp(link.win->DecodedReport(), numbered.data(), 8) == 0; }));
+
+  const auto ignored = [&] {
+    return std::count(link.platform.trail.begin(), link.platform.trail.end(),
+                      "Pendant: reports of 7 bytes are not understood and are ignored");
+  };
+  for (const char* command : {"raw 000900000000", "raw 000a00000000", "raw 0102030405060708090a"})
+    pendant.Command(command);
+  ASSERT_TRUE(link.RunUntil([&] { return ignored() == 1; }));
+  link.RunFor(100);
+  EXPECT_EQ(ignored(), 1);
+  EXPECT_EQ(std::count_if(link.platform.trail.begin(), link.platform.trail.end(),
+                          [](const std::string& line) {
+                            return line.find("not understood") != std::string::npos;
+                          }),
+            1);
+  EXPECT_EQ(std::memcmp(link.win->DecodedReport(), numbered.data(), 8), 0);
+  EXPECT_TRUE(link.win->Connected());
+}
+
+// RunPendantMonitor on a thread, its output and errors together in a file, read once it ended.
+class Monitor {
+ public:
+  explicit Monitor(const HidrawBusPaths& paths)
+      : out_(std::tmpfile()),
+        thread_([this, paths] { result_ = RunPendantMonitor(paths, out_, out_, stop_); }) {}
+  ~Monitor() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    std::fclose(out_);
+  }
+  Monitor(const Monitor&) = delete;
+  Monitor& operator=(const Monitor&) = delete;
+
+  // Waits for it to end by itself; its lines, and its return value in `result`.
+  std::vector<std::string> Lines(int& result) {
+    thread_.join();
+    result = result_;
+    std::rewind(out_);
+    std::vector<std::string> lines;
+    char line[512];
+    while (std::fgets(line, sizeof line, out_) != nullptr)
+      lines.emplace_back(line, std::strcspn(line, "\n"));
+    return lines;
+  }
+
+ private:
+  std::FILE* out_;
+  std::atomic<bool> stop_{false};
+  int result_ = -1;
+  std::thread thread_;
+};
+
+TEST(PendantMonitorTest, PrintsWhatThePendantReportsUntilItIsUnplugged) {
+  MountedPendant pendant;
+  ASSERT_TRUE(pendant.Mounted());
+  Monitor monitor({pendant.Path("/sys"), pendant.Path("/dev"), "", 100});
+  // The first report only sets the wheel counter; the steps are the wheel's own count, across
+  // the counter's wrap. A numbered report reads as the same report, the same state again (a
+  // streaming pendant) prints nothing, and a report of another length is named once.
+  for (const char* command :
+       {"push 00fe000000000000", "push 0001050000000000", "push 00ff003000000000",
+        "push 00ff003100000000", "raw 01ff000111000000", "raw 01ff000111000000", "raw 0001",
+        "raw 0002", "push 0000000000000000"})
+    pendant.Command(command);
+  // Unplugging drops what the pendant has not sent yet.
+  for (int i = 0; i < 300 && pendant.Status().find("queued_inputs 0 ") == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  pendant.Command("unplug");
+
+  int result = 0;
+  const std::vector<std::string> expected = {
+      "pendant: found at " + pendant.Path("/dev/hidraw0") +
+          "; what it reports follows (Ctrl-C ends)",
+      "Held: none   Wheel: 254   Safety input: off",
+      "Held: none   Wheel: 1 (+3)   Safety input: off",
+      "Held: EN X/A   Wheel: 255 (-2)   Safety input: off",
+      "Held: EN X/A   Wheel: 255 (+0)   Safety input: active",
+      "Held: F1 Mode1   Wheel: 255 (+0)   Safety input: active",
+      "pendant: reports of 3 bytes are not understood (the pendant's have 8, the report id first)"
+      " and are ignored",
+      "Held: none   Wheel: 0 (+1)   Safety input: off",
+      "pendant: the pendant was unplugged",
+  };
+  EXPECT_EQ(monitor.Lines(result), expected);
+  EXPECT_EQ(result, 1);
+}
+
+TEST(PendantMonitorTest, SaysWhyItCannotOpenThePendant) {
+  struct Case {
+    const char* name;
+    const char* command;  // to the pendant before the monitor starts
+    const char* node;     // --device, under the mount; empty: the search
+    const char* says;
+  };
+  const Case cases[] = {
+      {"unplugged", "unplug", "", "pendant: no pendant (USB 04d8:fce4) among the 0 hidraw devices"},
+      {"no such node", "", "/dev/hidraw7", "pendant: no such device: "},
+      {"denied, found by the search", "deny on", "", "pendant: permission denied: "},
+      {"denied, named", "deny on", "/dev/hidraw0", "pendant: permission denied: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    MountedPendant pendant;
+    ASSERT_TRUE(pendant.Mounted());
+    if (*c.command != '\0') pendant.Command(c.command);
+    const std::string node = *c.node != '\0' ? pendant.Path(c.node) : "";
+    Monitor monitor({pendant.Path("/sys"), pendant.Path("/dev"), node, 100});
+    int result = 0;
+    const std::vector<std::string> lines = monitor.Lines(result);
+    EXPECT_EQ(result, 1);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0].rfind(c.says, 0), 0u) << lines[0];
+    // What to do about it: the rule applied to a plugged pendant, the group.
+    const std::string all = std::accumulate(lines.begin(), lines.end(), std::string());
+    const bool denied = std::string(c.says).find("permission") != std::string::npos;
+    EXPECT_EQ(all.find("udevadm trigger") != std::string::npos, denied);
+    EXPECT_EQ(all.find("adduser $USER plugdev") != std::string::npos, denied);
   }
 }
 

@@ -63,13 +63,31 @@ sections=$(readelf --section-headers "$scratch/root/usr/bin/pendant")
 if grep -qE '\.symtab|\.debug_' <<<"$sections"; then
   fail "/usr/bin/pendant is not stripped"
 fi
-# The program still loads and runs after stripping: an unknown option is refused with a usage line.
+# The copyright file is machine-readable, under MIT, and names every LinuxCNC library the program
+# links with.
+copyright=$scratch/root/usr/share/doc/pendant-linuxcnc/copyright
+head -n 1 "$copyright" | grep -qxF 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
+  fail "copyright: not in the machine-readable format"
+grep -qxF 'License: MIT' "$copyright" || fail "copyright: no MIT licence"
+grep -qi 'all rights reserved' "$copyright" && fail "copyright: still reserves all rights"
+for library in $(readelf --dynamic "$scratch/root/usr/bin/pendant" |
+  sed -nE 's/.*Shared library: \[(liblinuxcnc[^]]*)\].*/\1/p'); do
+  grep -qF "$library" "$copyright" || fail "copyright: does not name $library"
+done
+[ -f "$top/LICENSE" ] && grep -q '^MIT License' "$top/LICENSE" || fail "LICENSE: no MIT licence"
+
+# The program still loads and runs after stripping: an unknown option is refused with the usage,
+# --help explains the options.
 set +e
 usage=$("$scratch/root/usr/bin/pendant" --no-such-option 2>&1)
 rc=$?
+help=$("$scratch/root/usr/bin/pendant" --help 2>&1)
+help_rc=$?
 set -e
 [ "$rc" -eq 2 ] && grep -q '^usage: pendant' <<<"$usage" ||
   fail "stripped program: exit $rc, '$usage'"
+[ "$help_rc" -eq 0 ] && grep -q -- '--monitor' <<<"$help" && grep -q 'loadusr -Wn NAME' <<<"$help" ||
+  fail "stripped program: --help exit $help_rc, '$help'"
 
 # The postinst ends well whether or not udevadm and a udev daemon are there (chroot, container).
 dpkg-deb --control "$deb" "$scratch/control"

@@ -546,8 +546,20 @@ def actions(m, p):
         # Turned while motion runs the move: the component keeps the counts until it is done. The
         # axis stays the one selected last: a new axis chosen under a busy machine moves nothing.
         p.wheel("z", 100, 0.01)
-    m.wait("goto-zero", lambda s: all(near(s.actual_position[i], zeros[i], 1e-6)
-                                      for i in range(3)), 5.0)
+    # Z alone first: X and Y stay where they were until Z is at its zero.
+    start = [hal.get_value(f"axis.{a}.pos-cmd") for a in "xy"]
+    early = []
+
+    def arrived(s):
+        z = hal.get_value("axis.z.pos-cmd")
+        xy = [hal.get_value(f"axis.{a}.pos-cmd") for a in "xy"]
+        if abs(z - zeros[2]) > 0.001 and not early and any(
+                not near(xy[i], start[i]) for i in range(2)):
+            early.append(f"X/Y moved to {xy[0]:.4f}/{xy[1]:.4f} with Z {z - zeros[2]:+.4f} from"
+                         " its zero")
+        return all(near(s.actual_position[i], zeros[i], 1e-6) for i in range(3))
+    m.wait("goto-zero", arrived, 5.0)
+    expect(not early, f"goto-zero: {early[0] if early else ''}")
     back_to_jogging(m)
     wait_indicator(p, "coord-mode", False, 0.2)
     extra = ""
@@ -557,7 +569,8 @@ def actions(m, p):
                f" its zero at {zeros[2]:.6f}")
         extra = "; 100 counts turned during it travelled once it was done"
     return "zero-x/y/z set G54 to the position, the wheel works after them, goto-zero" \
-        " reached the zeros; pendant.coord-mode true while it ran" + extra
+        " reached the zeros, X and Y only once Z was there; pendant.coord-mode true while it ran" \
+        + extra
 
 
 @check("program stop")
@@ -673,7 +686,12 @@ def main():
     # get_value needs this process attached to HAL.
     me = hal.component("pendant-driver")
     me.ready()
-    m = Machine()
+    try:
+        m = Machine()
+    except linuxcnc.error as e:
+        # LinuxCNC's task did not come up; its own output says why.
+        say(f"FAIL bring-up: LinuxCNC's status cannot be read: {e}")
+        return 1
     m.ini = args.ini
     if args.vpendant:
         p = VirtualPendant(args.vpendant, args.ini)
@@ -683,7 +701,7 @@ def main():
         kind = "standin"
     try:
         say(f"ok   bring-up: {bring_up(m, p, args.t0)}")
-    except Failed as e:
+    except (Failed, linuxcnc.error) as e:
         say(f"FAIL bring-up: {e}")
         return 1
     failures = 0
@@ -700,7 +718,7 @@ def main():
                 say("       moved: " + ", ".join(f"{a.upper()} {after[i] - before[i]:+.3f} mm"
                                                  for a, i in AXIS_INDEX.items())
                     + f"; feed override {m.poll().feedrate * 100:.1f} %")
-        except Failed as e:
+        except (Failed, linuxcnc.error) as e:
             failures += 1
             say(f"FAIL {name}: {e}")
             recover(m, p)

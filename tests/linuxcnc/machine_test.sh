@@ -56,6 +56,17 @@ if [ -e /tmp/linuxcnc.lock ]; then
   rm -f /tmp/linuxcnc.lock 2>/dev/null || true
 fi
 
+# LinuxCNC's System V keys: its NML buffers, motion's (100), HAL's and RTAPI's.
+lcnc_ipc_keys() {
+  awk '$1 == "B" { printf "0x%08x\n", $10 }' /usr/share/linuxcnc/linuxcnc.nml 2>/dev/null
+  printf '%s\n' 0x00000064 0x48414c32 0x48484c34
+}
+# "M|S key owner" for each of LinuxCNC's shared memory segments and semaphores present now.
+lcnc_ipc_objects() {
+  { ipcs -m | awk '$1 ~ /^0x/ { print "M", $1, $3 }'
+    ipcs -s | awk '$1 ~ /^0x/ { print "S", $1, $3 }'; } | grep -wFf <(lcnc_ipc_keys) || true
+}
+
 run_as=()
 if [ "$(id -u)" -eq 0 ]; then
   if ! id -u "$user" >/dev/null 2>&1; then
@@ -65,6 +76,18 @@ if [ "$(id -u)" -eq 0 ]; then
   run_as=(runuser -u "$user" --)
 else
   user=$(id -un)
+fi
+
+# No LinuxCNC runs now, so what another user's left behind is stale, and LinuxCNC would fail on it
+# ("shmget ... Permission denied", "semget: Permission denied") with nothing to show why.
+stale=$(lcnc_ipc_objects | awk -v me="$user" '$3 != me')
+if [ -n "$stale" ]; then
+  echo "FAIL LinuxCNC cannot start: another user's LinuxCNC left shared memory or semaphores behind" \
+    "that $user may not use:"
+  awk '{ printf "  %s %s of %s\n", ($1 == "M" ? "shared memory" : "semaphore"), $2, $3 }' <<<"$stale"
+  echo "No LinuxCNC runs now, so they are stale. Remove them as root (or as their owner):"
+  echo "  ipcrm$(awk '{ printf " -%s %s", $1, $2 }' <<<"$stale")"
+  exit 1
 fi
 
 work=$(mktemp -d /tmp/pendant-linuxcnc.XXXXXX)
@@ -138,6 +161,13 @@ else
   # Leave no half-stopped instance to the next run.
   (cd "$config" && "${run_as[@]}" env -i HOME="$work" PATH=/usr/bin:/bin halrun -U) >/dev/null 2>&1 || true
   rm -f /tmp/linuxcnc.lock
+fi
+
+# A LinuxCNC that failed may leave its objects behind, which would stop the next user's.
+if [ -z "$left" ]; then
+  ours=$(lcnc_ipc_objects | awk -v me="$user" '$3 == me { printf "-%s %s ", $1, $2 }')
+  # shellcheck disable=SC2086
+  [ -z "$ours" ] || ipcrm $ours 2>/dev/null || true
 fi
 
 if [ "$failed" -ne 0 ]; then

@@ -7,9 +7,12 @@
 // carries its inode, so a replug under the same name still counts as an arrival.
 //
 // Report framing: the link works with reports as Windows hands them over, the report id byte in
-// front. The pendant numbers no reports, so that byte is 0 and hidraw leaves it out of reads: the
-// read goes one byte into the buffer and a 0 is put in front. A hidraw write, like a Windows one,
-// starts with the report id, so the 5-byte output report (id 0, four bytes) is written unchanged.
+// front. The pendant numbers no reports, so that byte is 0 and hidraw leaves it out of reads: a 0
+// is put in front. A device that numbers its reports has hidraw keep the id in front, so a read
+// one byte longer than that, starting with a non-zero id, is taken as it is. A report of any
+// other length is handed over with its own length, which the link does not take. A hidraw write,
+// like a Windows one, starts with the report id, so the 5-byte output report (id 0, four bytes) is
+// written unchanged.
 #include "platform/linux/hidraw_bus.h"
 
 #include <dirent.h>
@@ -272,10 +275,19 @@ IoStatus HidrawBus::ReadReport(DeviceHandle handle, std::uint8_t* buffer, std::u
   // left outstanding: the next one takes whatever arrived since.
   bool waited = false;
   for (;;) {
-    const ssize_t count = read(device->fd, buffer + 1, size - 1);
+    // Read whole, so that a report of another length shows as such instead of being cut to fit.
+    std::uint8_t report[kMaxReportBytes];
+    const ssize_t count = read(device->fd, report, sizeof report);
     if (count > 0) {
-      buffer[0] = 0;  // the report id, absent from hidraw's reads of unnumbered reports
-      transferred = static_cast<std::uint32_t>(count) + 1;
+      const auto length = static_cast<std::uint32_t>(count);
+      // hidraw leaves the id byte out of unnumbered reports and keeps it in numbered ones, which
+      // is one byte more than the unnumbered report and never 0 (HID reserves id 0).
+      const bool numbered = length == size && report[0] != 0;
+      const std::uint32_t framed = numbered ? length : length + 1;
+      buffer[0] = 0;
+      std::memcpy(numbered ? buffer : buffer + 1, report,
+                  std::min(length, numbered ? size : size - 1));
+      transferred = framed;
       handedOverAtOnce = !waited;
       device->pending = false;
       return IoStatus::Done;

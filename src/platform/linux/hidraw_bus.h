@@ -47,6 +47,8 @@ class HidrawBus final : public DeviceBus {
   bool GetAttributes(DeviceHandle handle, HidAttributes& attributes) override;
   void Close(DeviceHandle handle) override;
 
+  // A report longer than `size` gives its first `size` bytes with `transferred` its whole length,
+  // so that the caller can tell it from a report that fits.
   IoStatus ReadReport(DeviceHandle handle, std::uint8_t* buffer, std::uint32_t size,
                       std::uint32_t timeoutUs, std::uint32_t& transferred,
                       bool& handedOverAtOnce) override;
@@ -114,6 +116,7 @@ class HidrawBus final : public DeviceBus {
   std::uint64_t rescanDueUs_ = 0;
 
   static constexpr std::size_t kMaxNodes = 64;
+  static constexpr std::size_t kMaxReportBytes = 64;  // a full-speed USB packet
   std::array<SeenNode, kMaxNodes> seen_{};
   std::array<SeenNode, kMaxNodes> scan_{};  // the rescan's working copy
   // The name handed to the listener; fixed storage, so dispatching allocates nothing.

@@ -1,6 +1,4 @@
-// pendant: the jog pendant as a LinuxCNC userspace HAL component.
-//
-//   pendant [--device PATH] [--sysfs ROOT] [--dev-root ROOT] [--name NAME]
+// pendant: the jog pendant as a LinuxCNC userspace HAL component (kUsage and kHelp below).
 //
 // Settings come from [PENDANT] of the INI file LinuxCNC names in INI_FILE_NAME. The pendant is
 // found by its USB ids among the hidraw nodes (ROOT/class/hidraw under --sysfs, nodes under
@@ -9,7 +7,10 @@
 #include <hal.h>
 #include <inifile.h>
 #include <signal.h>
+#include <sys/shm.h>
 
+#include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -22,15 +23,17 @@
 #include "host_linuxcnc/ini_settings.h"
 #include "module/linuxcnc_pendant.h"
 #include "platform/linux/hidraw_bus.h"
+#include "platform/linux/pendant_monitor.h"
 #include "platform/linuxcnc/hal_pins.h"
 #include "settings/profile_files.h"
 
 namespace {
 
-volatile std::sig_atomic_t stopRequested = 0;
+std::atomic<bool> stopRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
 void OnStopSignal(int) {
-  stopRequested = 1;
+  stopRequested.store(true);
 }
 
 // The component keeps no profile: its settings are the INI's.
@@ -64,16 +67,50 @@ class ComponentPlatform final : public Platform {
   char lastStatus_[128] = {};
 };
 
+constexpr const char* kUsage =
+    "usage: pendant [--device PATH] [--sysfs ROOT] [--dev-root ROOT] [--name NAME]\n"
+    "       pendant --monitor [--device PATH] [--sysfs ROOT] [--dev-root ROOT]\n"
+    "       pendant --help\n";
+
+constexpr const char* kHelp =
+    "\n"
+    "The USB jog pendant (04d8:fce4) as a LinuxCNC userspace HAL component. LinuxCNC starts it\n"
+    "from its HAL file (pendant.hal: loadusr -Wn pendant [PENDANT]COMPONENT) and stops it; its\n"
+    "settings are the INI's [PENDANT] section. Run by hand it needs a running LinuxCNC or halrun.\n"
+    "\n"
+    "  --device PATH    the pendant's hidraw node, e.g. /dev/pendant (the udev rule names it);\n"
+    "                   else [PENDANT] DEVICE; else the first hidraw node with the pendant's USB\n"
+    "                   ids, found again when it is plugged in later or into another port\n"
+    "  --sysfs ROOT     where sysfs is, for that search (default /sys)\n"
+    "  --dev-root ROOT  where the hidraw nodes are (default /dev)\n"
+    "  --name NAME      the HAL component's name, the prefix of all its pins (default pendant).\n"
+    "                   It must be the NAME of `loadusr -Wn NAME` and the prefix of every pin\n"
+    "                   pendant.hal uses (NAME.axis.x.jog-counts, NAME.estop, ...)\n"
+    "  --monitor        no LinuxCNC needed: open the pendant as the component would and print\n"
+    "                   what it reports (keys and buttons held, the wheel counter and its steps,\n"
+    "                   the safety input), or why it cannot be opened; Ctrl-C ends it\n"
+    "  --help           this text\n";
+
 struct Options {
   std::string device;
   std::string sysfsRoot = "/sys";
   std::string devRoot = "/dev";
   std::string name = "pendant";
+  bool monitor = false;
+  bool help = false;
 };
 
 bool ParseOptions(int argc, char** argv, Options& options) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      options.help = true;
+      continue;
+    }
+    if (arg == "--monitor") {
+      options.monitor = true;
+      continue;
+    }
     if (i + 1 >= argc) return false;
     if (arg == "--device") {
       options.device = argv[++i];
@@ -88,6 +125,36 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     }
   }
   return true;
+}
+
+// HAL's shared memory key (LinuxCNC's hal_priv.h, which is not installed).
+constexpr key_t kHalMemoryKey = 0x48414C32;
+
+// Started by LinuxCNC (INI_FILE_NAME) or halrun (HAL_RTMOD_DIR), or beside a running HAL (halcmd
+// in another shell). Otherwise hal_init would make a HAL of its own and the component would wait
+// in it for a LinuxCNC that never comes.
+bool LinuxcncAround() {
+  if (std::getenv("INI_FILE_NAME") != nullptr || std::getenv("HAL_RTMOD_DIR") != nullptr)
+    return true;
+  return shmget(kHalMemoryKey, 0, 0) >= 0 || errno != ENOENT;
+}
+
+HidrawBusPaths BusPaths(const Options& options) {
+  HidrawBusPaths paths;
+  paths.sysfsRoot = options.sysfsRoot;
+  paths.devRoot = options.devRoot;
+  paths.devicePath = options.device;
+  paths.rescanPeriodMs = 500;
+  return paths;
+}
+
+void CatchStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  // No SA_RESTART: the bus's wait returns on the signal.
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
 }
 
 // iniFind answers into a buffer of its own that the next call overwrites: callers copy at once.
@@ -107,9 +174,25 @@ struct IniFile {
 int Run(int argc, char** argv) {
   Options options;
   if (!ParseOptions(argc, argv, options)) {
-    std::fprintf(stderr,
-                 "usage: pendant [--device PATH] [--sysfs ROOT] [--dev-root ROOT] [--name NAME]\n");
+    std::fprintf(stderr, "%s", kUsage);
     return 2;
+  }
+  if (options.help) {
+    std::printf("%s%s", kUsage, kHelp);
+    return 0;
+  }
+  if (options.monitor) {
+    CatchStopSignals();
+    return RunPendantMonitor(BusPaths(options), stdout, stderr, stopRequested);
+  }
+  if (!LinuxcncAround()) {
+    std::fprintf(
+        stderr,
+        "pendant: no LinuxCNC is running. LinuxCNC starts this component from its HAL\n"
+        "  file (loadusr -Wn %s [PENDANT]COMPONENT). To check the pendant on its own, run\n"
+        "    pendant --monitor\n",
+        options.name.c_str());
+    return 1;
   }
   const char* iniPath = std::getenv("INI_FILE_NAME");
   const IniFile ini(iniPath);
@@ -139,19 +222,8 @@ int Run(int argc, char** argv) {
     return 1;
   }
 
-  struct sigaction action {};
-  action.sa_handler = OnStopSignal;
-  sigemptyset(&action.sa_mask);
-  // No SA_RESTART: the bus's wait returns on the signal.
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGINT, &action, nullptr);
-
-  HidrawBusPaths paths;
-  paths.sysfsRoot = options.sysfsRoot;
-  paths.devRoot = options.devRoot;
-  paths.devicePath = options.device;
-  paths.rescanPeriodMs = 500;
-  auto bus = std::make_unique<HidrawBus>(paths);
+  CatchStopSignals();
+  auto bus = std::make_unique<HidrawBus>(BusPaths(options));
   HidrawBus& driver = *bus;
   ComponentPlatform platform;
   LinuxcncPendant pendant(platform, settings, config, std::move(bus), &halPins);
@@ -160,7 +232,7 @@ int Run(int argc, char** argv) {
   std::fprintf(stderr, "pendant: ready, %s\n",
                pendant.link->Connected() ? "pendant connected" : "waiting for the pendant");
 
-  while (stopRequested == 0) driver.RunOnce(100);
+  while (!stopRequested.load()) driver.RunOnce(100);
 
   pendant.Stop();
   hal_exit(id);

@@ -5,6 +5,9 @@
 //                            a write is one output report, its first byte the report id 0)
 //   MOUNT/sys/class/hidraw/hidraw0/device/uevent   its sysfs entry, while plugged
 //   MOUNT/control            write one command per write: plug | unplug | push HEX16 | period MS
+//                            | raw HEX (one report of these bytes as they are, 1 to 64 of them,
+//                            e.g. with a report id in front) | deny on|off (opening the node
+//                            fails with EACCES, as without the udev rule's permissions)
 //   MOUNT/outputs            reading it takes the output reports written since the last read, one
 //                            a line in hex as written (the id byte first)
 //   MOUNT/status             counters
@@ -41,28 +44,32 @@ constexpr const char* kUevent =
     "DRIVER=hid-generic\nHID_ID=0003:000004D8:0000FCE4\nHID_NAME=Virtual pendant\n"
     "HID_PHYS=usb-vpendant-1/input0\nMODALIAS=hid:b0003g0001v000004D8p0000FCE4\n";
 
+constexpr std::size_t kMaxRaw = 64;
+
 using Input = std::array<std::uint8_t, kInputData>;
+using Queued = std::vector<std::uint8_t>;
 
 struct Pendant {
   std::mutex mutex;
   std::condition_variable changed;
   bool plugged = true;
   std::uint64_t generation = 1;  // of the current plug; open files remember theirs
-  std::deque<Input> inputs;
+  std::deque<Queued> inputs;
   Input state{};  // what a streaming pendant sends
   std::uint32_t periodMs = 0;
   std::vector<std::vector<std::uint8_t>> outputs;
   std::vector<fuse_pollhandle*> pollers;
   bool stopping = false;
+  bool deny = false;
   unsigned reportsSent = 0, writes = 0, pushes = 0, inputsDropped = 0;
 
   // With the lock held.
-  void Queue(const Input& report) {
+  void Queue(const std::uint8_t* report, std::size_t size) {
     if (inputs.size() == kInputQueue) {
       inputs.pop_front();
       ++inputsDropped;
     }
-    inputs.push_back(report);
+    inputs.emplace_back(report, report + size);
     Wake();
   }
   void Wake() {
@@ -194,6 +201,7 @@ int Open(const char* path, fuse_file_info* fi) {
   fi->direct_io = 1;
   fi->nonseekable = node == Node::Device ? 1 : 0;
   fi->fh = 0;
+  if (node == Node::Device && pendant.deny) return -EACCES;
   if (node == Node::Device) fi->fh = pendant.generation;
   if (node == Node::Outputs || node == Node::Status)
     fi->fh = reinterpret_cast<std::uint64_t>(new std::string(Snapshot(node)));
@@ -223,7 +231,7 @@ int ReadDevice(char* buffer, std::size_t size, fuse_file_info* fi) {
     pendant.changed.wait_for(lock, std::chrono::milliseconds(100));
     if (fuse_interrupted() != 0) return -EINTR;
   }
-  const Input report = pendant.inputs.front();
+  const Queued report = pendant.inputs.front();
   pendant.inputs.pop_front();
   ++pendant.reportsSent;
   const std::size_t count = std::min(size, report.size());  // hidraw cuts a short read
@@ -287,7 +295,20 @@ bool Command(std::string_view line) {
     ++pendant.pushes;
     std::memcpy(pendant.state.data(), report + 1, kInputData);
     // A streaming pendant sends its state on its period; otherwise each change once.
-    if (pendant.periodMs == 0 && pendant.plugged) pendant.Queue(pendant.state);
+    if (pendant.periodMs == 0 && pendant.plugged)
+      pendant.Queue(pendant.state.data(), pendant.state.size());
+    return true;
+  }
+  if (verb == "raw") {
+    std::uint8_t report[kMaxRaw];
+    const std::size_t size = argument.size() / 2;
+    if (size == 0 || size > kMaxRaw || !ParseHex(argument, report, size)) return false;
+    if (pendant.plugged) pendant.Queue(report, size);
+    return true;
+  }
+  if (verb == "deny") {
+    if (argument != "on" && argument != "off") return false;
+    pendant.deny = argument == "on";
     return true;
   }
   if (verb == "period") {
@@ -349,7 +370,7 @@ void Stream() {
     next += std::chrono::milliseconds(pendant.periodMs);
     pendant.changed.wait_until(lock, next);
     if (pendant.periodMs != 0 && pendant.plugged && std::chrono::steady_clock::now() >= next)
-      pendant.Queue(pendant.state);
+      pendant.Queue(pendant.state.data(), pendant.state.size());
   }
 }
 
