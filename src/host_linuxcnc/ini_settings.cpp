@@ -1,6 +1,5 @@
 #include "host_linuxcnc/ini_settings.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,17 +8,6 @@
 #include "text/ascii.h"
 
 namespace {
-
-bool ParseInt(const char* text, std::int32_t& value) {
-  errno = 0;
-  char* end = nullptr;
-  const long v = std::strtol(text, &end, 10);
-  while (end != nullptr && ascii::IsSpace(*end)) ++end;
-  if (end == text || end == nullptr || *end != '\0' || errno != 0 || v < INT32_MIN || v > INT32_MAX)
-    return false;
-  value = static_cast<std::int32_t>(v);
-  return true;
-}
 
 bool ParseReal(const char* text, double& value) {
   if (text == nullptr) return false;
@@ -64,7 +52,8 @@ void LoadIniSettings(const IniFind& find, const IniWarn& warn, PendantSettings& 
       continue;
     }
     std::int32_t value = entry.defaultInt;
-    if (text != nullptr && !ParseInt(text, value)) {
+    // A text without a number is a mistake in the INI: said, and the key keeps its default.
+    if (text != nullptr && !ParseSettingInteger(text, value)) {
       warn(entry.key, text);
       value = entry.defaultInt;
     }

@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 
+#include "core/axes.h"
+#include "core/saturating_add.h"
 #include "jog/presets.h"
 #include "settings/pendant_settings.h"
 
@@ -19,18 +20,8 @@ constexpr double kKnobScale = 0.001;
 // halui shows a started MDI command as a running program within a status refresh or two.
 constexpr std::uint64_t kActionStartUs = 250000;
 
-bool ValidAxis(std::int32_t axis) {
-  return axis >= 0 && axis < kPinAxisCount;
-}
-
 bool ValidButton(int button) {
   return button >= 0 && button < kFunctionButtonCount;
-}
-
-std::int32_t SaturatedSum(std::int32_t a, std::int32_t b) {
-  const std::int64_t sum = static_cast<std::int64_t>(a) + b;
-  constexpr std::int64_t hi = std::numeric_limits<std::int32_t>::max();
-  return static_cast<std::int32_t>(std::clamp(sum, -hi, hi));
 }
 
 }  // namespace
@@ -94,7 +85,7 @@ void LinuxcncMachine::StepAxis(std::int32_t axis, std::int32_t steps, bool hold)
   pins_.axis[axis].jogEnable = jogOn_;
   // Motion drops counts while it runs coordinated moves: keep them until it is back.
   if (pins_.coordMode) {
-    heldSteps_[axis] = SaturatedSum(heldSteps_[axis], steps);
+    heldSteps_[axis] = SaturatingAdd(heldSteps_[axis], steps);
     return;
   }
   ReleaseHeldSteps();

@@ -5,7 +5,9 @@
 
 #include <cstdint>
 
-inline constexpr int kPinAxisCount = 6;
+#include "core/axes.h"
+
+inline constexpr int kPinAxisCount = kAxisCount;
 inline constexpr char kPinAxisLetters[kPinAxisCount + 1] = "xyzabc";
 inline constexpr int kFunctionButtonCount = 5;
 

@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <limits>
 
+#include "core/axes.h"
 #include "core/core.h"
+#include "core/saturating_add.h"
 #include "host/host_blocks.h"
 #include "host/host_codes.h"
 #include "host_windows/windows_machine.h"
@@ -32,21 +34,11 @@ constexpr double kDegreesToRadians = 0.017453293;
 constexpr int kRotatedDecimals = 4;  // of kRotatedStepFormat
 constexpr std::int32_t kCatchUpChunk = 5;
 constexpr double kPendingMovesLimit = 20.0;
-constexpr std::int32_t kAxisX = 0;
-constexpr std::int32_t kAxisY = 1;
 constexpr int kRestoreCountdownStart = 3;
 
 // "X".."C" for axis 0..5; nullptr for any other value, so no line is built for it.
 const char* AxisLetter(std::int32_t axis) {
   return hostblock::ValidAxis(axis) ? kAxisLetters[axis] : nullptr;
-}
-
-// Adds without overflowing: a host that never drains its queue must not wrap the count.
-void AddPendingSteps(StepJogState& s, std::int32_t steps) {
-  const std::int64_t sum = static_cast<std::int64_t>(s.pendingSteps) + steps;
-  const std::int64_t hi = std::numeric_limits<std::int32_t>::max();
-  const std::int64_t lo = -hi;
-  s.pendingSteps = static_cast<std::int32_t>(sum > hi ? hi : (sum < lo ? lo : sum));
 }
 
 // Steps held back are older than the turn now: a turn the other way first takes them back, so
@@ -174,7 +166,8 @@ void WindowsMachine::StepAxis(std::int32_t axis, std::int32_t signedSteps, bool 
     stepJog.feedOverrideForced = true;
   }
   if (!PendingMovesAllowSend()) {
-    AddPendingSteps(stepJog, steps);
+    // A host that never drains its queue must not wrap the count.
+    stepJog.pendingSteps = SaturatingAdd(stepJog.pendingSteps, steps);
     return;
   }
   const double distance = steps * host_motion::jogIncrement(core_.host);

@@ -35,7 +35,6 @@ bool CommandLine::AppendFixed(double value, int decimals) {
 bool CommandLine::Format(const char* format, std::initializer_list<LineArg> args) {
   length_ = 0;
   buffer_[0] = '\0';
-  ok_ = false;
   if (format == nullptr) return false;
   const LineArg* arg = args.begin();
   const char* p = format;
@@ -82,7 +81,6 @@ bool CommandLine::Format(const char* format, std::initializer_list<LineArg> args
     ++p;
   }
   if (arg != args.end()) return false;
-  ok_ = true;
   return true;
 }
 

@@ -32,7 +32,6 @@ class CommandLine {
 
   bool Format(const char* format, std::initializer_list<LineArg> args);
 
-  bool ok() const { return ok_; }
   const char* c_str() const { return buffer_; }
 
  private:
@@ -43,7 +42,6 @@ class CommandLine {
   // Left uninitialised: zeroing a kilobyte per line would cost more than formatting it.
   char buffer_[kCapacity];
   std::size_t length_ = 0;
-  bool ok_ = false;
 };
 
 // The value `value` reads as once written with `decimals` decimals; NaN when it cannot be written.

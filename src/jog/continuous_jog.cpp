@@ -3,9 +3,9 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 
 #include "core/core.h"
+#include "core/saturating_add.h"
 #include "settings/lists.h"
 
 namespace {
@@ -59,13 +59,6 @@ bool DeltaCheckEndedJog(Core& core, ContinuousJogState& s, const WheelTurn& turn
 
 bool Reversed(const Core& core, const ContinuousJogState& s, std::int32_t direction) {
   return direction != s.lastJogDirection && core.ticks.jogActiveCountdown != 0;
-}
-
-// C mode's step count must not wrap while DelaySteps is out of reach.
-void AddCModeSteps(ContinuousJogState& s, std::int32_t steps) {
-  const std::int64_t sum = static_cast<std::int64_t>(s.cModeCount) + steps;
-  constexpr std::int64_t hi = std::numeric_limits<std::int32_t>::max();
-  s.cModeCount = static_cast<std::int32_t>(sum > hi ? hi : sum);
 }
 
 }  // namespace
@@ -169,7 +162,7 @@ void CModeJog(Core& core, ContinuousJogState& s, const WheelTurn& turn) {
 
   if (turn.speed != 0) {
     core.ticks.jogActiveCountdown = kBurstCountdownStart;
-    AddCModeSteps(s, turn.steps);
+    s.cModeCount = SaturatingAdd(s.cModeCount, turn.steps);  // DelaySteps may be out of reach
     if (!core.machine.JogAllowed()) return;
   }
   if (core.ticks.jogActiveCountdown == 0) {

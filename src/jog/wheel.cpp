@@ -1,18 +1,12 @@
 #include "jog/wheel.h"
 
-#include <algorithm>
-
+#include "core/axes.h"
 #include "core/core.h"
+#include "core/saturating_add.h"
 #include "jog/override_knobs.h"
 #include "jog/step_jog.h"
 
 namespace {
-
-constexpr std::int32_t kMaxFoldedCounts = 1 << 20;
-
-constexpr std::int32_t kAxisX = 0;
-constexpr std::int32_t kAxisY = 1;
-constexpr std::int32_t kAxisZ = 2;
 
 // The counter is 8 bits and wraps, so a report's move is the shorter way round; a change of
 // exactly half a turn has no direction, so the previous report's move stands.
@@ -83,8 +77,8 @@ void TakeWheelCounter(WheelState& wheel, std::uint8_t counter) {
   if (wheel.lastWheelCount != kNoWheelCount) {
     ApplyCounterChange(wheel, counter - wheel.lastWheelCount);
     const std::int32_t move = wheel.reportDirection != 0 ? -wheel.reportSteps : wheel.reportSteps;
-    // A poll folds a few dozen reports at most; the bound only keeps the sum from wrapping.
-    wheel.foldedCounts = std::clamp(wheel.foldedCounts + move, -kMaxFoldedCounts, kMaxFoldedCounts);
+    // A poll folds a few dozen reports at most; saturating only keeps the sum from wrapping.
+    wheel.foldedCounts = SaturatingAdd(wheel.foldedCounts, move);
   }
   wheel.lastWheelCount = counter;
 }

@@ -20,7 +20,6 @@ enum class OpenMode {
 struct HidAttributes {
   std::uint16_t vendorId = 0;
   std::uint16_t productId = 0;
-  std::uint16_t versionNumber = 0;
 };
 
 enum class IoStatus {

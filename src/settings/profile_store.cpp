@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "settings/profile_files.h"
+#include "settings/settings_keys.h"
 #include "settings/text_encoding.h"
 #include "settings/xml_layout.h"
 #include "text/ascii.h"
@@ -78,15 +79,6 @@ class StringWriter final : public pugi::xml_writer {
  private:
   std::string& out_;
 };
-
-// Leading white space, optional sign, decimal digits up to the first other character; no digits
-// give 0. Overflow wraps in unsigned arithmetic, so any text has a defined result.
-std::int32_t ParseInt(std::string_view text) {
-  const ascii::LeadingInteger n = ascii::ParseLeadingInteger(text);
-  const std::uint32_t value = n.negative ? 0u - n.low32 : n.low32;
-  return value >= 0x80000000u ? -static_cast<std::int32_t>(~value) - 1
-                              : static_cast<std::int32_t>(value);
-}
 
 // A raw attribute value from a single-quoted attribute may hold '"'; the writer always uses '"'.
 void QuoteAttributes(pugi::xml_node node) {
@@ -577,7 +569,11 @@ ProfileStore::~ProfileStore() {
 std::int32_t ProfileStore::ReadInt(const char* section, const char* key,
                                    std::int32_t defaultValue) {
   std::string text;
-  return impl_->ReadKeyText(section, key, text) ? ParseInt(text) : defaultValue;
+  if (!impl_->ReadKeyText(section, key, text)) return defaultValue;
+  // A stored text without digits reads as 0, as the host reads it.
+  std::int32_t value = 0;
+  ParseSettingInteger(text, value);
+  return value;
 }
 
 std::string ProfileStore::ReadString(const char* section, const char* key,

@@ -7,6 +7,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "text/ascii.h"
+
 namespace {
 
 // Cuts to the low 16 bits in two's complement without relying on implementation-defined casts.
@@ -192,4 +194,14 @@ const SettingKey* FindSettingKey(const char* key) {
     if (std::strcmp(entry.key, key) == 0) return &entry;
   }
   return nullptr;
+}
+
+bool ParseSettingInteger(std::string_view text, std::int32_t& value) {
+  const ascii::LeadingInteger n = ascii::ParseLeadingInteger(text);
+  if (!n.found) return false;
+  // Wraps in unsigned arithmetic, so any text has a defined result.
+  const std::uint32_t bits = n.negative ? 0u - n.low32 : n.low32;
+  value =
+      bits >= 0x80000000u ? -static_cast<std::int32_t>(~bits) - 1 : static_cast<std::int32_t>(bits);
+  return true;
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "settings/pendant_settings.h"
 
@@ -29,5 +30,10 @@ std::span<const SettingKey> SettingKeys();
 
 // The entry for `key`, or nullptr.
 const SettingKey* FindSettingKey(const char* key);
+
+// A number key's value from its stored text, the same in every host: C white space, an optional
+// sign, then the decimal digits up to the first other character, taken modulo 2^32 as the
+// Windows host reads its own profile. False, leaving `value`, when the text has no digits.
+bool ParseSettingInteger(std::string_view text, std::int32_t& value);
 
 inline constexpr const char* kVelKey = "Vel";

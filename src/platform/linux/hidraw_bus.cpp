@@ -82,7 +82,6 @@ bool ReadHidId(const char* ueventPath, HidAttributes& attributes) {
   if (std::sscanf(line, "HID_ID=%x:%lx:%lx", &bus, &vendor, &product) != 3) return false;
   attributes.vendorId = static_cast<std::uint16_t>(vendor);
   attributes.productId = static_cast<std::uint16_t>(product);
-  attributes.versionNumber = 0;
   return true;
 }
 
@@ -126,9 +125,7 @@ bool HidrawBus::BeginEnumeration() {
   enumeration_.clear();
   if (!paths_.devicePath.empty()) {
     // Enumerated even when absent: the probe's failure then says why in the trail.
-    Interface only{paths_.devicePath, {}, false};
-    only.identified = Identify(only.path, only.attributes);
-    enumeration_.push_back(std::move(only));
+    enumeration_.push_back(paths_.devicePath);
     return true;
   }
   const std::string classDir = paths_.sysfsRoot + "/class/hidraw";
@@ -148,16 +145,14 @@ bool HidrawBus::BeginEnumeration() {
     return NodeNumber(a) < NodeNumber(b);
   });
   for (const std::string& name : names) {
-    Interface found{paths_.devRoot + "/" + name, {}, false};
-    found.identified = Identify(found.path, found.attributes);
-    enumeration_.push_back(std::move(found));
+    enumeration_.push_back(paths_.devRoot + "/" + name);
   }
   return true;
 }
 
 bool HidrawBus::InterfacePath(std::uint32_t index, std::string& path) {
   if (index >= enumeration_.size()) return false;
-  path = enumeration_[index].path;
+  path = enumeration_[index];
   return true;
 }
 
@@ -182,7 +177,6 @@ bool HidrawBus::Identify(const std::string& path, HidAttributes& attributes) con
   if (!paths_.devicePath.empty() && path == paths_.devicePath) {
     attributes.vendorId = kPendantVendorId;
     attributes.productId = kPendantProductId;
-    attributes.versionNumber = 0;
     return true;
   }
   return false;

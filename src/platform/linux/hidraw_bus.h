@@ -75,11 +75,6 @@ class HidrawBus final : public DeviceBus {
     bool gone = false;       // a read or write failed: its removal is due
     bool announced = false;  // and the listener has had it
   };
-  struct Interface {
-    std::string path;
-    HidAttributes attributes;
-    bool identified = false;
-  };
   // A node as the last rescan saw it. `name` is the hidraw name, or empty for the explicit path.
   struct SeenNode {
     std::array<char, 32> name{};
@@ -107,7 +102,7 @@ class HidrawBus final : public DeviceBus {
   bool shutDown_ = false;
   bool notify_ = false;
   std::uint32_t lastError_ = 0;
-  std::vector<Interface> enumeration_;
+  std::vector<std::string> enumeration_;
   std::vector<OpenDevice> devices_;
   DeviceHandle nextHandle_ = 1;
 

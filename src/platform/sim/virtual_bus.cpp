@@ -225,7 +225,6 @@ class VirtualBus final : public DeviceBus {
     if (d == nullptr) return false;
     attributes.vendorId = d->vendorId;
     attributes.productId = d->productId;
-    attributes.versionNumber = 1;
     return true;
   }
 

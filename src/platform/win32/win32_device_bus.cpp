@@ -103,7 +103,6 @@ class HidInterfaceEnumerator final : public InterfaceEnumerator {
     if (!HidD_GetAttributes(handle, &raw)) return false;
     attributes.vendorId = raw.VendorID;
     attributes.productId = raw.ProductID;
-    attributes.versionNumber = raw.VersionNumber;
     return true;
   }
 
