@@ -1,7 +1,6 @@
-// What the behaviours and the link work on: the host and its rendering, the settings, the tick
-// counters, the wheel mode and the platform's services. The module (module/module.h) is this and
-// what ties the layers together; logic receives it explicitly, so a test builds a fresh one per
-// case.
+// What the behaviours and the link work on: the host's rendering, the settings, the tick counters,
+// the wheel mode and the platform's services. Each host's module object is this and what ties the
+// layers together; logic receives it explicitly, so a test builds a fresh one per case.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +8,6 @@
 #include "core/machine.h"
 #include "core/ticks.h"
 #include "core/wheel_mode.h"
-#include "host/host_bridge.h"
 #include "settings/pendant_settings.h"
 
 class Platform;
@@ -35,7 +33,9 @@ struct Core {
   Platform& platform;
   // The host's rendering of what the behaviours ask for.
   Machine& machine;
-  HostBridge host;
+  // Set while the window that is running goes (the host stopped or replaced it from inside one
+  // of its own calls): the behaviours and the link stop, and nothing more reaches the host.
+  bool muted = false;
   PendantSettings settings;
   TickCounters ticks;
   WheelMode wheelMode = WheelMode::StepJog;
@@ -61,6 +61,3 @@ class CoreCall {
   CallScope* calls_;
   bool nested_;
 };
-
-// Replaces the host's status message text.
-void ShowStatus(Core& core, const char* text);

@@ -31,25 +31,26 @@ class HostBridge {
   void* HostConfig = nullptr;
   void* HostMotion = nullptr;
   void* hostParentWindow = nullptr;
-  // Set while the window that is running goes (StopPlug or InitControl from inside a callback):
-  // from then on nothing reaches the host, and reads answer as if unset.
-  bool muted = false;
+  // The module's flag, set while the window that is running goes (StopPlug or InitControl from
+  // inside a callback): from then on nothing reaches the host, and reads answer as if unset.
+  const bool* muted = nullptr;
+  bool Muted() const { return muted != nullptr && *muted; }
 
   // Host button codes are 16-bit; only the low 16 bits of `code` reach the host.
   void DoButton(std::int32_t code) const {
-    if (!muted && callbacks.DoButton != nullptr)
+    if (!Muted() && callbacks.DoButton != nullptr)
       callbacks.DoButton(static_cast<std::int16_t>(code));
   }
   void SetDRO(std::int32_t dro, double value) const {
-    if (!muted && callbacks.SetDRO != nullptr) callbacks.SetDRO(dro, value);
+    if (!Muted() && callbacks.SetDRO != nullptr) callbacks.SetDRO(dro, value);
   }
   double GetDRO(std::int32_t dro) const {
-    return !muted && callbacks.GetDRO != nullptr ? callbacks.GetDRO(dro) : 0.0;
+    return !Muted() && callbacks.GetDRO != nullptr ? callbacks.GetDRO(dro) : 0.0;
   }
   bool GetLED(std::int32_t led) const {
-    return !muted && callbacks.GetLED != nullptr && (callbacks.GetLED(led) & 0xFFu) != 0;
+    return !Muted() && callbacks.GetLED != nullptr && (callbacks.GetLED(led) & 0xFFu) != 0;
   }
   void Code(const char* line) const {
-    if (!muted && callbacks.Code != nullptr && line != nullptr) callbacks.Code(line);
+    if (!Muted() && callbacks.Code != nullptr && line != nullptr) callbacks.Code(line);
   }
 };

@@ -72,8 +72,8 @@ std::int32_t TruncatedSpeed(double speed) {
 // Keeps the feed values of the first step of a burst and re-arms the restore countdown.
 void WindowsMachine::SaveFeedValues() {
   if (!stepJog.savedValid) {
-    stepJog.savedFeedRate = core_.host.GetDRO(host_dro::kFeedRate);
-    stepJog.savedFeedOverride = core_.host.GetDRO(host_dro::kFeedOverride);
+    stepJog.savedFeedRate = host_.GetDRO(host_dro::kFeedRate);
+    stepJog.savedFeedOverride = host_.GetDRO(host_dro::kFeedOverride);
     stepJog.savedValid = true;
   }
   core_.ticks.restoreCountdown = kRestoreCountdownStart;
@@ -85,19 +85,19 @@ void WindowsMachine::SendStepLine(bool hold, const char* format,
                                   std::initializer_list<LineArg> args) {
   CommandLine line;
   if (!line.Format(format, args)) return;
-  if (!hold) core_.host.Code(line.c_str());
-  if (stepJog.restoreAbsolute) core_.host.Code(kAbsoluteModeLine);
+  if (!hold) host_.Code(line.c_str());
+  if (stepJog.restoreAbsolute) host_.Code(kAbsoluteModeLine);
 }
 
 bool WindowsMachine::RotatedAxis(std::int32_t axis) const {
-  return host_config::xyRotationDegrees(core_.host) != 0.0 && (axis == kAxisX || axis == kAxisY);
+  return host_config::xyRotationDegrees(host_) != 0.0 && (axis == kAxisX || axis == kAxisY);
 }
 
 // The step turned by -theta so that it runs along the rotated plane's axis. Each line carries
 // what the rounding of the lines before it left out.
 void WindowsMachine::SendRotatedStep(std::int32_t axis, double distance, bool hold) {
   StepJogState& s = stepJog;
-  const double degrees = host_config::xyRotationDegrees(core_.host);
+  const double degrees = host_config::xyRotationDegrees(host_);
   const double theta = degrees * kDegreesToRadians;
   const double x = axis == kAxisX ? distance : 0.0;
   const double y = axis == kAxisY ? distance : 0.0;
@@ -120,7 +120,7 @@ void WindowsMachine::SendRotatedStep(std::int32_t axis, double distance, bool ho
 }
 
 bool WindowsMachine::PendingMovesAllowSend() const {
-  return core_.host.GetDRO(host_dro::kPendingMoves) < kPendingMovesLimit;
+  return host_.GetDRO(host_dro::kPendingMoves) < kPendingMovesLimit;
 }
 
 void WindowsMachine::SendCatchUpLine(std::int32_t axis, bool hold, double distance) {
@@ -138,7 +138,7 @@ void WindowsMachine::SendCatchUpLine(std::int32_t axis, bool hold, double distan
 void WindowsMachine::StepIdle(std::int32_t axis, bool hold) {
   StepJogState& s = stepJog;
   if (s.pendingSteps == 0) return;
-  const double increment = host_motion::jogIncrement(core_.host);
+  const double increment = host_motion::jogIncrement(host_);
   if (std::abs(s.pendingSteps) >= kCatchUpChunk && PendingMovesAllowSend()) {
     const bool backward = s.pendingSteps < 0;
     SendCatchUpLine(axis, hold, (backward ? -kCatchUpChunk : kCatchUpChunk) * increment);
@@ -154,7 +154,7 @@ void WindowsMachine::StepAxis(std::int32_t axis, std::int32_t signedSteps, bool 
   if (RotatedAxis(axis)) {
     // Rotated steps are sent at once or dropped; they are never held back.
     if (!PendingMovesAllowSend()) return;
-    SendRotatedStep(axis, signedSteps * host_motion::jogIncrement(core_.host), hold);
+    SendRotatedStep(axis, signedSteps * host_motion::jogIncrement(host_), hold);
     return;
   }
   const std::int32_t steps = TakeBackHeldSteps(stepJog, signedSteps);
@@ -162,7 +162,7 @@ void WindowsMachine::StepAxis(std::int32_t axis, std::int32_t signedSteps, bool 
   SaveFeedValues();
   const std::int32_t rate = core_.settings.StepJogRate;
   if (rate != 0) {
-    core_.host.SetDRO(host_dro::kFeedOverride, 100.0);
+    host_.SetDRO(host_dro::kFeedOverride, 100.0);
     stepJog.feedOverrideForced = true;
   }
   if (!PendingMovesAllowSend()) {
@@ -170,29 +170,29 @@ void WindowsMachine::StepAxis(std::int32_t axis, std::int32_t signedSteps, bool 
     stepJog.pendingSteps = SaturatingAdd(stepJog.pendingSteps, steps);
     return;
   }
-  const double distance = steps * host_motion::jogIncrement(core_.host);
+  const double distance = steps * host_motion::jogIncrement(host_);
   const char* letter = AxisLetter(axis);
   if (rate != 0) {
     SendStepLine(hold, kRateStepFormat,
                  {LineArg::Int(rate), LineArg::Text(letter), LineArg::Real(distance)});
   } else {
-    const double feed = core_.host.GetDRO(host_dro::kFeedRate);
+    const double feed = host_.GetDRO(host_dro::kFeedRate);
     SendStepLine(hold, kFeedStepFormat,
                  {LineArg::Real(feed), LineArg::Text(letter), LineArg::Real(distance)});
   }
 }
 
 void WindowsMachine::SlowStepAxis(std::int32_t axis, std::int32_t signedSteps) {
-  const double distance = signedSteps * host_motion::jogIncrement(core_.host);
+  const double distance = signedSteps * host_motion::jogIncrement(host_);
   if (RotatedAxis(axis)) {
     SendRotatedStep(axis, distance, false);
     return;
   }
   SaveFeedValues();
-  core_.host.SetDRO(host_dro::kFeedOverride, 100.0);
+  host_.SetDRO(host_dro::kFeedOverride, 100.0);
   stepJog.feedOverrideForced = true;
-  double feed = ToSingle(host_motion::axisVelocity(core_.host, axis) * 60.0);
-  feed = ToSingle(core_.host.GetDRO(host_dro::kSlowJogRate) * feed / 100.0);
+  double feed = ToSingle(host_motion::axisVelocity(host_, axis) * 60.0);
+  feed = ToSingle(host_.GetDRO(host_dro::kSlowJogRate) * feed / 100.0);
   SendStepLine(false, kSlowRateStepFormat,
                {LineArg::Real(feed), LineArg::Text(AxisLetter(axis)), LineArg::Real(distance)});
 }
@@ -203,11 +203,10 @@ void WindowsMachine::DropHeldSteps() {
 
 // While the host is idle, notes whether it is in absolute mode.
 void WindowsMachine::BeforeInput() {
-  const HostBridge& host = core_.host;
-  if (host_motion::motionBusy(host) == 0 &&
-      host_motion::motionQueueIn(host) == host_motion::motionQueueOut(host) &&
-      host_state::CommandQueueEmpty(host))
-    stepJog.restoreAbsolute = host_config::incrementalMode(host) == 0;
+  if (host_motion::motionBusy(host_) == 0 &&
+      host_motion::motionQueueIn(host_) == host_motion::motionQueueOut(host_) &&
+      host_state::CommandQueueEmpty(host_))
+    stepJog.restoreAbsolute = host_config::incrementalMode(host_) == 0;
 }
 
 // The saved feed values go back once the burst's countdown has run out.
@@ -218,11 +217,11 @@ void WindowsMachine::AfterWheel() {
 void WindowsMachine::RestoreFeedValues() {
   StepJogState& s = stepJog;
   if (!s.savedValid) return;
-  core_.host.SetDRO(host_dro::kFeedRate, s.savedFeedRate);
+  host_.SetDRO(host_dro::kFeedRate, s.savedFeedRate);
   // Read-out 821 goes back whenever the burst set it to 100, also at StepJogRate 0 after a slow
   // rate step, so the user's feed override is never left at 100.
   if (core_.settings.StepJogRate != 0 || s.feedOverrideForced)
-    core_.host.SetDRO(host_dro::kFeedOverride, s.savedFeedOverride);
+    host_.SetDRO(host_dro::kFeedOverride, s.savedFeedOverride);
   s.savedValid = false;
   s.feedOverrideForced = false;
 }
@@ -230,8 +229,8 @@ void WindowsMachine::RestoreFeedValues() {
 // A continuous jog runs in the host mode of LED 14: from the mode of LED 15 the burst switches to
 // it, and back at its end.
 void WindowsMachine::BeginJogBurst() {
-  if (core_.host.GetLED(host_led::kMode15)) {
-    core_.host.DoButton(host_button::kModeOfLed14);
+  if (host_.GetLED(host_led::kMode15)) {
+    host_.DoButton(host_button::kModeOfLed14);
     hostJogModeSwitched = true;
   } else {
     hostJogModeSwitched = false;
@@ -240,26 +239,25 @@ void WindowsMachine::BeginJogBurst() {
 
 void WindowsMachine::EndJogBurst() {
   if (!hostJogModeSwitched) return;
-  core_.host.DoButton(host_button::kModeOfLed15);
+  host_.DoButton(host_button::kModeOfLed15);
   hostJogModeSwitched = false;
 }
 
 void WindowsMachine::Jog(std::int32_t axis, std::int32_t direction, double speed) {
-  const HostBridge& host = core_.host;
-  host_state::SetAxisJogDirection(host, axis, direction);
-  host_state::SetAxisJogSpeed(host, axis, TruncatedSpeed(speed));
-  host_state::SetAxisJogAux(host, axis, host_motion::axisJogAux(host, axis));
-  host_state::SetAxisJogSpeedMax(host, axis, host_motion::axisJogSpeedMax(host, axis));
-  host_state::SetAxisJogStopRequest(host, axis, 0);
-  host_state::SetAxisJogActive(host, axis, 1);
-  host.Code(kStartJogLine);
+  host_state::SetAxisJogDirection(host_, axis, direction);
+  host_state::SetAxisJogSpeed(host_, axis, TruncatedSpeed(speed));
+  host_state::SetAxisJogAux(host_, axis, host_motion::axisJogAux(host_, axis));
+  host_state::SetAxisJogSpeedMax(host_, axis, host_motion::axisJogSpeedMax(host_, axis));
+  host_state::SetAxisJogStopRequest(host_, axis, 0);
+  host_state::SetAxisJogActive(host_, axis, 1);
+  host_.Code(kStartJogLine);
 }
 
 void WindowsMachine::EndJog(std::int32_t axis) {
-  host_state::SetAxisJogStopRequest(core_.host, axis, 1);
-  core_.host.Code(kEndJogLine);
+  host_state::SetAxisJogStopRequest(host_, axis, 1);
+  host_.Code(kEndJogLine);
 }
 
 double WindowsMachine::MaxJogSpeed(std::int32_t axis) {
-  return host_motion::axisJogSpeedMax(core_.host, axis);
+  return host_motion::axisJogSpeedMax(host_, axis);
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "core/core.h"
+#include "core/platform.h"
 #include "host/host_blocks.h"
 #include "host/host_codes.h"
 #include "settings/lists.h"
@@ -79,63 +80,66 @@ void PressChord2(const HostBridge& host) {
 
 }  // namespace
 
+void WindowsMachine::ShowStatus(const char* text) {
+  if (core_.muted) return;
+  core_.platform.ShowStatus(host_, text);
+}
+
 void WindowsMachine::NewWindow() {
   stepJog = StepJogState{};
   hostJogModeSwitched = false;
 }
 
 void WindowsMachine::SafetyStop() {
-  core_.host.DoButton(host_button::kSafetyStop);
+  host_.DoButton(host_button::kSafetyStop);
 }
 
 bool WindowsMachine::SafetyStopShown() {
-  return core_.host.GetLED(host_led::kSafetyStop);
+  return host_.GetLED(host_led::kSafetyStop);
 }
 
 // (804 and 805 both unlit) or 806 lit; 805 and 806 are asked only when needed.
 bool WindowsMachine::MotionAllowed() {
-  const HostBridge& host = core_.host;
-  if (!host.GetLED(host_led::kMotionGateA) && !host.GetLED(host_led::kMotionGateB)) return true;
-  return host.GetLED(host_led::kMotionOverride);
+  if (!host_.GetLED(host_led::kMotionGateA) && !host_.GetLED(host_led::kMotionGateB)) return true;
+  return host_.GetLED(host_led::kMotionOverride);
 }
 
 bool WindowsMachine::JogAllowed() {
-  if (core_.host.GetLED(host_led::kJogEnabled)) return true;
-  ShowStatus(core_, kJogOffText);
+  if (host_.GetLED(host_led::kJogEnabled)) return true;
+  ShowStatus(kJogOffText);
   return false;
 }
 
 bool WindowsMachine::JogInhibited() {
-  return host_state::jogInhibit(core_.host) != 0;
+  return host_state::jogInhibit(host_) != 0;
 }
 
 bool WindowsMachine::PresetsAllowed() {
-  const HostBridge& host = core_.host;
-  return !host.GetLED(host_led::kMotionGateA) && !host.GetLED(host_led::kMotionGateB);
+  return !host_.GetLED(host_led::kMotionGateA) && !host_.GetLED(host_led::kMotionGateB);
 }
 
 bool WindowsMachine::CommandsQueued() {
-  return !host_state::CommandQueueEmpty(core_.host);
+  return !host_state::CommandQueueEmpty(host_);
 }
 
 double WindowsMachine::Value(MachineValue value) {
-  return core_.host.GetDRO(Readout(value));
+  return host_.GetDRO(Readout(value));
 }
 
 void WindowsMachine::SetValue(MachineValue value, double v) {
-  core_.host.SetDRO(Readout(value), v);
+  host_.SetDRO(Readout(value), v);
 }
 
 void WindowsMachine::ResetValue(MachineValue value) {
   switch (value) {
     case MachineValue::SlowJogRate:
-      core_.host.SetDRO(host_dro::kSlowJogRate, 100.0);
+      host_.SetDRO(host_dro::kSlowJogRate, 100.0);
       break;
     case MachineValue::FeedOverride:
-      core_.host.DoButton(host_button::kResetFeedOverride);
+      host_.DoButton(host_button::kResetFeedOverride);
       break;
     case MachineValue::SpindleOverride:
-      core_.host.DoButton(host_button::kResetSpindleOverride);
+      host_.DoButton(host_button::kResetSpindleOverride);
       break;
     case MachineValue::StepSize:
     case MachineValue::FeedRate:
@@ -145,7 +149,7 @@ void WindowsMachine::ResetValue(MachineValue value) {
 }
 
 void WindowsMachine::WheelFunctionChanged(std::int32_t axis) {
-  core_.host.DoButton(host_button::kWheelFunctionChange + axis);
+  host_.DoButton(host_button::kWheelFunctionChange + axis);
 }
 
 bool WindowsMachine::RunConfiguredAction(int button) {
@@ -154,18 +158,17 @@ bool WindowsMachine::RunConfiguredAction(int button) {
   // choice of NONE: performing a default the operator did not pick could zero an axis.
   if (entry == nullptr) return true;
   const std::int32_t code = LeadingNumber(entry);
-  const HostBridge& host = core_.host;
   if (code == kNoneCode) return false;
   if (code < kFirstReservedCode || code >= kFirstHostCodeAfterReserved) {
-    host.DoButton(code);
+    host_.DoButton(code);
   } else if (code >= kFirstOemCode && code < kFirstOemCode + 4) {
     const int k = code - kFirstOemCode;
-    host.DoButton(core_.settings.OEM[static_cast<std::size_t>(k)]);
-    ShowStatus(core_, kOemMessages[k]);
+    host_.DoButton(core_.settings.OEM[static_cast<std::size_t>(k)]);
+    ShowStatus(kOemMessages[k]);
   } else if (code >= kFirstMacroCode && code < kFirstMacroCode + 4) {
     const int k = code - kFirstMacroCode;
-    RunMacro(host, core_.settings.Macro[static_cast<std::size_t>(k)]);
-    ShowStatus(core_, kMacroMessages[k]);
+    RunMacro(host_, core_.settings.Macro[static_cast<std::size_t>(k)]);
+    ShowStatus(kMacroMessages[k]);
   }
   // Other codes from 800 to 899 are separators.
   return true;
@@ -173,15 +176,15 @@ bool WindowsMachine::RunConfiguredAction(int button) {
 
 void WindowsMachine::ZeroAxis(std::int32_t axis) {
   // Only X, Y, Z and A have a zero button.
-  if (axis >= 0 && axis <= 3) core_.host.DoButton(host_button::kZeroX + axis);
+  if (axis >= 0 && axis <= 3) host_.DoButton(host_button::kZeroX + axis);
 }
 
 void WindowsMachine::GotoZeros() {
-  core_.host.DoButton(host_button::kGotoZeros);
+  host_.DoButton(host_button::kGotoZeros);
 }
 
 void WindowsMachine::ToggleJog() {
-  core_.host.DoButton(host_button::kToggleJog);
+  host_.DoButton(host_button::kToggleJog);
 }
 
 // Read-out 46 runs 1, 2, 3, 4, then the machine-coordinate display (256, LED 16), then the
@@ -192,33 +195,31 @@ void WindowsMachine::CycleReadout() {
   constexpr std::int32_t kDistToGoCode = host_button::kDistanceToGo;
   constexpr std::int32_t kMachineCoordsLed = host_led::kMachineCoordinates;
   constexpr std::int32_t kDistToGoLed = host_led::kDistanceToGo;
-  const HostBridge& host = core_.host;
-  if (host.GetDRO(kDro) == 1.0) {
-    host.SetDRO(kDro, 2.0);
-  } else if (host.GetDRO(kDro) == 2.0) {
-    host.SetDRO(kDro, 3.0);
-  } else if (host.GetDRO(kDro) == 3.0) {
-    host.SetDRO(kDro, 4.0);
-  } else if (host.GetDRO(kDro) == 4.0 && !host.GetLED(kMachineCoordsLed) &&
-             !host.GetLED(kDistToGoLed)) {
-    host.DoButton(kMachineCoordsCode);
-  } else if (host.GetLED(kMachineCoordsLed)) {
-    host.DoButton(kMachineCoordsCode);
-    host.DoButton(kDistToGoCode);
-  } else if (host.GetLED(kDistToGoLed)) {
-    host.DoButton(kDistToGoCode);
-    host.SetDRO(kDro, 1.0);
+  if (host_.GetDRO(kDro) == 1.0) {
+    host_.SetDRO(kDro, 2.0);
+  } else if (host_.GetDRO(kDro) == 2.0) {
+    host_.SetDRO(kDro, 3.0);
+  } else if (host_.GetDRO(kDro) == 3.0) {
+    host_.SetDRO(kDro, 4.0);
+  } else if (host_.GetDRO(kDro) == 4.0 && !host_.GetLED(kMachineCoordsLed) &&
+             !host_.GetLED(kDistToGoLed)) {
+    host_.DoButton(kMachineCoordsCode);
+  } else if (host_.GetLED(kMachineCoordsLed)) {
+    host_.DoButton(kMachineCoordsCode);
+    host_.DoButton(kDistToGoCode);
+  } else if (host_.GetLED(kDistToGoLed)) {
+    host_.DoButton(kDistToGoCode);
+    host_.SetDRO(kDro, 1.0);
   }
 }
 
 void WindowsMachine::CaptureHostMode() {
-  const HostBridge& host = core_.host;
   if (burstMode != BurstMode::NotCaptured) return;
-  if (host.GetLED(host_led::kMode14)) {
+  if (host_.GetLED(host_led::kMode14)) {
     burstMode = BurstMode::Led14;
-  } else if (host.GetLED(host_led::kMode15)) {
+  } else if (host_.GetLED(host_led::kMode15)) {
     burstMode = BurstMode::Led15;
-  } else if (host.GetLED(host_led::kMode57)) {
+  } else if (host_.GetLED(host_led::kMode57)) {
     burstMode = BurstMode::Led57;
   } else {
     burstMode = BurstMode::NoneLit;
@@ -228,29 +229,29 @@ void WindowsMachine::CaptureHostMode() {
 void WindowsMachine::BeginHoldBurst() {
   CaptureHostMode();
   if (burstMode != BurstMode::Led14 && !modeSelectSent) {
-    core_.host.DoButton(host_button::kModeOfLed14);
+    host_.DoButton(host_button::kModeOfLed14);
     modeSelectSent = true;
   }
 }
 
 void WindowsMachine::BeginHold(int button) {
-  core_.host.DoButton(kHoldCodes[button].start);
+  host_.DoButton(kHoldCodes[button].start);
 }
 
 void WindowsMachine::EndHold(int button) {
-  core_.host.DoButton(kHoldCodes[button].end);
+  host_.DoButton(kHoldCodes[button].end);
 }
 
 void WindowsMachine::EndHoldBurst() {
   switch (burstMode) {
     case BurstMode::Led14:
-      core_.host.DoButton(host_button::kModeOfLed14);
+      host_.DoButton(host_button::kModeOfLed14);
       break;
     case BurstMode::Led15:
-      core_.host.DoButton(host_button::kModeOfLed15);
+      host_.DoButton(host_button::kModeOfLed15);
       break;
     case BurstMode::Led57:
-      core_.host.DoButton(host_button::kModeOfLed57);
+      host_.DoButton(host_button::kModeOfLed57);
       break;
     case BurstMode::NoneLit:
     case BurstMode::NotCaptured:
@@ -261,37 +262,35 @@ void WindowsMachine::EndHoldBurst() {
 }
 
 void WindowsMachine::RunChord(ChordKey chord, bool alone) {
-  const HostBridge& host = core_.host;
   switch (chord) {
     case ChordKey::Key1:
-      host.DoButton(host_button::kChord1);
+      host_.DoButton(host_button::kChord1);
       break;
     case ChordKey::Key2:
-      PressChord2(host);
+      PressChord2(host_);
       break;
     case ChordKey::Key3:
-      host.DoButton(host_button::kChord3);
-      if (alone) host.DoButton(host_button::kChord3Follow);
+      host_.DoButton(host_button::kChord3);
+      if (alone) host_.DoButton(host_button::kChord3Follow);
       break;
   }
 }
 
 void WindowsMachine::ToggleScreen() {
-  core_.host.DoButton(host_button::kToggleTabScreen);
+  host_.DoButton(host_button::kToggleTabScreen);
 }
 
 void WindowsMachine::ShowScreen(std::int32_t screen) {
-  core_.host.DoButton(screen);
+  host_.DoButton(screen);
 }
 
 // Asked in this order, as the output report's bits are laid out.
 PendantLamps WindowsMachine::Lamps() {
-  const HostBridge& host = core_.host;
   PendantLamps lamps;
-  lamps.safetyStop = host.GetLED(host_led::kSafetyStop);
-  lamps.output = host.GetLED(host_led::kOutput11);
-  lamps.motionHeldA = host.GetLED(host_led::kMotionGateA);
-  lamps.motionHeldB = host.GetLED(host_led::kMotionGateB);
-  lamps.motionOverride = host.GetLED(host_led::kMotionOverride);
+  lamps.safetyStop = host_.GetLED(host_led::kSafetyStop);
+  lamps.output = host_.GetLED(host_led::kOutput11);
+  lamps.motionHeldA = host_.GetLED(host_led::kMotionGateA);
+  lamps.motionHeldB = host_.GetLED(host_led::kMotionGateB);
+  lamps.motionOverride = host_.GetLED(host_led::kMotionOverride);
   return lamps;
 }

@@ -11,6 +11,7 @@
 #include "core/machine.h"
 
 struct Core;
+class HostBridge;
 struct LineArg;
 
 // Step lines: what a window keeps between polls. A new window starts afresh.
@@ -42,7 +43,7 @@ enum class BurstMode : std::uint8_t {
 
 class WindowsMachine final : public Machine {
  public:
-  explicit WindowsMachine(Core& core) : core_(core) {}
+  WindowsMachine(Core& core, HostBridge& host) : core_(core), host_(host) {}
 
   void NewWindow() override;
 
@@ -109,6 +110,9 @@ class WindowsMachine final : public Machine {
   bool PendingMovesAllowSend() const;
   void SendCatchUpLine(std::int32_t axis, bool hold, double distance);
   void CaptureHostMode();
+  // Replaces the host's status message text.
+  void ShowStatus(const char* text);
 
   Core& core_;
+  HostBridge& host_;
 };

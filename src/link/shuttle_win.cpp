@@ -35,15 +35,15 @@ void ShuttleWin::Shutdown() {
 }
 
 void ShuttleWin::WindDown() {
-  if (core_.host.muted) return;
+  if (core_.muted) return;
   EndBurst(core_, continuousJog);
-  if (core_.host.muted) return;
+  if (core_.muted) return;
   EndHolds(core_, latches_.buttons.tapHold);
 }
 
 void ShuttleWin::OnTimer() {
   CoreCall call(core_);
-  if (polling_ || core_.host.muted) return;
+  if (polling_ || core_.muted) return;
   polling_ = true;
   struct PollEnd {
     bool& flag;
@@ -119,13 +119,13 @@ bool ShuttleWin::SearchPendant() {
 
 bool ShuttleWin::OnDeviceChange(std::uint32_t eventType, const DeviceBroadcast* broadcast) {
   CoreCall call(core_);
-  if (!bus_ || core_.host.muted) return true;
+  if (!bus_ || core_.muted) return true;
   const std::string_view name = broadcast != nullptr ? broadcast->name : std::string_view();
   if (eventType == kDeviceArrival) {
     link_trail::Arrival(core_, name, devicePath_);
     // Nothing is decoded until the pendant reports again, which a still wheel may not do soon.
     EndRunningJog(core_, continuousJog);
-    if (core_.host.muted) return true;
+    if (core_.muted) return true;
     // Whichever device arrived, the pendant's path is reopened; the old handles go first. With
     // no pendant known, or when its path no longer opens (plugged into another port), search.
     CloseLink();
@@ -148,7 +148,7 @@ bool ShuttleWin::OnDeviceChange(std::uint32_t eventType, const DeviceBroadcast* 
         connected_ = false;
         core_.machine.SafetyStop();
         // No poll runs while the pendant is away, so nothing else would end its jog.
-        if (!core_.host.muted) EndRunningJog(core_, continuousJog);
+        if (!core_.muted) EndRunningJog(core_, continuousJog);
       }
     }
   }
@@ -292,7 +292,7 @@ void ShuttleWin::Poll() {
   if (count > 0) std::memcpy(decodedReport_, takenReports_[count - 1], kInputReportSize);
   if (!awaitingReport_) Decode();
   // The host may have stopped the plug-in from inside a callback: this window is going.
-  if (core_.host.muted) return;
+  if (core_.muted) return;
   std::uint8_t outputReport[kOutputReportSize];
   FillOutputReport(core_, axis.selectedAxis, outputReport);
   if (writeHandle_ != kInvalidDeviceHandle)
@@ -308,18 +308,17 @@ void ShuttleWin::Decode() {
   decodedAny_ = true;
   const input_report::Words words = input_report::Words::Of(decodedReport_);
   // Each step may call the host; once the host has stopped the plug-in the rest is skipped.
-  const HostBridge& host = core_.host;
-  if (host.muted) return;
+  if (core_.muted) return;
   EndIdleButtons(core_, latches_.buttons);
-  if (host.muted) return;
+  if (core_.muted) return;
   CheckSafetyInput(core_, latches_.safety, words);
-  if (host.muted) return;
+  if (core_.muted) return;
   ProcessChords(core_, latches_.chords, screens, words);
-  if (host.muted) return;
+  if (core_.muted) return;
   ProcessButtons(core_, latches_.buttons, wheelFunction, axis.selectedAxis, words);
-  if (host.muted) return;
+  if (core_.muted) return;
   // A new axis drops the steps held back for the old one.
   if (SelectAxis(core_, latches_.axisKeys, axis, words)) core_.machine.DropHeldSteps();
-  if (host.muted) return;
+  if (core_.muted) return;
   ProcessWheel(core_, wheel, WheelTargets{continuousJog, presets}, wheelFunction, axis, words);
 }

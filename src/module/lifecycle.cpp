@@ -56,11 +56,11 @@ void RunDeferred(Module& module) {
                      work.hostParentWindow, true);
           break;
       }
-      module.host.muted = false;
+      module.muted = false;
       if (work.postInit) PostInitNow(module);
     } catch (...) {
       // Failures are silent towards the host; what was done stays done.
-      module.host.muted = false;
+      module.muted = false;
     }
   }
 }
@@ -98,7 +98,7 @@ bool InitControlCall(Module& module, const ModuleCall& call, void* hostState, vo
   pending.hostMotion = hostMotion;
   pending.hostParentWindow = hostParentWindow;
   pending.postInit = false;
-  module.host.muted = true;
+  module.muted = true;
   return true;
 }
 
@@ -107,13 +107,13 @@ void StopPlugCall(Module& module, const ModuleCall& call) {
     // Once the window is gone nothing could end a jog, a held action or a step burst's feed
     // values: they end now, while the host's callbacks are still good.
     if (module.shuttleWin) module.shuttleWin->WindDown();
-    if (!module.host.muted) module.windowsHost.RestoreFeedValues();
+    if (!module.muted) module.windowsHost.RestoreFeedValues();
     EndWindow(module, false);
     return;
   }
   module.pending.window = PendingLifecycle::Window::Stop;
   module.pending.postInit = false;
-  module.host.muted = true;
+  module.muted = true;
 }
 
 void PostInitControlCall(Module& module, const ModuleCall& call) {

@@ -4,6 +4,7 @@
 
 Module::Module(Platform& platformServices) : Core(platformServices, windowsHost) {
   calls = this;
+  host.muted = &muted;
 }
 
 Module::~Module() = default;

@@ -10,6 +10,7 @@
 
 #include "core/core.h"
 #include "core/platform.h"
+#include "host/host_bridge.h"
 #include "host_windows/windows_machine.h"
 #include "link/device_bus.h"
 #include "link/shuttle_win.h"
@@ -39,8 +40,9 @@ struct Module final : Core, CallScope {
   bool EnterCall() override;
   void LeaveCall(bool nested) override;
 
-  // The host this module serves, rendering the behaviours' requests.
-  WindowsMachine windowsHost{*this};
+  // The host's callbacks and data blocks, and its rendering of the behaviours' requests.
+  HostBridge host;
+  WindowsMachine windowsHost{*this, host};
   std::string profilePath;
   std::string proName;  // returned by SetProName, valid until the next call
   PendantLatches latches;
