@@ -30,7 +30,7 @@ if(LINUXCNC_INCLUDE_DIR AND LINUXCNC_HAL_LIBRARY AND LINUXCNC_INI_LIBRARY)
   target_compile_definitions(pendant PRIVATE ULAPI)
   # LinuxCNC's headers are not ours to keep warning-free.
   target_include_directories(pendant SYSTEM PRIVATE ${LINUXCNC_INCLUDE_DIR})
-  target_link_libraries(pendant PRIVATE pendant_linux_platform pendant_linuxcnc_core pendant_core
+  target_link_libraries(pendant PRIVATE pendant_linux_platform pendant_linuxcnc
     ${LINUXCNC_HAL_LIBRARY} ${LINUXCNC_INI_LIBRARY})
 endif()
 
@@ -39,6 +39,6 @@ if(TARGET pendant AND TARGET vpendant-fuse)
   add_executable(component_latency_bench tests/linux/component_latency_bench.cpp)
   target_compile_options(component_latency_bench PRIVATE ${PENDANT_WARNINGS})
   target_link_libraries(component_latency_bench PRIVATE pendant_linux_platform
-    pendant_linuxcnc_core pendant_test_support)
+    pendant_linuxcnc pendant_test_support)
   add_dependencies(component_latency_bench vpendant-fuse)
 endif()

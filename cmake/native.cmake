@@ -10,9 +10,14 @@ target_include_directories(pendant_core PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_S
 target_compile_options(pendant_core PRIVATE ${PENDANT_WARNINGS})
 target_link_libraries(pendant_core PUBLIC pugixml::pugixml)
 
-add_library(pendant_linuxcnc_core STATIC ${PENDANT_LINUXCNC_CORE_SOURCES})
-target_compile_options(pendant_linuxcnc_core PRIVATE ${PENDANT_WARNINGS})
-target_link_libraries(pendant_linuxcnc_core PUBLIC pendant_core)
+# One library per host's wing; each program links the core and its own wing only.
+add_library(pendant_windows STATIC ${PENDANT_WINDOWS_SOURCES})
+target_compile_options(pendant_windows PRIVATE ${PENDANT_WARNINGS})
+target_link_libraries(pendant_windows PUBLIC pendant_core)
+
+add_library(pendant_linuxcnc STATIC ${PENDANT_LINUXCNC_SOURCES})
+target_compile_options(pendant_linuxcnc PRIVATE ${PENDANT_WARNINGS})
+target_link_libraries(pendant_linuxcnc PUBLIC pendant_core)
 
 # The simulation platform without its exports, so tests can link it directly.
 file(GLOB PENDANT_SIM_SOURCES CONFIGURE_DEPENDS src/platform/sim/*.cpp)
@@ -21,11 +26,11 @@ list(FILTER PENDANT_SIM_SOURCES EXCLUDE REGEX ".*exports.*\\.cpp$")
 list(FILTER PENDANT_SIM_EXPORT_SOURCES INCLUDE REGEX ".*exports.*\\.cpp$")
 add_library(pendant_sim_platform STATIC ${PENDANT_SIM_SOURCES})
 target_compile_options(pendant_sim_platform PRIVATE ${PENDANT_WARNINGS})
-target_link_libraries(pendant_sim_platform PUBLIC pendant_core)
+target_link_libraries(pendant_sim_platform PUBLIC pendant_windows)
 
-add_library(pendant_sim SHARED src/module/exports.cpp ${PENDANT_SIM_EXPORT_SOURCES})
+add_library(pendant_sim SHARED src/host_windows/exports.cpp ${PENDANT_SIM_EXPORT_SOURCES})
 target_compile_options(pendant_sim PRIVATE ${PENDANT_WARNINGS})
-target_link_libraries(pendant_sim PRIVATE pendant_sim_platform pendant_core ${CMAKE_DL_LIBS})
+target_link_libraries(pendant_sim PRIVATE pendant_sim_platform pendant_windows ${CMAKE_DL_LIBS})
 if(NOT PENDANT_FUZZ)
   # The fuzz build's sanitizer runtime lives in the fuzzer program, not in the library.
   target_link_options(pendant_sim PRIVATE -Wl,--no-undefined)
@@ -49,7 +54,7 @@ file(GLOB PENDANT_TEST_SUPPORT CONFIGURE_DEPENDS tests/support/*.cpp)
 add_library(pendant_test_support STATIC ${PENDANT_TEST_SUPPORT})
 target_include_directories(pendant_test_support PUBLIC ${CMAKE_SOURCE_DIR}/tests)
 target_compile_options(pendant_test_support PRIVATE ${PENDANT_WARNINGS})
-target_link_libraries(pendant_test_support PUBLIC pendant_sim_platform pendant_core GTest::gtest)
+target_link_libraries(pendant_test_support PUBLIC pendant_sim_platform pendant_windows GTest::gtest)
 
 # The fuzz build (clang, libFuzzer) builds the fuzz targets and what they use, nothing else.
 if(PENDANT_FUZZ)
@@ -66,7 +71,8 @@ endif()
 file(GLOB PENDANT_UNIT_TESTS CONFIGURE_DEPENDS tests/unit/*_test.cpp)
 add_executable(unit_tests ${PENDANT_UNIT_TESTS})
 target_compile_options(unit_tests PRIVATE ${PENDANT_WARNINGS})
-target_link_libraries(unit_tests PRIVATE pendant_test_support pendant_linuxcnc_core GTest::gtest_main
+# The unit tests cover both wings.
+target_link_libraries(unit_tests PRIVATE pendant_test_support pendant_linuxcnc GTest::gtest_main
   ${CMAKE_DL_LIBS})
 gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60
   PROPERTIES ENVIRONMENT "PENDANT_SIM_LIB=${CMAKE_BINARY_DIR}/libpendant_sim.so")

@@ -18,5 +18,9 @@ target_include_directories(pendant_core PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_S
 target_compile_options(pendant_core PRIVATE ${PENDANT_WARNINGS} ${PENDANT_WIN32_SINGLE_THREAD})
 target_link_libraries(pendant_core PUBLIC pugixml_static)
 
+add_library(pendant_windows STATIC ${PENDANT_WINDOWS_SOURCES})
+target_compile_options(pendant_windows PRIVATE ${PENDANT_WARNINGS} ${PENDANT_WIN32_SINGLE_THREAD})
+target_link_libraries(pendant_windows PUBLIC pendant_core)
+
 include(${CMAKE_SOURCE_DIR}/src/platform/win32/win32.cmake OPTIONAL)
 include(${CMAKE_SOURCE_DIR}/tests/wine/wine.cmake OPTIONAL)

@@ -2,7 +2,7 @@
 # tools/make_deb.sh PROGRAM OUTDIR
 # Writes OUTDIR/pendant-linuxcnc_<version>_<arch>.deb from the built LinuxCNC component PROGRAM,
 # laid out as LinuxCNC's own packages are, and prints its path. The version is the plug-in's
-# (src/host/version.h), so the zip and the .deb of one build carry the same number.
+# (src/host_windows/version.h), so the zip and the .deb of one build carry the same number.
 set -euo pipefail
 [ $# -eq 2 ] || { echo "usage: tools/make_deb.sh PROGRAM OUTDIR" >&2; exit 2; }
 program=$1
@@ -10,8 +10,8 @@ outdir=$2
 top=$(cd "$(dirname "$0")/.." && pwd)
 [ -x "$program" ] || { echo "make_deb: $program is not a program" >&2; exit 1; }
 
-version=$(sed -nE 's/^#define PENDANT_VERSION_TEXT "([0-9.]+)"$/\1/p' "$top/src/host/version.h")
-[ -n "$version" ] || { echo "make_deb: no version in src/host/version.h" >&2; exit 1; }
+version=$(sed -nE 's/^#define PENDANT_VERSION_TEXT "([0-9.]+)"$/\1/p' "$top/src/host_windows/version.h")
+[ -n "$version" ] || { echo "make_deb: no version in src/host_windows/version.h" >&2; exit 1; }
 arch=$(dpkg --print-architecture)
 name=pendant-linuxcnc
 deb=$outdir/${name}_${version}_${arch}.deb

@@ -13,7 +13,7 @@
 class Platform;
 
 // Brackets each message of the window: the module counts its frames on the stack and, when the
-// outermost one ends, does the lifecycle work asked for inside it (module/lifecycle.h).
+// outermost one ends, does the lifecycle work asked for inside it (host_windows/lifecycle.h).
 class CallScope {
  public:
   // Returns whether the call was made from inside one of the module's own frames.

@@ -11,8 +11,8 @@
 #include "core/axes.h"
 #include "core/core.h"
 #include "core/saturating_add.h"
-#include "host/host_blocks.h"
-#include "host/host_codes.h"
+#include "host_windows/host_blocks.h"
+#include "host_windows/host_codes.h"
 #include "host_windows/windows_machine.h"
 #include "jog/command_line.h"
 

@@ -9,8 +9,8 @@
 
 #include "core/core.h"
 #include "core/platform.h"
-#include "host/host_blocks.h"
-#include "host/host_codes.h"
+#include "host_windows/host_blocks.h"
+#include "host_windows/host_codes.h"
 #include "settings/lists.h"
 
 namespace {

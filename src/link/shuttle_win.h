@@ -52,7 +52,7 @@ class ShuttleWin final : public BusListener {
   ShuttleWin& operator=(const ShuttleWin&) = delete;
 
   bool FindPendant();
-  // The window's messages: each enters the module (module/lifecycle.h). A timer message that
+  // The window's messages: each enters the module (host_windows/lifecycle.h). A timer message that
   // arrives while a poll runs (a host that pumps messages inside a callback) is dropped, and a
   // window that is going handles nothing more.
   bool OnDeviceChange(std::uint32_t eventType, const DeviceBroadcast* broadcast) override;

@@ -4,10 +4,10 @@
 
 #include <cstdint>
 
-#include "host/host_blocks.h"
+#include "host_windows/host_blocks.h"
+#include "host_windows/module.h"
 #include "input/input_report.h"
 #include "link/shuttle_win.h"
-#include "module/module.h"
 #include "platform/sim/virtual_bus.h"
 #include "support/fake_platform.h"
 #include "support/idle_host.h"

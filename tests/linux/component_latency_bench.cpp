@@ -24,8 +24,8 @@
 #include <thread>
 #include <vector>
 
+#include "host_linuxcnc/linuxcnc_pendant.h"
 #include "input/input_report.h"
-#include "module/linuxcnc_pendant.h"
 #include "platform/linux/hidraw_bus.h"
 #include "support/counting_new.h"
 #include "support/fake_platform.h"

@@ -30,9 +30,9 @@
 #include <thread>
 #include <vector>
 
+#include "host_windows/module.h"
 #include "input/output_report.h"
 #include "link/shuttle_win.h"
-#include "module/module.h"
 #include "platform/linux/pendant_monitor.h"
 #include "support/counting_new.h"
 #include "support/fake_platform.h"

@@ -22,7 +22,7 @@ fail() {
 }
 
 deb=$(bash "$top/tools/make_deb.sh" "$program" "$scratch/out")
-version=$(sed -nE 's/^#define PENDANT_VERSION_TEXT "([0-9.]+)"$/\1/p' "$top/src/host/version.h")
+version=$(sed -nE 's/^#define PENDANT_VERSION_TEXT "([0-9.]+)"$/\1/p' "$top/src/host_windows/version.h")
 [ "$(basename "$deb")" = "pendant-linuxcnc_${version}_$(dpkg --print-architecture).deb" ] ||
   fail "package name $(basename "$deb")"
 

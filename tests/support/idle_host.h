@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "host/host_bridge.h"
+#include "host_windows/host_bridge.h"
 
 namespace idle_host {
 

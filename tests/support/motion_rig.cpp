@@ -7,10 +7,10 @@
 #include <memory>
 #include <sstream>
 
-#include "host/host_blocks.h"
+#include "host_windows/host_blocks.h"
+#include "host_windows/lifecycle.h"
+#include "host_windows/module.h"
 #include "link/shuttle_win.h"
-#include "module/lifecycle.h"
-#include "module/module.h"
 #include "platform/sim/virtual_bus.h"
 #include "support/fake_platform.h"
 #include "support/recording_host.h"

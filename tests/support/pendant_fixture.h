@@ -6,10 +6,10 @@
 #include <cstring>
 #include <memory>
 
+#include "host_windows/module.h"
 #include "input/input_report.h"
 #include "jog/wheel.h"
 #include "link/shuttle_win.h"
-#include "module/module.h"
 #include "support/fake_platform.h"
 #include "support/recording_host.h"
 

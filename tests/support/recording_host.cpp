@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-#include "host/host_blocks.h"
+#include "host_windows/host_blocks.h"
 
 RecordingHost* RecordingHost::current = nullptr;
 

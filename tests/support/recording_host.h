@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "host/host_bridge.h"
+#include "host_windows/host_bridge.h"
 
 class RecordingHost {
  public:

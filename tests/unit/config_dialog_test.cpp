@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "module/module.h"
-#include "module/show_config_dialog.h"
+#include "host_windows/module.h"
+#include "host_windows/show_config_dialog.h"
 #include "platform/sim/sim_dialog.h"
 #include "platform/sim/sim_sinks.h"
 #include "settings/dialog_bindings.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "host/host_blocks.h"
+#include "host_windows/host_blocks.h"
 #include "jog/wheel.h"
 #include "support/pendant_fixture.h"
 

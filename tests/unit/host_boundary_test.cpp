@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "core/ticks.h"
-#include "host/host_blocks.h"
-#include "host/host_bridge.h"
+#include "host_windows/host_blocks.h"
+#include "host_windows/host_bridge.h"
 
 namespace {
 

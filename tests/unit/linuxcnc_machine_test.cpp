@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "host_linuxcnc/ini_settings.h"
+#include "host_linuxcnc/linuxcnc_pendant.h"
 #include "input/input_report.h"
-#include "module/linuxcnc_pendant.h"
 #include "support/fake_platform.h"
 
 namespace {

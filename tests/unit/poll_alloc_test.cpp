@@ -7,11 +7,11 @@
 #include <new>
 #include <string>
 
-#include "host/host_blocks.h"
+#include "host_linuxcnc/linuxcnc_pendant.h"
+#include "host_windows/host_blocks.h"
+#include "host_windows/module.h"
 #include "input/input_report.h"
 #include "link/shuttle_win.h"
-#include "module/linuxcnc_pendant.h"
-#include "module/module.h"
 #include "platform/sim/virtual_bus.h"
 #include "support/counting_new.h"
 #include "support/fake_platform.h"

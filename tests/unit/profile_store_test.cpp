@@ -13,8 +13,8 @@
 #include <pugixml.hpp>
 #include <sstream>
 
-#include "module/module.h"
-#include "module/show_config_dialog.h"
+#include "host_windows/module.h"
+#include "host_windows/show_config_dialog.h"
 #include "platform/sim/posix_profile_files.h"
 #include "settings/config_dialog.h"
 #include "settings/pendant_settings.h"

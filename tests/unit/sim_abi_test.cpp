@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "host/host_blocks.h"
+#include "host_windows/host_blocks.h"
 #include "pendant_sim.h"
 #include "support/sim_library.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "host/host_blocks.h"
+#include "host_windows/host_blocks.h"
 #include "support/pendant_fixture.h"
 
 namespace {

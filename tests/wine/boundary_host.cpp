@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "check.h"
-#include "host/host_blocks.h"
 #include "host_string_fixture.h"
+#include "host_windows/host_blocks.h"
 
 namespace {
 

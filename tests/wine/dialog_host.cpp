@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "check.h"
-#include "host/host_blocks.h"
+#include "host_windows/host_blocks.h"
 #include "plugin_loader.h"
 
 namespace {

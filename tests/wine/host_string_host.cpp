@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "check.h"
-#include "host/host_blocks.h"
-#include "host/host_bridge.h"
+#include "host_windows/host_blocks.h"
+#include "host_windows/host_bridge.h"
 #include "platform/win32/host_string.h"
 
 namespace {

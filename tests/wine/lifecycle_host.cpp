@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "check.h"
-#include "host/host_blocks.h"
+#include "host_windows/host_blocks.h"
 #include "plug.h"
 #include "plugin_loader.h"
 #include "test_host.h"

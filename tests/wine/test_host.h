@@ -18,7 +18,7 @@ extern "C" {
 #include <string>
 #include <vector>
 
-#include "host/host_blocks.h"
+#include "host_windows/host_blocks.h"
 
 namespace testhost {
 

@@ -6,7 +6,7 @@ set(PENDANT_WINE_RUNNER ${CMAKE_SOURCE_DIR}/tests/wine/run_wine_tests.sh)
 
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
   find_program(PENDANT_OBJDUMP NAMES i686-w64-mingw32-objdump REQUIRED)
-  file(STRINGS ${CMAKE_SOURCE_DIR}/src/host/version.h version_line REGEX "PENDANT_VERSION_TEXT \"")
+  file(STRINGS ${CMAKE_SOURCE_DIR}/src/host_windows/version.h version_line REGEX "PENDANT_VERSION_TEXT \"")
   string(REGEX MATCH "\"([0-9.]+)\"" version_match "${version_line}")
   add_test(NAME pe.Pendant
     COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/check_pe.sh ${PENDANT_OBJDUMP} $<TARGET_FILE:Pendant>

@@ -2,7 +2,7 @@
 // plain values the rendering works on.
 #pragma once
 
-#include "module/linuxcnc_pendant.h"
+#include "host_linuxcnc/linuxcnc_pendant.h"
 
 struct HalPinBlock;
 

@@ -21,7 +21,7 @@
 
 #include "core/platform.h"
 #include "host_linuxcnc/ini_settings.h"
-#include "module/linuxcnc_pendant.h"
+#include "host_linuxcnc/linuxcnc_pendant.h"
 #include "platform/linux/hidraw_bus.h"
 #include "platform/linux/pendant_monitor.h"
 #include "platform/linuxcnc/hal_pins.h"

@@ -1,5 +1,5 @@
 // The Sim ABI's dialog script. No exception crosses this boundary.
-#include "module/exports.h"
+#include "host_windows/exports.h"
 #include "pendant_sim.h"
 #include "platform/sim/sim_dialog.h"
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "module/exports.h"
+#include "host_windows/exports.h"
 #include "pendant_sim.h"
 #include "platform/sim/sim_dialog.h"
 #include "platform/sim/sim_sinks.h"

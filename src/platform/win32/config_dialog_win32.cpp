@@ -11,8 +11,8 @@
 #include <utility>
 
 #include "core/platform.h"
-#include "module/exports.h"
-#include "module/module.h"
+#include "host_windows/exports.h"
+#include "host_windows/module.h"
 #include "platform/win32/dialog_resource.h"
 #include "platform/win32/module_instance.h"
 #include "platform/win32/module_name.h"

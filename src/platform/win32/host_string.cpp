@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "host/host_blocks.h"
+#include "host_windows/host_blocks.h"
 #include "platform/win32/host_string_layout.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <objbase.h>
 #include <windows.h>
 
-#include "module/exports.h"
-#include "module/module.h"
+#include "host_windows/exports.h"
+#include "host_windows/module.h"
 
 STDAPI DllRegisterServer() {
   return S_OK;

@@ -1,5 +1,5 @@
 // The one export whose argument is a host object rather than a plain value.
-#include "module/exports.h"
+#include "host_windows/exports.h"
 #include "platform/win32/host_string.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "core/platform.h"
+#include "host_windows/exports.h"
 #include "link/device_bus.h"
-#include "module/exports.h"
 #include "platform/win32/config_dialog_win32.h"
 #include "platform/win32/host_string.h"
 #include "platform/win32/module_instance.h"

@@ -1,4 +1,4 @@
-#include "module/show_config_dialog.h"
+#include "host_windows/show_config_dialog.h"
 
 #include <string>
 #include <utility>

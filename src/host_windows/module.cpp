@@ -1,4 +1,4 @@
-#include "module/module.h"
+#include "host_windows/module.h"
 
 #include <utility>
 

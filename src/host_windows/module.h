@@ -10,13 +10,13 @@
 
 #include "core/core.h"
 #include "core/platform.h"
-#include "host/host_bridge.h"
+#include "host_windows/host_bridge.h"
 #include "host_windows/windows_machine.h"
 #include "link/device_bus.h"
 #include "link/shuttle_win.h"
 
 // Lifecycle work asked for from inside a callback, done when the outermost call returns
-// (module/lifecycle.h).
+// (host_windows/lifecycle.h).
 struct PendingLifecycle {
   enum class Window : std::uint8_t { Keep, Stop, Replace };
   Window window = Window::Keep;
@@ -36,7 +36,7 @@ struct Module final : Core, CallScope {
   Module(const Module&) = delete;
   Module& operator=(const Module&) = delete;
 
-  // The module's frames on the stack (module/lifecycle.h).
+  // The module's frames on the stack (host_windows/lifecycle.h).
   bool EnterCall() override;
   void LeaveCall(bool nested) override;
 
@@ -48,7 +48,7 @@ struct Module final : Core, CallScope {
   PendantLatches latches;
   std::unique_ptr<ShuttleWin> shuttleWin;
 
-  // The module's frames on the stack (exports and window messages); see module/lifecycle.h.
+  // The module's frames on the stack (exports and window messages); see host_windows/lifecycle.h.
   std::int32_t callDepth = 0;
   PendingLifecycle pending;
   // Windows that went while one of their messages was being handled: inert, freed at the next

@@ -1,4 +1,4 @@
-#include "module/linuxcnc_pendant.h"
+#include "host_linuxcnc/linuxcnc_pendant.h"
 
 #include <utility>
 

@@ -1,15 +1,15 @@
 // The host entry points. No exception crosses this boundary: every export catches everything.
-#include "module/exports.h"
+#include "host_windows/exports.h"
 
 #include <cstdint>
 #include <memory>
 
-#include "host/version.h"
+#include "host_windows/lifecycle.h"
+#include "host_windows/module.h"
+#include "host_windows/show_config_dialog.h"
+#include "host_windows/version.h"
 #include "link/pendant_view.h"
 #include "link/shuttle_win.h"
-#include "module/lifecycle.h"
-#include "module/module.h"
-#include "module/show_config_dialog.h"
 #include "settings/config_dialog.h"
 #include "settings/profile_store.h"
 
@@ -95,7 +95,7 @@ PENDANT_EXPORT void Config() {
   Guarded([] {
     Module& module = TheModule();
     ModuleCall call(module);
-    if (call.Nested()) return;  // see module/lifecycle.h
+    if (call.Nested()) return;  // see host_windows/lifecycle.h
     ProfileStore store(module.profilePath, module.platform.Files());
     // Looked up at each refresh: the window may go while the dialog is open.
     ShowConfigDialog(module, store,

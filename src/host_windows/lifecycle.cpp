@@ -1,8 +1,8 @@
-#include "module/lifecycle.h"
+#include "host_windows/lifecycle.h"
 
 #include <utility>
 
-#include "module/module.h"
+#include "host_windows/module.h"
 #include "settings/pendant_settings_io.h"
 #include "settings/profile_store.h"
 

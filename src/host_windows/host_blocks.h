@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "host/host_bridge.h"
+#include "host_windows/host_bridge.h"
 
 namespace hostblock {
 
