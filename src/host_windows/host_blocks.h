@@ -7,11 +7,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/axes.h"
 #include "host_windows/host_bridge.h"
 
 namespace hostblock {
-
-inline constexpr int kAxisCount = 6;
 
 // HostState
 inline constexpr std::size_t kCommandQueueIn = 0x28000;
@@ -57,10 +56,6 @@ void Write(void* block, std::size_t offset, T value) {
     std::memcpy(static_cast<std::uint8_t*>(block) + offset, &value, sizeof value);
 }
 
-inline bool ValidAxis(int axis) {
-  return axis >= 0 && axis < kAxisCount;
-}
-
 }  // namespace hostblock
 
 namespace host_state {
@@ -82,13 +77,11 @@ inline std::size_t AxisJogField(int axis, std::size_t field) {
 }
 template <class T>
 void WriteAxisJog(const HostBridge& h, int axis, std::size_t field, T value) {
-  if (hostblock::ValidAxis(axis))
-    hostblock::Write<T>(h.HostState, AxisJogField(axis, field), value);
+  if (ValidAxis(axis)) hostblock::Write<T>(h.HostState, AxisJogField(axis, field), value);
 }
 template <class T>
 T ReadAxisJog(const HostBridge& h, int axis, std::size_t field) {
-  return hostblock::ValidAxis(axis) ? hostblock::Read<T>(h.HostState, AxisJogField(axis, field))
-                                    : T{};
+  return ValidAxis(axis) ? hostblock::Read<T>(h.HostState, AxisJogField(axis, field)) : T{};
 }
 inline void SetAxisJogSpeed(const HostBridge& h, int axis, std::int32_t v) {
   WriteAxisJog<std::int32_t>(h, axis, hostblock::kAxisJogRecordSpeed, v);
@@ -133,19 +126,19 @@ inline double jogIncrement(const HostBridge& h) {
   return hostblock::Read<double>(h.HostMotion, hostblock::kJogIncrement);
 }
 inline double axisVelocity(const HostBridge& h, int axis) {
-  return hostblock::ValidAxis(axis)
+  return ValidAxis(axis)
              ? hostblock::Read<double>(
                    h.HostMotion, hostblock::kAxisVelocity + 8 * static_cast<std::size_t>(axis))
              : 0.0;
 }
 inline std::int32_t axisJogSpeedMax(const HostBridge& h, int axis) {
-  return hostblock::ValidAxis(axis)
+  return ValidAxis(axis)
              ? hostblock::Read<std::int32_t>(
                    h.HostMotion, hostblock::kAxisJogSpeedMax + 4 * static_cast<std::size_t>(axis))
              : 0;
 }
 inline std::int32_t axisJogAux(const HostBridge& h, int axis) {
-  return hostblock::ValidAxis(axis)
+  return ValidAxis(axis)
              ? hostblock::Read<std::int32_t>(
                    h.HostMotion, hostblock::kAxisJogAuxIn + 4 * static_cast<std::size_t>(axis))
              : 0;

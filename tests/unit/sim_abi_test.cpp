@@ -20,7 +20,7 @@ namespace {
 namespace fs = std::filesystem;
 
 // The public header publishes the data-block layout for hosts; it must be the plug-in's own.
-static_assert(PENDANT_SIM_AXIS_COUNT == hostblock::kAxisCount);
+static_assert(PENDANT_SIM_AXIS_COUNT == kAxisCount);
 static_assert(PENDANT_SIM_HOST_STATE_SIZE == hostblock::kHostStateSize);
 static_assert(PENDANT_SIM_COMMAND_QUEUE_IN == hostblock::kCommandQueueIn);
 static_assert(PENDANT_SIM_COMMAND_QUEUE_OUT == hostblock::kCommandQueueOut);
