@@ -34,6 +34,7 @@ optional_sets=(
   "32-bit Wine|the Wine tests run the x86_64 build under 64-bit Wine; the shipped i686 DLL is still built and checked|wine32:i386"
   "Linux pendant bus|the virtual pendant over FUSE and the Linux bus's tests are skipped|libudev-dev fuse3 libfuse3-dev"
   "LinuxCNC|the LinuxCNC machine test is skipped and the example cannot be run|linuxcnc-uspace linuxcnc-uspace-dev python3 imagemagick"
+  "valgrind|the poll's instruction count (bench.poll_cost) is skipped|valgrind"
 )
 
 export DEBIAN_FRONTEND=noninteractive
