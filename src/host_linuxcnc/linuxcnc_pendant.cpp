@@ -12,7 +12,7 @@ LinuxcncPendant::LinuxcncPendant(Platform& platformServices, const PendantSettin
   settings = pendantSettings;
   linuxcncHost.Start();
   linuxcncHost.NewWindow();
-  link = std::make_unique<ShuttleWin>(*this, latches, std::move(bus));
+  link = std::make_unique<PendantLink>(*this, latches, std::move(bus));
 }
 
 LinuxcncPendant::~LinuxcncPendant() = default;

@@ -10,7 +10,7 @@
 #include "core/core.h"
 #include "host_linuxcnc/linuxcnc_machine.h"
 #include "link/device_bus.h"
-#include "link/shuttle_win.h"
+#include "link/pendant_link.h"
 #include "settings/pendant_settings.h"
 
 // Moves the pin values between HAL and PendantPins.
@@ -46,7 +46,7 @@ struct LinuxcncPendant final : Core, BusListener {
   PendantPins pins;
   LinuxcncMachine linuxcncHost{pins, config, settings};
   PendantLatches latches;
-  std::unique_ptr<ShuttleWin> link;
+  std::unique_ptr<PendantLink> link;
 
  private:
   void Before();

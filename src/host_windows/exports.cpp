@@ -8,8 +8,8 @@
 #include "host_windows/module.h"
 #include "host_windows/show_config_dialog.h"
 #include "host_windows/version.h"
+#include "link/pendant_link.h"
 #include "link/pendant_view.h"
-#include "link/shuttle_win.h"
 #include "settings/config_dialog.h"
 #include "settings/profile_store.h"
 
@@ -99,7 +99,7 @@ PENDANT_EXPORT void Config() {
     ProfileStore store(module.profilePath, module.platform.Files());
     // Looked up at each refresh: the window may go while the dialog is open.
     ShowConfigDialog(module, store,
-                     [&module] { return PendantStatusArea(module.shuttleWin.get()); });
+                     [&module] { return PendantStatusArea(module.pendantLink.get()); });
   });
 }
 

@@ -10,14 +10,14 @@ namespace {
 
 // Ends the window now when none of its frames can be on the stack; otherwise retires it.
 void EndWindow(Module& module, bool framesMayBeRunning) {
-  if (!module.shuttleWin) return;
+  if (!module.pendantLink) return;
   if (!framesMayBeRunning) {
-    module.shuttleWin.reset();
+    module.pendantLink.reset();
     return;
   }
   module.retired.reserve(module.retired.size() + 1);
-  module.shuttleWin->Shutdown();
-  module.retired.push_back(std::move(module.shuttleWin));
+  module.pendantLink->Shutdown();
+  module.retired.push_back(std::move(module.pendantLink));
 }
 
 bool MakeWindow(Module& module, void* hostState, void* hostConfig, void* hostMotion,
@@ -28,14 +28,14 @@ bool MakeWindow(Module& module, void* hostState, void* hostConfig, void* hostMot
   module.host.hostParentWindow = hostParentWindow;
   // A second InitControl replaces the window; the old one closes its handles first.
   EndWindow(module, framesMayBeRunning);
-  module.shuttleWin = MakeShuttleWin(module, module.platform.CreateDeviceBus(hostParentWindow));
-  return module.shuttleWin->HasWindow();
+  module.pendantLink = MakePendantLink(module, module.platform.CreateDeviceBus(hostParentWindow));
+  return module.pendantLink->HasWindow();
 }
 
 void PostInitNow(Module& module) {
   ProfileStore store(module.profilePath, module.platform.Files());
   LoadSettings(store, module.settings, 0, [&module] {
-    if (module.shuttleWin) module.shuttleWin->FindPendant();
+    if (module.pendantLink) module.pendantLink->FindPendant();
   });
 }
 
@@ -106,7 +106,7 @@ void StopPlugCall(Module& module, const ModuleCall& call) {
   if (!call.Nested()) {
     // Once the window is gone nothing could end a jog, a held action or a step burst's feed
     // values: they end now, while the host's callbacks are still good.
-    if (module.shuttleWin) module.shuttleWin->WindDown();
+    if (module.pendantLink) module.pendantLink->WindDown();
     if (!module.muted) module.windowsHost.RestoreFeedValues();
     EndWindow(module, false);
     return;

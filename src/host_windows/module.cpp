@@ -9,7 +9,7 @@ Module::Module(Platform& platformServices) : Core(platformServices, windowsHost)
 
 Module::~Module() = default;
 
-std::unique_ptr<ShuttleWin> MakeShuttleWin(Module& module, std::unique_ptr<DeviceBus> bus) {
+std::unique_ptr<PendantLink> MakePendantLink(Module& module, std::unique_ptr<DeviceBus> bus) {
   module.windowsHost.NewWindow();
-  return std::make_unique<ShuttleWin>(module, module.latches, std::move(bus));
+  return std::make_unique<PendantLink>(module, module.latches, std::move(bus));
 }

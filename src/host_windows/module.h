@@ -1,5 +1,5 @@
 // The module: the Core the behaviours work on, the latches that outlive a window, the single
-// ShuttleWin and the lifecycle's bookkeeping. Exactly one static instance exists, at the export
+// PendantLink and the lifecycle's bookkeeping. Exactly one static instance exists, at the export
 // boundary.
 #pragma once
 
@@ -13,7 +13,7 @@
 #include "host_windows/host_bridge.h"
 #include "host_windows/windows_machine.h"
 #include "link/device_bus.h"
-#include "link/shuttle_win.h"
+#include "link/pendant_link.h"
 
 // Lifecycle work asked for from inside a callback, done when the outermost call returns
 // (host_windows/lifecycle.h).
@@ -46,15 +46,15 @@ struct Module final : Core, CallScope {
   std::string profilePath;
   std::string proName;  // returned by SetProName, valid until the next call
   PendantLatches latches;
-  std::unique_ptr<ShuttleWin> shuttleWin;
+  std::unique_ptr<PendantLink> pendantLink;
 
   // The module's frames on the stack (exports and window messages); see host_windows/lifecycle.h.
   std::int32_t callDepth = 0;
   PendingLifecycle pending;
   // Windows that went while one of their messages was being handled: inert, freed at the next
   // outermost call.
-  std::vector<std::unique_ptr<ShuttleWin>> retired;
+  std::vector<std::unique_ptr<PendantLink>> retired;
 };
 
 // A window of this module over `bus`.
-std::unique_ptr<ShuttleWin> MakeShuttleWin(Module& module, std::unique_ptr<DeviceBus> bus);
+std::unique_ptr<PendantLink> MakePendantLink(Module& module, std::unique_ptr<DeviceBus> bus);

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "input/input_report.h"
-#include "link/shuttle_win.h"
+#include "link/pendant_link.h"
 
 namespace {
 
@@ -40,7 +40,7 @@ void AppendDecimal(std::string& text, unsigned value) {
 
 }  // namespace
 
-DialogStatusArea PendantStatusArea(const ShuttleWin* win) {
+DialogStatusArea PendantStatusArea(const PendantLink* win) {
   PendantLinkState link;
   if (win != nullptr) {
     link.connected = win->Connected();

@@ -10,7 +10,7 @@
 #include "input/input_report.h"
 #include "settings/config_dialog.h"
 
-class ShuttleWin;
+class PendantLink;
 
 // What the view needs of the link.
 struct PendantLinkState {
@@ -26,7 +26,7 @@ inline constexpr const char* kAwaitingReportText = "Waiting for the pendant's fi
 
 // The status area for `win`'s link; a missing window shows no pendant. The live view reads, e.g.,
 // "Held: EN X/A F1   Wheel: 132   Safety input: active"; it is empty while no pendant is connected.
-DialogStatusArea PendantStatusArea(const ShuttleWin* win);
+DialogStatusArea PendantStatusArea(const PendantLink* win);
 DialogStatusArea PendantStatusArea(const PendantLinkState& link);
 
 // The live view of one report. With `wheelSteps` (signed, positive with the counter rising) the

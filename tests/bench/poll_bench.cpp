@@ -7,7 +7,7 @@
 #include "host_windows/host_blocks.h"
 #include "host_windows/module.h"
 #include "input/input_report.h"
-#include "link/shuttle_win.h"
+#include "link/pendant_link.h"
 #include "platform/sim/virtual_bus.h"
 #include "support/fake_platform.h"
 #include "support/idle_host.h"
@@ -26,8 +26,8 @@ void BM_PollStepModeWheelTurning(benchmark::State& state) {
   module.settings.StepJogRate = 100;
   module.wheelMode = WheelMode::StepJog;
   hostblock::Write(module.host.HostMotion, hostblock::kJogIncrement, 0.001);
-  module.shuttleWin = MakeShuttleWin(module, CreateVirtualBus());
-  if (!module.shuttleWin->FindPendant()) {
+  module.pendantLink = MakePendantLink(module, CreateVirtualBus());
+  if (!module.pendantLink->FindPendant()) {
     state.SkipWithError("pendant not found on the virtual bus");
     return;
   }
@@ -41,7 +41,7 @@ void BM_PollStepModeWheelTurning(benchmark::State& state) {
     if ((wheel & 3) == 0) module.ticks.Update();  // lets the step bursts end and restart
   }
   benchmark::DoNotOptimize(VirtualBusOutputReportCount());
-  module.shuttleWin.reset();
+  module.pendantLink.reset();
   VirtualBusReset();
 }
 BENCHMARK(BM_PollStepModeWheelTurning);

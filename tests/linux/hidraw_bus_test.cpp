@@ -32,7 +32,7 @@
 
 #include "host_windows/module.h"
 #include "input/output_report.h"
-#include "link/shuttle_win.h"
+#include "link/pendant_link.h"
 #include "platform/linux/pendant_monitor.h"
 #include "support/counting_new.h"
 #include "support/fake_platform.h"
@@ -201,10 +201,10 @@ class LinkOverHidraw {
     HidrawBusPaths paths{pendant.Path("/sys"), pendant.Path("/dev"), "", rescanPeriodMs};
     auto owned = std::make_unique<HidrawBus>(paths);
     bus = owned.get();
-    module.shuttleWin = MakeShuttleWin(module, std::move(owned));
-    win = module.shuttleWin.get();
+    module.pendantLink = MakePendantLink(module, std::move(owned));
+    win = module.pendantLink.get();
   }
-  ~LinkOverHidraw() { module.shuttleWin.reset(); }
+  ~LinkOverHidraw() { module.pendantLink.reset(); }
 
   // The component's main loop until `done` holds; false when it did not within `ms`.
   bool RunUntil(const std::function<bool()>& done, int ms = 3000) {
@@ -233,7 +233,7 @@ class LinkOverHidraw {
   RecordingHost host;
   Module module{platform};
   HidrawBus* bus = nullptr;
-  ShuttleWin* win = nullptr;
+  PendantLink* win = nullptr;
 
  private:
   const MountedPendant& pendant_;

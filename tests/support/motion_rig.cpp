@@ -10,7 +10,7 @@
 #include "host_windows/host_blocks.h"
 #include "host_windows/lifecycle.h"
 #include "host_windows/module.h"
-#include "link/shuttle_win.h"
+#include "link/pendant_link.h"
 #include "platform/sim/virtual_bus.h"
 #include "support/fake_platform.h"
 #include "support/recording_host.h"
@@ -152,7 +152,7 @@ MotionRig::MotionRig() {
 }
 
 MotionRig::~MotionRig() {
-  parts_->module.shuttleWin.reset();
+  parts_->module.pendantLink.reset();
   delete parts_;
   VirtualBusReset();
 }
@@ -198,9 +198,9 @@ void MotionRig::Start(const MotionSetup& u) {
   p.module.wheelMode = WheelMode{u.wheelMode};
   counter_ = u.firstCounter;
   p.pendant = VirtualBusAddDevice(kPendantVendorId, kPendantProductId);
-  p.module.shuttleWin = MakeShuttleWin(p.module, CreateVirtualBus());
-  p.module.shuttleWin->FindPendant();
-  p.module.shuttleWin->axis.selectedAxis = u.axis;
+  p.module.pendantLink = MakePendantLink(p.module, CreateVirtualBus());
+  p.module.pendantLink->FindPendant();
+  p.module.pendantLink->axis.selectedAxis = u.axis;
 }
 
 void MotionRig::Play(const MotionOp& op) {

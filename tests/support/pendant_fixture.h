@@ -9,7 +9,7 @@
 #include "host_windows/module.h"
 #include "input/input_report.h"
 #include "jog/wheel.h"
-#include "link/shuttle_win.h"
+#include "link/pendant_link.h"
 #include "support/fake_platform.h"
 #include "support/recording_host.h"
 
@@ -17,12 +17,12 @@ struct PendantFixture {
   FakePlatform platform;
   RecordingHost host;
   Module module{platform};
-  ShuttleWin* win = nullptr;
+  PendantLink* win = nullptr;
 
   PendantFixture() {
     host.Install(module.host);
-    module.shuttleWin = MakeShuttleWin(module, std::make_unique<NullBus>());
-    win = module.shuttleWin.get();
+    module.pendantLink = MakePendantLink(module, std::make_unique<NullBus>());
+    win = module.pendantLink.get();
     // As after a first report with the counter at 0, which only sets the counter.
     win->wheel.lastWheelCount = 0;
   }

@@ -9,7 +9,7 @@
 #include "host_windows/host_blocks.h"
 #include "host_windows/module.h"
 #include "input/input_report.h"
-#include "link/shuttle_win.h"
+#include "link/pendant_link.h"
 #include "platform/sim/virtual_bus.h"
 #include "support/fake_platform.h"
 #include "support/recording_host.h"
@@ -35,7 +35,7 @@ class LinkTest : public ::testing::Test {
   FakePlatform platform;
   RecordingHost host;
   Module module{platform};
-  ShuttleWin* win = nullptr;
+  PendantLink* win = nullptr;
 
   void SetUp() override {
     VirtualBusReset();
@@ -43,13 +43,13 @@ class LinkTest : public ::testing::Test {
     host.leds[800] = true;  // the host confirms a safety stop, so 1021 is pressed only on edges
   }
   void TearDown() override {
-    module.shuttleWin.reset();
+    module.pendantLink.reset();
     VirtualBusReset();
   }
 
   void CreateWindow() {
-    module.shuttleWin = MakeShuttleWin(module, CreateVirtualBus());
-    win = module.shuttleWin.get();
+    module.pendantLink = MakePendantLink(module, CreateVirtualBus());
+    win = module.pendantLink.get();
   }
   // Adds the pendant after the devices already added and lets a new window find it.
   int ConnectPendant() {
@@ -101,7 +101,7 @@ TEST_F(LinkTest, DiscoveryOpensOnlyThePendantAndAlwaysStartsTheTimer) {
     if (c.pendantIndex >= 0) {
       EXPECT_EQ(win->DevicePath(), VirtualBusDevicePath(c.pendantIndex));
     }
-    module.shuttleWin.reset();
+    module.pendantLink.reset();
   }
 }
 
@@ -173,7 +173,7 @@ TEST_F(LinkTest, DeviceChangeReleasesOnlyThePendantAndArrivalReopensIt) {
     EXPECT_EQ(VirtualBusDeviceChange(kDeviceArrival, VirtualBusDevicePath(other)), 1);
     EXPECT_TRUE(win->Connected());
     EXPECT_EQ(VirtualBusOpenHandleCount(pendant), 3);
-    module.shuttleWin.reset();
+    module.pendantLink.reset();
   }
 }
 
@@ -300,11 +300,11 @@ TEST_F(LinkTest, PendingReadIsCancelledWhenItsHandleCloses) {
       VirtualBusDeviceChange(kDeviceRemoveComplete, VirtualBusDevicePath(pendant));
     if (t == "arrival") VirtualBusDeviceChange(kDeviceArrival, VirtualBusDevicePath(pendant));
     if (t == "search again") win->FindPendant();
-    if (t == "destruction") module.shuttleWin.reset();
+    if (t == "destruction") module.pendantLink.reset();
 
     const VirtualBusStats stats = VirtualBusTestStats();
     EXPECT_EQ(stats.cancels, 1);
-    if (module.shuttleWin) {
+    if (module.pendantLink) {
       VirtualBusTestHoldReads(false);
       Queue(MakeReport(1));
       VirtualBusTimerTick();  // a fresh read on whatever is open now
@@ -312,7 +312,7 @@ TEST_F(LinkTest, PendingReadIsCancelledWhenItsHandleCloses) {
         EXPECT_GT(VirtualBusTestStats().readsStarted, 1);
       }
     }
-    module.shuttleWin.reset();
+    module.pendantLink.reset();
   }
 }
 
@@ -386,7 +386,7 @@ TEST_F(LinkTest, HundredPlugCyclesLeakNoHandle) {
   }
   EXPECT_EQ(Presses(1021), 100);
 
-  module.shuttleWin.reset();
+  module.pendantLink.reset();
   const VirtualBusStats stats = VirtualBusTestStats();
   EXPECT_EQ(VirtualBusOpenHandleCount(-1), 0);
   EXPECT_EQ(stats.registrations, 1);
@@ -410,8 +410,8 @@ TEST_F(LinkTest, SearchingAgainReplacesTheHandlesAndRegistersOnce) {
 }
 
 TEST_F(LinkTest, WindowWithoutBusIsInert) {
-  module.shuttleWin = MakeShuttleWin(module, nullptr);
-  win = module.shuttleWin.get();
+  module.pendantLink = MakePendantLink(module, nullptr);
+  win = module.pendantLink.get();
   EXPECT_FALSE(win->FindPendant());
   win->Poll();
   EXPECT_TRUE(win->OnDeviceChange(kDeviceArrival, nullptr));
@@ -474,7 +474,7 @@ TEST_F(LinkTest, PendantIsTakenWheneverAndWhereverItIsPluggedIn) {
     EXPECT_FALSE(win->Connected());
     EXPECT_EQ(Presses(1021), 2);
     EXPECT_EQ(VirtualBusOpenHandleCount(pendant), 1);  // the probe handle stays, as at start
-    module.shuttleWin.reset();
+    module.pendantLink.reset();
   }
 }
 
@@ -503,7 +503,7 @@ TEST_F(LinkTest, HundredLatePlugAndPortChangeCyclesLeakNoHandle) {
     ASSERT_EQ(VirtualBusOpenHandleCount(-1), 0) << "cycle " << i;
   }
   EXPECT_EQ(VirtualBusTestStats().registrations, 1);
-  module.shuttleWin.reset();
+  module.pendantLink.reset();
   EXPECT_EQ(VirtualBusOpenHandleCount(-1), 0);
 }
 

@@ -65,7 +65,7 @@ TEST(PendantView, StatusAreaNamesTheLinkAndWhatThePendantReports) {
                                 input_report::Words::Of(f.win->DecodedReport())};
     const DialogStatusArea area = c.window
                                       ? PendantStatusArea(link)
-                                      : PendantStatusArea(static_cast<const ShuttleWin*>(nullptr));
+                                      : PendantStatusArea(static_cast<const PendantLink*>(nullptr));
     EXPECT_EQ(area.connected, c.window && c.connected);
     EXPECT_EQ(area.status, c.status);
     EXPECT_EQ(area.liveView, c.liveView);

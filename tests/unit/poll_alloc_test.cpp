@@ -11,7 +11,7 @@
 #include "host_windows/host_blocks.h"
 #include "host_windows/module.h"
 #include "input/input_report.h"
-#include "link/shuttle_win.h"
+#include "link/pendant_link.h"
 #include "platform/sim/virtual_bus.h"
 #include "support/counting_new.h"
 #include "support/fake_platform.h"
@@ -82,8 +82,8 @@ TEST(PollAllocation, SteadyStatePollsAllocateNothing) {
   module.host.callbacks = idle_host::Callbacks(NoCode);
   module.settings.StepJogRate = 100;
   hostblock::Write(module.host.HostMotion, hostblock::kJogIncrement, 0.001);
-  module.shuttleWin = MakeShuttleWin(module, CreateVirtualBus());
-  ASSERT_TRUE(module.shuttleWin->FindPendant());
+  module.pendantLink = MakePendantLink(module, CreateVirtualBus());
+  ASSERT_TRUE(module.pendantLink->FindPendant());
 
   std::uint8_t report[8];
   std::uint8_t earlier[8];
@@ -117,7 +117,7 @@ TEST(PollAllocation, SteadyStatePollsAllocateNothing) {
   EXPECT_GT(codeLines, 500);
   EXPECT_EQ(module.wheelMode, WheelMode::StepJog);
   EXPECT_GT(VirtualBusOutputReportCount(), 1000);
-  module.shuttleWin.reset();
+  module.pendantLink.reset();
   VirtualBusReset();
 }
 

@@ -12,7 +12,7 @@
 
 #include "host_windows/host_blocks.h"
 #include "host_windows/module.h"
-#include "link/shuttle_win.h"
+#include "link/pendant_link.h"
 #include "platform/sim/virtual_bus.h"
 #include "support/fake_platform.h"
 #include "support/recording_host.h"
@@ -55,20 +55,20 @@ class PollLatencyTest : public ::testing::Test {
 
   void SetUp() override { host.Install(module.host); }
   void TearDown() override {
-    module.shuttleWin.reset();
+    module.pendantLink.reset();
     VirtualBusReset();
   }
 
   void Start(const Regime& r) {
-    module.shuttleWin.reset();
+    module.pendantLink.reset();
     VirtualBusReset();
     regime = r;
     VirtualBusAddDevice(0x845E, 0x0001);
     VirtualBusAddDevice(kPendantVendorId, kPendantProductId);
     VirtualBusSetCompletionDelay(r.handOverUs);
     VirtualBusSetStreamPeriod(r.streamPeriodUs);
-    module.shuttleWin = MakeShuttleWin(module, CreateVirtualBus());
-    ASSERT_TRUE(module.shuttleWin->FindPendant());
+    module.pendantLink = MakePendantLink(module, CreateVirtualBus());
+    ASSERT_TRUE(module.pendantLink->FindPendant());
     host.calls.clear();
     host.leds[800] = true;  // the host confirms a safety stop: 1021 is pressed on edges only
     nextPollUs = kPollUs;

@@ -31,7 +31,7 @@
 #include <ctime>
 #include <string_view>
 
-#include "link/shuttle_win.h"
+#include "link/pendant_ids.h"
 
 #ifdef PENDANT_HAVE_LIBUDEV
 #include <libudev.h>

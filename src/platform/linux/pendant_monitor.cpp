@@ -8,8 +8,8 @@
 
 #include "input/input_report.h"
 #include "jog/wheel.h"
+#include "link/pendant_link.h"
 #include "link/pendant_view.h"
-#include "link/shuttle_win.h"
 
 namespace {
 

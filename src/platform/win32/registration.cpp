@@ -23,7 +23,7 @@ STDAPI DllGetClassObject(REFCLSID, REFIID, LPVOID* ppv) {
 // While the hidden window exists its window procedure lives in this module: not unloadable then.
 STDAPI DllCanUnloadNow() {
   try {
-    return TheModule().shuttleWin ? S_FALSE : S_OK;
+    return TheModule().pendantLink ? S_FALSE : S_OK;
   } catch (...) {
     return S_FALSE;
   }

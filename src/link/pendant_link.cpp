@@ -1,4 +1,4 @@
-#include "link/shuttle_win.h"
+#include "link/pendant_link.h"
 
 #include <algorithm>
 #include <cstring>
@@ -11,18 +11,18 @@
 #include "link/link_trail.h"
 #include "text/ascii.h"
 
-ShuttleWin::ShuttleWin(Core& core, PendantLatches& latches, std::unique_ptr<DeviceBus> deviceBus)
+PendantLink::PendantLink(Core& core, PendantLatches& latches, std::unique_ptr<DeviceBus> deviceBus)
     : core_(core), latches_(latches), bus_(std::move(deviceBus)) {
   ForgetSafetyLatch(latches_.safety);
   if (bus_) bus_->SetListener(this);
 }
 
-ShuttleWin::~ShuttleWin() {
+PendantLink::~PendantLink() {
   Shutdown();
   // The bus goes with this object; it owns the read event and the timer.
 }
 
-void ShuttleWin::Shutdown() {
+void PendantLink::Shutdown() {
   if (!bus_ || shutDown_) return;
   shutDown_ = true;
   CloseLink();
@@ -34,14 +34,14 @@ void ShuttleWin::Shutdown() {
   bus_->Shutdown();
 }
 
-void ShuttleWin::WindDown() {
+void PendantLink::WindDown() {
   if (core_.muted) return;
   EndBurst(core_, continuousJog);
   if (core_.muted) return;
   EndHolds(core_, latches_.buttons.tapHold);
 }
 
-void ShuttleWin::OnTimer() {
+void PendantLink::OnTimer() {
   CoreCall call(core_);
   if (polling_ || core_.muted) return;
   polling_ = true;
@@ -52,17 +52,17 @@ void ShuttleWin::OnTimer() {
   Poll();
 }
 
-void ShuttleWin::CloseHandle(DeviceHandle& handle) {
+void PendantLink::CloseHandle(DeviceHandle& handle) {
   if (handle != kInvalidDeviceHandle) bus_->Close(handle);
   handle = kInvalidDeviceHandle;
 }
 
-void ShuttleWin::CloseLink() {
+void PendantLink::CloseLink() {
   CloseHandle(readHandle_);
   CloseHandle(writeHandle_);
 }
 
-void ShuttleWin::OpenLink() {
+void PendantLink::OpenLink() {
   readErrorReported_ = false;
   reportSizeReported_ = false;
   readHandle_ = OpenTraced(devicePath_, OpenMode::OverlappedRead);
@@ -71,13 +71,13 @@ void ShuttleWin::OpenLink() {
   writeHandle_ = OpenTraced(devicePath_, OpenMode::Write);
 }
 
-DeviceHandle ShuttleWin::OpenTraced(const std::string& path, OpenMode mode) {
+DeviceHandle PendantLink::OpenTraced(const std::string& path, OpenMode mode) {
   const DeviceHandle handle = bus_->Open(path, mode);
   if (handle == kInvalidDeviceHandle) link_trail::OpenFailed(core_, mode, path, bus_->LastError());
   return handle;
 }
 
-bool ShuttleWin::FindPendant() {
+bool PendantLink::FindPendant() {
   if (!bus_) return connected_;
   // Registered whether or not the pendant is there, so that plugging it in later finds it.
   if (!notificationsRegistered_) notificationsRegistered_ = bus_->RegisterNotifications();
@@ -86,7 +86,7 @@ bool ShuttleWin::FindPendant() {
   return connected_;
 }
 
-bool ShuttleWin::SearchPendant() {
+bool PendantLink::SearchPendant() {
   // A repeated search must not leave the handles of the previous one open.
   CloseLink();
   CloseHandle(probeHandle_);
@@ -117,7 +117,7 @@ bool ShuttleWin::SearchPendant() {
   return connected_;
 }
 
-bool ShuttleWin::OnDeviceChange(std::uint32_t eventType, const DeviceBroadcast* broadcast) {
+bool PendantLink::OnDeviceChange(std::uint32_t eventType, const DeviceBroadcast* broadcast) {
   CoreCall call(core_);
   if (!bus_ || core_.muted) return true;
   const std::string_view name = broadcast != nullptr ? broadcast->name : std::string_view();
@@ -171,7 +171,7 @@ bool ShuttleWin::OnDeviceChange(std::uint32_t eventType, const DeviceBroadcast* 
 // Waits end kReadWaitMs after the poll began, and at most kMaxReportsPerPoll reads are taken, so
 // a pendant streaming faster than it can be read cannot hold the thread. A short input queue on
 // the handle (kInputBufferCount) keeps the backlog after a stalled host thread small.
-std::uint32_t ShuttleWin::TakeReports() {
+std::uint32_t PendantLink::TakeReports() {
   if (readHandle_ == kInvalidDeviceHandle) return 0;
   const std::uint64_t start = bus_->NowMicroseconds();
   constexpr std::uint64_t kBudgetUs = std::uint64_t{kReadWaitMs} * 1000;
@@ -241,7 +241,7 @@ std::uint8_t Counter(const std::uint8_t* report) {
 
 }  // namespace
 
-void ShuttleWin::Poll() {
+void PendantLink::Poll() {
   StepEndJogCountdown(continuousJog);
   if (!connected_ || !bus_) return;
 
@@ -299,12 +299,12 @@ void ShuttleWin::Poll() {
     bus_->Write(writeHandle_, outputReport, kOutputReportSize);
 }
 
-void ShuttleWin::DecodeInput(const std::uint8_t* report) {
+void PendantLink::DecodeInput(const std::uint8_t* report) {
   std::memcpy(decodedReport_, report, kInputReportSize);
   Decode();
 }
 
-void ShuttleWin::Decode() {
+void PendantLink::Decode() {
   decodedAny_ = true;
   const input_report::Words words = input_report::Words::Of(decodedReport_);
   // Each step may call the host; once the host has stopped the plug-in the rest is skipped.

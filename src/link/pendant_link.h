@@ -1,4 +1,5 @@
-// The hidden window object that owns the pendant link and every per-pendant state.
+// The pendant link: discovery, hot-plug and the poll, owning every per-pendant state. The device
+// bus brings it its events: on Windows the hidden window ShuttleWin, elsewhere the owner's loop.
 #pragma once
 
 #include <cstdint>
@@ -14,11 +15,10 @@
 #include "jog/presets.h"
 #include "jog/wheel.h"
 #include "link/device_bus.h"
+#include "link/pendant_ids.h"
 
 struct Core;
 
-inline constexpr std::uint16_t kPendantVendorId = 0x04D8;
-inline constexpr std::uint16_t kPendantProductId = 0xFCE4;
 inline constexpr std::uint32_t kPollTimerId = 1;
 inline constexpr std::uint32_t kPollPeriodMs = 25;
 inline constexpr std::uint32_t kReadWaitMs = 5;
@@ -44,12 +44,12 @@ struct PendantLatches {
   AxisKeyState axisKeys;
 };
 
-class ShuttleWin final : public BusListener {
+class PendantLink final : public BusListener {
  public:
-  ShuttleWin(Core& core, PendantLatches& latches, std::unique_ptr<DeviceBus> bus);
-  ~ShuttleWin();
-  ShuttleWin(const ShuttleWin&) = delete;
-  ShuttleWin& operator=(const ShuttleWin&) = delete;
+  PendantLink(Core& core, PendantLatches& latches, std::unique_ptr<DeviceBus> bus);
+  ~PendantLink();
+  PendantLink(const PendantLink&) = delete;
+  PendantLink& operator=(const PendantLink&) = delete;
 
   bool FindPendant();
   // The window's messages: each enters the module (host_windows/lifecycle.h). A timer message that
