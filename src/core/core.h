@@ -33,6 +33,11 @@ struct Core {
   Platform& platform;
   // The host's rendering of what the behaviours ask for.
   Machine& machine;
+  // What only some hosts have (core/machine.h); null where the host has none of it.
+  HostJogModes* jogModes = nullptr;
+  HostDisplay* display = nullptr;
+  HostGates* gates = nullptr;
+  PendantWatch* watch = nullptr;
   // Set while the window that is running goes (the host stopped or replaced it from inside one
   // of its own calls): the behaviours and the link stop, and nothing more reaches the host.
   bool muted = false;

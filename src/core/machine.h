@@ -41,9 +41,6 @@ class Machine {
   virtual bool MotionAllowed() = 0;
   // Also tells the operator when it is not.
   virtual bool JogAllowed() = 0;
-  virtual bool JogInhibited() = 0;
-  // Whether a preset of a value other than the step size may be picked now.
-  virtual bool PresetsAllowed() = 0;
   // Commands the machine has not yet taken.
   virtual bool CommandsQueued() = 0;
 
@@ -56,13 +53,10 @@ class Machine {
   virtual void SlowStepAxis(std::int32_t axis, std::int32_t steps) = 0;
   // Steps not yet moved are dropped (a new axis, the jog inhibited).
   virtual void DropHeldSteps() = 0;
-  // Once per poll before any input, and once after the wheel.
+  // Once per poll before any input.
   virtual void BeforeInput() = 0;
-  virtual void AfterWheel() = 0;
 
-  // Continuous jogging. A burst is a run of jogs while the wheel keeps turning.
-  virtual void BeginJogBurst() = 0;
-  virtual void EndJogBurst() = 0;
+  // Continuous jogging.
   // `direction` 1: backward. `speed` in the host's jog speed units, finite.
   virtual void Jog(std::int32_t axis, std::int32_t direction, double speed) = 0;
   virtual void EndJog(std::int32_t axis) = 0;
@@ -73,30 +67,78 @@ class Machine {
   virtual void SetValue(MachineValue value, double v) = 0;
   virtual void ResetValue(MachineValue value) = 0;
 
-  // The wheel's function changed while `axis` was selected.
-  virtual void WheelFunctionChanged(std::int32_t axis) = 0;
-
   // Function buttons F1..F5 (0..4). The configured action of the EN layer; false when the
   // configuration leaves the button to its built-in action.
   virtual bool RunConfiguredAction(int button) = 0;
   virtual void ZeroAxis(std::int32_t axis) = 0;
   virtual void GotoZeros() = 0;
   virtual void ToggleJog() = 0;
-  virtual void CycleReadout() = 0;
-  // Tap-and-hold: the action runs from the second press to its release; a run of them is a
-  // burst, ended once the buttons have been idle a while. Every hold begins the burst first.
-  virtual void BeginHoldBurst() = 0;
+  // Tap-and-hold: the action runs from the second press to its release.
   virtual void BeginHold(int button) = 0;
   virtual void EndHold(int button) = 0;
-  virtual void EndHoldBurst() = 0;
 
   // Chords and screens. `alone`: key 3's chord not following key 2's.
   virtual void RunChord(ChordKey chord, bool alone) = 0;
-  virtual void ToggleScreen() = 0;
-  virtual void ShowScreen(std::int32_t screen) = 0;
 
   virtual PendantLamps Lamps() = 0;
 
  protected:
   ~Machine() = default;
+};
+
+// What only some hosts have. Core points to a host's implementation of each, or to none, and the
+// behaviours then leave the call out.
+
+// A host that switches its own jog modes around runs of motion.
+class HostJogModes {
+ public:
+  // A burst is a run of continuous jogs while the wheel keeps turning.
+  virtual void BeginJogBurst() = 0;
+  virtual void EndJogBurst() = 0;
+  // A run of tap-and-hold actions, ended once the buttons have been idle a while. Every hold
+  // begins the burst first.
+  virtual void BeginHoldBurst() = 0;
+  virtual void EndHoldBurst() = 0;
+  // The wheel's function changed while `axis` was selected.
+  virtual void WheelFunctionChanged(std::int32_t axis) = 0;
+  // Once per poll, after the wheel.
+  virtual void AfterWheel() = 0;
+
+ protected:
+  ~HostJogModes() = default;
+};
+
+// A host's screens and read-out display, which the pendant can switch.
+class HostDisplay {
+ public:
+  virtual void CycleReadout() = 0;
+  virtual void ToggleScreen() = 0;
+  virtual void ShowScreen(std::int32_t screen) = 0;
+
+ protected:
+  ~HostDisplay() = default;
+};
+
+// A host's own gates beyond Machine's: without them the wheel is never inhibited and every preset
+// may be picked.
+class HostGates {
+ public:
+  virtual bool JogInhibited() = 0;
+  // Whether a preset of a value other than the step size may be picked now.
+  virtual bool PresetsAllowed() = 0;
+
+ protected:
+  ~HostGates() = default;
+};
+
+// A host that shows the pendant's state by itself (LinuxCNC's pins) is told what it needs.
+class PendantWatch {
+ public:
+  // Whether a pendant is connected.
+  virtual void PendantPresent(bool present) = 0;
+  // The safety input's level, once per decoded report.
+  virtual void SafetyInputLevel(bool active) = 0;
+
+ protected:
+  ~PendantWatch() = default;
 };

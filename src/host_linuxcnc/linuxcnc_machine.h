@@ -33,7 +33,7 @@ struct LinuxcncConfig {
   std::uint32_t actionHoldUs = 75000;
 };
 
-class LinuxcncMachine final : public Machine {
+class LinuxcncMachine final : public Machine, public PendantWatch {
  public:
   LinuxcncMachine(PendantPins& pins, const LinuxcncConfig& config, const PendantSettings& settings)
       : pins_(pins), config_(config), settings_(settings) {}
@@ -44,6 +44,11 @@ class LinuxcncMachine final : public Machine {
   void SetTime(std::uint64_t nowUs) { nowUs_ = nowUs; }
   // After it: E-stop, connection, ended pulses, jog enables.
   void Publish(bool connected, bool safetyLatched);
+  // The same for the pendant's state as the link last told it.
+  void Publish() { Publish(present_, safetyActive_); }
+
+  void PendantPresent(bool present) override { present_ = present; }
+  void SafetyInputLevel(bool active) override { safetyActive_ = active; }
 
   void NewWindow() override;
 
@@ -54,8 +59,6 @@ class LinuxcncMachine final : public Machine {
   // actions does not: what is turned meanwhile waits for it (see StepAxis).
   bool MotionAllowed() override { return !pins_.programIsRunning || ownActionRunning_; }
   bool JogAllowed() override { return jogOn_; }
-  bool JogInhibited() override { return false; }
-  bool PresetsAllowed() override { return true; }
   bool CommandsQueued() override { return pins_.coordMode; }
 
   void StepAxis(std::int32_t axis, std::int32_t steps, bool hold) override;
@@ -66,10 +69,7 @@ class LinuxcncMachine final : public Machine {
   }
   void DropHeldSteps() override;
   void BeforeInput() override { ReleaseHeldSteps(); }
-  void AfterWheel() override {}
 
-  void BeginJogBurst() override {}
-  void EndJogBurst() override {}
   void Jog(std::int32_t axis, std::int32_t direction, double speed) override;
   void EndJog(std::int32_t axis) override;
   double MaxJogSpeed(std::int32_t axis) override;
@@ -78,21 +78,14 @@ class LinuxcncMachine final : public Machine {
   void SetValue(MachineValue value, double v) override;
   void ResetValue(MachineValue value) override;
 
-  void WheelFunctionChanged(std::int32_t /*axis*/) override {}
-
   bool RunConfiguredAction(int button) override;
   void ZeroAxis(std::int32_t axis) override;
   void GotoZeros() override { Pulse(PendantAction::GotoZero); }
   void ToggleJog() override { jogOn_ = !jogOn_; }
-  void CycleReadout() override {}
-  void BeginHoldBurst() override {}
   void BeginHold(int button) override;
   void EndHold(int button) override;
-  void EndHoldBurst() override {}
 
   void RunChord(ChordKey chord, bool alone) override;
-  void ToggleScreen() override {}
-  void ShowScreen(std::int32_t /*screen*/) override {}
 
   PendantLamps Lamps() override;
 
@@ -117,6 +110,9 @@ class LinuxcncMachine final : public Machine {
   const PendantSettings& settings_;
   std::uint64_t nowUs_ = 0;
   bool jogOn_ = true;
+  // What the link last told of the pendant.
+  bool present_ = false;
+  bool safetyActive_ = false;
   double stepSize_ = 0.0;
   double slowJogRate_ = 100.0;
   std::int32_t heldSteps_[kPinAxisCount] = {};

@@ -9,6 +9,7 @@ LinuxcncPendant::LinuxcncPendant(Platform& platformServices, const PendantSettin
       config(linuxcncConfig),
       bus_(bus.get()),
       exchange_(exchange) {
+  watch = &linuxcncHost;
   settings = pendantSettings;
   linuxcncHost.Start();
   linuxcncHost.NewWindow();
@@ -23,7 +24,7 @@ void LinuxcncPendant::Before() {
 }
 
 void LinuxcncPendant::After() {
-  linuxcncHost.Publish(link->Connected(), latches.safety.phase == SafetyPhase::Latched);
+  linuxcncHost.Publish();
   if (exchange_ != nullptr) exchange_->Write(pins);
 }
 

@@ -5,6 +5,9 @@
 Module::Module(Platform& platformServices) : Core(platformServices, windowsHost) {
   calls = this;
   host.muted = &muted;
+  jogModes = &windowsHost;
+  display = &windowsHost;
+  gates = &windowsHost;
 }
 
 Module::~Module() = default;

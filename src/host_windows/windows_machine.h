@@ -41,7 +41,10 @@ enum class BurstMode : std::uint8_t {
   Led57,
 };
 
-class WindowsMachine final : public Machine {
+class WindowsMachine final : public Machine,
+                             public HostJogModes,
+                             public HostDisplay,
+                             public HostGates {
  public:
   WindowsMachine(Core& core, HostBridge& host) : core_(core), host_(host) {}
 

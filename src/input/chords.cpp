@@ -36,7 +36,7 @@ void SwitchScreen(Core& core, ScreenSelection& screens) {
   for (int slot : kNextSlots[screens.screenSlot - 1]) {
     if (sel[static_cast<std::size_t>(slot - 1)] != 0) {
       screens.screenSlot = slot;
-      core.machine.ShowScreen(screens.screenCode[slot - 1]);
+      if (core.display != nullptr) core.display->ShowScreen(screens.screenCode[slot - 1]);
       return;
     }
   }
@@ -50,7 +50,7 @@ void ProcessScreenKey(Core& core, ChordState& s, ScreenSelection& screens, bool 
     s.screenKeyDown = false;
     const std::int32_t held = core.ticks.screenKeyTicks;
     if (held < kShortPressTicks) {
-      core.machine.ToggleScreen();
+      if (core.display != nullptr) core.display->ToggleScreen();
     } else if (held < kLongPressTicks) {
       SwitchScreen(core, screens);
     }

@@ -41,7 +41,7 @@ void RunBuiltInAction(Core& core, int button, std::int32_t selectedAxis) {
       machine.ToggleJog();
       break;
     case 4:
-      machine.CycleReadout();
+      if (core.display != nullptr) core.display->CycleReadout();
       break;
     default:
       break;

@@ -10,6 +10,7 @@
 
 void CheckSafetyInput(Core& core, SafetyState& state, const input_report::Words& report) {
   const bool active = input_report::SafetyActive(report.word0);
+  if (core.watch != nullptr) core.watch->SafetyInputLevel(active);
   switch (state.phase) {
     case SafetyPhase::Idle:
     case SafetyPhase::Released:

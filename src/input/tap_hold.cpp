@@ -41,7 +41,7 @@ void RunTapHold(Core& core, TapHoldState& s, int button, bool down) {
       break;
     case TapPhase::Armed:
       if (down) {
-        core.machine.BeginHoldBurst();
+        if (core.jogModes != nullptr) core.jogModes->BeginHoldBurst();
         s.burstRunning = true;
         core.ticks.idleTicks = 0;
         core.machine.BeginHold(button);
@@ -65,14 +65,14 @@ void EndHolds(Core& core, TapHoldState& s) {
   }
   if (s.burstRunning) {
     s.burstRunning = false;
-    core.machine.EndHoldBurst();
+    if (core.jogModes != nullptr) core.jogModes->EndHoldBurst();
   }
 }
 
 void EndIdleHoldBurst(Core& core, TapHoldState& s) {
   // Likewise at 15 idle ticks or later, once per burst.
   if (core.ticks.idleTicks >= kIdleTicksEndingBurst && s.burstRunning) {
-    core.machine.EndHoldBurst();
+    if (core.jogModes != nullptr) core.jogModes->EndHoldBurst();
     s.burstRunning = false;
   }
 }

@@ -35,5 +35,5 @@ void ChooseWheelFunction(Core& core, ModeButtonState& s, WheelFunction& wheelFun
   }
   // Nothing was running under a wheel function before the first poll.
   if (previous != WheelFunction::BeforeFirstPoll && wheelFunction != previous)
-    core.machine.WheelFunctionChanged(selectedAxis);
+    if (core.jogModes != nullptr) core.jogModes->WheelFunctionChanged(selectedAxis);
 }

@@ -39,7 +39,7 @@ void StartJog(Core& core, ContinuousJogState& s, WheelFunction function, const W
     return;
   }
   if (!s.jogStarted) {
-    core.machine.BeginJogBurst();
+    if (core.jogModes != nullptr) core.jogModes->BeginJogBurst();
     s.jogStarted = true;
   }
   s.runningAxis = turn.axis;
@@ -91,7 +91,7 @@ void EndAbandonedJog(Core& core, ContinuousJogState& s, WheelFunction function, 
 void EndBurst(Core& core, ContinuousJogState& s) {
   EndRunningJog(core, s);
   s.jogStarted = false;
-  core.machine.EndJogBurst();
+  if (core.jogModes != nullptr) core.jogModes->EndJogBurst();
 }
 
 bool LeaveContinuousJog(Core& core, ContinuousJogState& s, std::int32_t axis) {

@@ -128,7 +128,7 @@ bool RunPresetFunction(Core& core, PresetState& state, WheelFunction function,
   // flick would be taken for this one.
   if (!wheelMoving) state.wheelMovingBefore = false;
   if (core.ticks.jogActiveCountdown == 0) return true;
-  if (member->gated && !core.machine.PresetsAllowed()) return true;
+  if (member->gated && core.gates != nullptr && !core.gates->PresetsAllowed()) return true;
   if (flickStarts) {
     const bool down = (member->followsAxisReverse ? turn.direction : turn.rawDirection) != 0;
     StepPreset(core, state, *member, down);

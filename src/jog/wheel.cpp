@@ -37,7 +37,7 @@ bool AxisReversed(const Core& core, std::int32_t axis) {
 void RunWheelFunction(Core& core, const WheelTargets& targets, WheelFunction function,
                       const WheelTurn& turn) {
   EndAbandonedJog(core, targets.continuousJog, function, turn.axis);
-  if (core.machine.JogInhibited()) {
+  if (core.gates != nullptr && core.gates->JogInhibited()) {
     core.machine.DropHeldSteps();
     EndBurst(core, targets.continuousJog);
     return;
@@ -114,5 +114,5 @@ void ProcessWheel(Core& core, WheelState& wheel, const WheelTargets& targets,
   turn.axis = axis.selectedAxis;
   turn.axisChangeHold = axis.axisChangeHold;
   RunWheelFunction(core, targets, function, turn);
-  core.machine.AfterWheel();
+  if (core.jogModes != nullptr) core.jogModes->AfterWheel();
 }

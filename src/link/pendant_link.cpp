@@ -29,7 +29,7 @@ void PendantLink::Shutdown() {
   CloseHandle(probeHandle_);
   if (notificationsRegistered_) bus_->UnregisterNotifications();
   notificationsRegistered_ = false;
-  connected_ = false;
+  SetConnected(false);
   bus_->SetListener(nullptr);
   bus_->Shutdown();
 }
@@ -50,6 +50,11 @@ void PendantLink::OnTimer() {
     ~PollEnd() { flag = false; }
   } pollEnd{polling_};
   Poll();
+}
+
+void PendantLink::SetConnected(bool connected) {
+  connected_ = connected;
+  if (core_.watch != nullptr) core_.watch->PendantPresent(connected);
 }
 
 void PendantLink::CloseHandle(DeviceHandle& handle) {
@@ -90,7 +95,7 @@ bool PendantLink::SearchPendant() {
   // A repeated search must not leave the handles of the previous one open.
   CloseLink();
   CloseHandle(probeHandle_);
-  connected_ = false;
+  SetConnected(false);
 
   if (!bus_->BeginEnumeration()) {
     link_trail::SearchFailed(core_, bus_->LastError());
@@ -104,7 +109,7 @@ bool PendantLink::SearchPendant() {
       link_trail::OpenFailed(core_, OpenMode::Probe, found.path, found.probeError);
     if (found.attributes.vendorId == kPendantVendorId &&
         found.attributes.productId == kPendantProductId) {
-      connected_ = true;
+      SetConnected(true);
       devicePath_ = found.path;
       link_trail::SearchFound(core_, devicePath_);
       OpenLink();
@@ -129,7 +134,7 @@ bool PendantLink::OnDeviceChange(std::uint32_t eventType, const DeviceBroadcast*
     // Whichever device arrived, the pendant's path is reopened; the old handles go first. With
     // no pendant known, or when its path no longer opens (plugged into another port), search.
     CloseLink();
-    connected_ = true;
+    SetConnected(true);
     if (!devicePath_.empty()) OpenLink();
     if (devicePath_.empty() || readHandle_ == kInvalidDeviceHandle ||
         writeHandle_ == kInvalidDeviceHandle)
@@ -145,7 +150,7 @@ bool PendantLink::OnDeviceChange(std::uint32_t eventType, const DeviceBroadcast*
       link_trail::Removal(core_, name, pendant);
       if (pendant) {
         CloseLink();
-        connected_ = false;
+        SetConnected(false);
         core_.machine.SafetyStop();
         // No poll runs while the pendant is away, so nothing else would end its jog.
         if (!core_.muted) EndRunningJog(core_, continuousJog);

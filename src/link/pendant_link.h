@@ -95,6 +95,8 @@ class PendantLink final : public BusListener {
   // The search of FindPendant without the registration and the timer; returns `connected_`.
   bool SearchPendant();
   void CloseHandle(DeviceHandle& handle);
+  // A host that watches the pendant hears of each change.
+  void SetConnected(bool connected);
   // Takes every report that has arrived into takenReports_; returns how many.
   std::uint32_t TakeReports();
   // The input chain on decodedReport_.
