@@ -29,7 +29,7 @@ bool MakeWindow(Module& module, void* hostState, void* hostConfig, void* hostMot
   // A second InitControl replaces the window; the old one closes its handles first.
   EndWindow(module, framesMayBeRunning);
   module.pendantLink = MakePendantLink(module, module.platform.CreateDeviceBus(hostParentWindow));
-  return module.pendantLink->HasWindow();
+  return module.pendantLink->Ready();
 }
 
 void PostInitNow(Module& module) {

@@ -12,9 +12,9 @@ using DeviceHandle = std::intptr_t;
 inline constexpr DeviceHandle kInvalidDeviceHandle = -1;
 
 enum class OpenMode {
-  Probe,           // no access rights, share read/write: only for the attributes
-  OverlappedRead,  // generic read, share read/write, overlapped
-  Write,           // generic write, share read/write
+  Probe,  // no access rights, share read/write: only for the attributes
+  Read,   // reads input reports, share read/write (overlapped on Windows)
+  Write,  // generic write, share read/write
 };
 
 struct HidAttributes {
@@ -92,10 +92,10 @@ class DeviceBus {
 
   // The system keeps a queue of input reports for each read handle and drops the oldest when it
   // is full; a read takes the oldest queued report, or stays pending until one arrives. This sets
-  // the queue's length for an OverlappedRead handle; where the platform cannot, it does nothing.
+  // the queue's length for a Read handle; where the platform cannot, it does nothing.
   virtual void SetInputBufferCount(DeviceHandle /*handle*/, std::uint32_t /*reports*/) {}
 
-  // Takes the oldest input report the system holds for an OverlappedRead handle. The bus keeps at
+  // Takes the oldest input report the system holds for a Read handle. The bus keeps at
   // most one read outstanding, into storage of its own: a call starts one when none is, and then
   // waits at most `timeoutUs` microseconds for it (0 only checks). Done: the report's first
   // bytes, up to `size`, are in `buffer`, `transferred` is its length (a bus that sees a longer
@@ -116,11 +116,12 @@ class DeviceBus {
   virtual bool RegisterNotifications() = 0;
   virtual void UnregisterNotifications() = 0;
 
-  virtual void StartTimer(std::uint32_t id, std::uint32_t periodMs) = 0;
+  // Starts the poll's ticks: the listener's OnTimer every `periodMs` milliseconds.
+  virtual void StartTicks(std::uint32_t periodMs) = 0;
 
-  // False when the platform could not make the window that carries the timer and the
-  // notifications.
-  virtual bool HasWindow() const = 0;
+  // False when the bus could not set itself up (on Windows: the hidden window that carries the
+  // ticks and the notifications).
+  virtual bool Ready() const = 0;
   // Ends the window now (timer, notifications, anything still open) while the object stays valid
   // and inert: the link calls it when the window must go while one of its own messages is still
   // being handled. Nothing reaches the listener afterwards. Destroying the bus does the same.

@@ -17,7 +17,7 @@ std::string_view ModeName(OpenMode mode) {
   switch (mode) {
     case OpenMode::Probe:
       return "probe";
-    case OpenMode::OverlappedRead:
+    case OpenMode::Read:
       return "read";
     case OpenMode::Write:
       return "write";

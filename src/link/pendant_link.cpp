@@ -70,7 +70,7 @@ void PendantLink::CloseLink() {
 void PendantLink::OpenLink() {
   readErrorReported_ = false;
   reportSizeReported_ = false;
-  readHandle_ = OpenTraced(devicePath_, OpenMode::OverlappedRead);
+  readHandle_ = OpenTraced(devicePath_, OpenMode::Read);
   if (readHandle_ != kInvalidDeviceHandle)
     bus_->SetInputBufferCount(readHandle_, kInputBufferCount);
   writeHandle_ = OpenTraced(devicePath_, OpenMode::Write);
@@ -87,7 +87,7 @@ bool PendantLink::FindPendant() {
   // Registered whether or not the pendant is there, so that plugging it in later finds it.
   if (!notificationsRegistered_) notificationsRegistered_ = bus_->RegisterNotifications();
   SearchPendant();
-  bus_->StartTimer(kPollTimerId, kPollPeriodMs);
+  bus_->StartTicks(kPollPeriodMs);
   return connected_;
 }
 

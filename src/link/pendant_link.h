@@ -19,7 +19,6 @@
 
 struct Core;
 
-inline constexpr std::uint32_t kPollTimerId = 1;
 inline constexpr std::uint32_t kPollPeriodMs = 25;
 inline constexpr std::uint32_t kReadWaitMs = 5;
 inline constexpr std::uint32_t kInputReportSize = 8;
@@ -62,7 +61,7 @@ class PendantLink final : public BusListener {
   void DecodeInput(const std::uint8_t* report);
 
   // False when the platform could make no window: then nothing would ever be polled.
-  bool HasWindow() const { return bus_ && bus_->HasWindow(); }
+  bool Ready() const { return bus_ && bus_->Ready(); }
   // Closes every handle and ends the window, its timer and its notifications; the object stays
   // valid and inert until it is destroyed. The destructor does the same.
   void Shutdown();

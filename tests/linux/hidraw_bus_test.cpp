@@ -141,7 +141,7 @@ TEST(HidrawBusTest, FindsThePendantTakesEveryQueuedReportAndFramesWrites) {
     bus.EndEnumeration();
     bus.Close(found.probe);
 
-    const DeviceHandle reader = bus.Open(node, OpenMode::OverlappedRead);
+    const DeviceHandle reader = bus.Open(node, OpenMode::Read);
     const DeviceHandle writer = bus.Open(node, OpenMode::Write);
     ASSERT_NE(reader, kInvalidDeviceHandle);
     ASSERT_NE(writer, kInvalidDeviceHandle);

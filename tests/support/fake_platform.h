@@ -48,8 +48,8 @@ class NullBus final : public DeviceBus {
   bool Write(DeviceHandle, const std::uint8_t*, std::uint32_t) override { return false; }
   bool RegisterNotifications() override { return true; }
   void UnregisterNotifications() override {}
-  void StartTimer(std::uint32_t, std::uint32_t) override { timerStarted = true; }
-  bool HasWindow() const override { return true; }
+  void StartTicks(std::uint32_t) override { timerStarted = true; }
+  bool Ready() const override { return true; }
   void Shutdown() override {
     listener = nullptr;
     timerStarted = false;

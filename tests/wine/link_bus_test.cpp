@@ -102,7 +102,7 @@ std::vector<Present> Enumerate(DeviceBus& bus) {
 // A device whose input report is longer than the 8 bytes asked for: the read must still start and
 // stay pending (a read shorter than the report fails at once), wait boundedly and cancel cleanly.
 void TestReads(DeviceBus& bus, const std::string& keyboard) {
-  const DeviceHandle handle = bus.Open(keyboard, OpenMode::OverlappedRead);
+  const DeviceHandle handle = bus.Open(keyboard, OpenMode::Read);
   Check(handle != kInvalidDeviceHandle, "the keyboard opens for overlapped reads");
   if (handle == kInvalidDeviceHandle) return;
   // The system's input queue of the read handle takes the length asked for.
@@ -143,7 +143,7 @@ void TestReads(DeviceBus& bus, const std::string& keyboard) {
   Check(waited < 100.0, "the wait for a report is bounded");
   Check(buffer[0] == 0xAA && buffer[7] == 0xAA, "a pending read leaves the caller's buffer alone");
 
-  const DeviceHandle other = bus.Open(keyboard, OpenMode::OverlappedRead);
+  const DeviceHandle other = bus.Open(keyboard, OpenMode::Read);
   Check(!bus.ReadOutstanding(other), "no read is outstanding on another handle");
   bus.Close(other);
   Check(bus.ReadOutstanding(handle), "closing another handle leaves the read alone");
@@ -152,7 +152,7 @@ void TestReads(DeviceBus& bus, const std::string& keyboard) {
   bus.Close(handle);  // with the read outstanding: cancelled first
   Check(ElapsedMs(start) < 1000.0, "closing a handle with a read outstanding returns");
   Check(!bus.ReadOutstanding(handle), "the read went with its handle");
-  const DeviceHandle again = bus.Open(keyboard, OpenMode::OverlappedRead);
+  const DeviceHandle again = bus.Open(keyboard, OpenMode::Read);
   CheckEqual(read(again, 0), static_cast<int>(IoStatus::Pending),
              "a new read starts after a cancel");
   bus.Close(again);
@@ -211,7 +211,7 @@ void TestWindow() {
 
   Pump(100);
   CheckEqual(listener.timers, 0, "no timer before StartTimer");
-  bus->StartTimer(1, 25);
+  bus->StartTicks(25);
   Pump(500);
   std::printf("timer messages in 500 ms: %d\n", listener.timers);
   Check(listener.timers >= 5 && listener.timers <= 25, "the timer reaches the listener");
@@ -269,7 +269,7 @@ void TestWindow() {
   Check(!IsWindow(child), "the bus window goes with its parent");
   // Neither a new timer nor the destruction may touch the dead window (a crash fails the run).
   listener.timers = 0;
-  bus->StartTimer(1, 25);
+  bus->StartTicks(25);
   Pump(100);
   CheckEqual(listener.timers, 0, "a bus whose window is gone has no timer");
   bus.reset();
@@ -278,9 +278,9 @@ void TestWindow() {
   // and the notifications.
   for (HWND noParent : {static_cast<HWND>(nullptr), parent}) {
     auto orphan = CreateWin32DeviceBus(noParent);
-    Check(orphan->HasWindow(), "without a parent window the bus still has a window");
+    Check(orphan->Ready(), "without a parent window the bus still has a window");
     orphan->SetListener(&listener);
-    orphan->StartTimer(1, 25);
+    orphan->StartTicks(25);
     listener.timers = 0;
     Pump(200);
     Check(listener.timers >= 2, "without a parent window the timer reaches the listener");
@@ -290,7 +290,7 @@ void TestWindow() {
     listener.timers = 0;
     Pump(100);
     CheckEqual(listener.timers, 0, "a bus that is shut down has no timer");
-    Check(!orphan->HasWindow(), "a bus that is shut down has no window");
+    Check(!orphan->Ready(), "a bus that is shut down has no window");
   }
 }
 

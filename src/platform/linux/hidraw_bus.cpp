@@ -209,8 +209,7 @@ DeviceHandle HidrawBus::Open(const std::string& path, OpenMode mode) {
       return kInvalidDeviceHandle;
     }
   } else {
-    const int flags =
-        (mode == OpenMode::OverlappedRead ? O_RDONLY : O_WRONLY) | O_NONBLOCK | O_CLOEXEC;
+    const int flags = (mode == OpenMode::Read ? O_RDONLY : O_WRONLY) | O_NONBLOCK | O_CLOEXEC;
     device.fd = open(path.c_str(), flags);
     if (device.fd < 0) {
       lastError_ = static_cast<std::uint32_t>(errno);
@@ -334,7 +333,7 @@ void HidrawBus::UnregisterNotifications() {
   monitor_.reset();
 }
 
-void HidrawBus::StartTimer(std::uint32_t /*id*/, std::uint32_t periodMs) {
+void HidrawBus::StartTicks(std::uint32_t periodMs) {
   if (shutDown_) return;
   timerPeriodMs_ = std::max<std::uint32_t>(periodMs, 1);
   timerDueUs_ = MonotonicUs() + std::uint64_t{timerPeriodMs_} * 1000;

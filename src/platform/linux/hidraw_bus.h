@@ -57,8 +57,8 @@ class HidrawBus final : public DeviceBus {
 
   bool RegisterNotifications() override;
   void UnregisterNotifications() override;
-  void StartTimer(std::uint32_t id, std::uint32_t periodMs) override;
-  bool HasWindow() const override { return !shutDown_; }
+  void StartTicks(std::uint32_t periodMs) override;
+  bool Ready() const override { return !shutDown_; }
   void Shutdown() override;
   std::uint64_t NowMicroseconds() override;
   // errno of the last failed open, read or enumeration.

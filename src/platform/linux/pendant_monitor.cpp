@@ -86,7 +86,7 @@ int RunPendantMonitor(const HidrawBusPaths& paths, std::FILE* out, std::FILE* er
   const std::string path = FindPendantPath(bus, paths, err);
   if (path.empty()) return 1;
   // Read and write, as the component opens it: either may be what the permissions refuse.
-  const DeviceHandle reader = bus.Open(path, OpenMode::OverlappedRead);
+  const DeviceHandle reader = bus.Open(path, OpenMode::Read);
   if (reader == kInvalidDeviceHandle) {
     SayOpenFailed(err, path, bus.LastError());
     return 1;

@@ -11,6 +11,9 @@
 
 namespace {
 
+// The id the Windows window gives its poll timer, which the statistics show as it would.
+constexpr std::uint32_t kSimTimerId = 1;
+
 struct VirtualDevice {
   std::uint16_t vendorId = 0;
   std::uint16_t productId = 0;
@@ -156,7 +159,7 @@ class VirtualBus final : public DeviceBus {
  public:
   ~VirtualBus() override { Shutdown(); }
 
-  bool HasWindow() const override { return true; }
+  bool Ready() const override { return true; }
 
   void Shutdown() override {
     Hub& hub = TheHub();
@@ -233,12 +236,12 @@ class VirtualBus final : public DeviceBus {
     auto it = hub.handles.find(handle);
     if (it == hub.handles.end()) return;
     if (it->second.readPending) ++hub.stats.cancels;
-    const bool reader = it->second.mode == OpenMode::OverlappedRead;
+    const bool reader = it->second.mode == OpenMode::Read;
     hub.handles.erase(it);
     // The reports waiting on a read handle go with it, as the system's own do: a handle opened
     // later starts with what arrives from then on.
     const bool readerLeft = std::any_of(hub.handles.begin(), hub.handles.end(), [](const auto& h) {
-      return h.second.mode == OpenMode::OverlappedRead;
+      return h.second.mode == OpenMode::Read;
     });
     if (reader && !readerLeft) {
       hub.inputHead = 0;
@@ -332,11 +335,11 @@ class VirtualBus final : public DeviceBus {
     ++hub.stats.unregistrations;
   }
 
-  void StartTimer(std::uint32_t id, std::uint32_t periodMs) override {
+  void StartTicks(std::uint32_t periodMs) override {
     Hub& hub = TheHub();
     hub.timerOwner = this;
     hub.stats.timerRunning = true;
-    hub.stats.timerId = id;
+    hub.stats.timerId = kSimTimerId;
     hub.stats.timerPeriodMs = periodMs;
   }
 
@@ -369,7 +372,7 @@ class VirtualBus final : public DeviceBus {
   static OpenHandle* ReadableHandle(DeviceHandle handle) {
     Hub& hub = TheHub();
     auto it = hub.handles.find(handle);
-    if (it == hub.handles.end() || it->second.mode != OpenMode::OverlappedRead) return nullptr;
+    if (it == hub.handles.end() || it->second.mode != OpenMode::Read) return nullptr;
     if (!hub.devices[static_cast<std::size_t>(it->second.device)].present) return nullptr;
     return &it->second;
   }

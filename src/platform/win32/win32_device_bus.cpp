@@ -24,6 +24,9 @@ extern "C" {
 
 namespace {
 
+// The window's one timer: the poll's ticks.
+constexpr std::uint32_t kPollTimerId = 1;
+
 // The detail record's size field counts the fixed part only: 5 bytes on i686, 8 on x64.
 static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == (sizeof(void*) == 8 ? 8 : 5));
 static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == (sizeof(void*) == 8 ? 32 : 28));
@@ -148,12 +151,10 @@ class Win32DeviceBus final : public DeviceBus {
   bool RegisterNotifications() override { return window_.RegisterNotifications(); }
   void UnregisterNotifications() override { window_.UnregisterNotifications(); }
 
-  void StartTimer(std::uint32_t id, std::uint32_t periodMs) override {
-    window_.StartTimer(id, periodMs);
-  }
+  void StartTicks(std::uint32_t periodMs) override { window_.StartTimer(kPollTimerId, periodMs); }
   std::uint64_t NowMicroseconds() override;
 
-  bool HasWindow() const override { return window_.Exists(); }
+  bool Ready() const override { return window_.Exists(); }
   void Shutdown() override;
 
   std::uint32_t LastError() const override { return lastError_; }
@@ -232,7 +233,7 @@ DeviceHandle Win32DeviceBus::Open(const std::string& path, OpenMode mode) {
   switch (mode) {
     case OpenMode::Probe:
       break;
-    case OpenMode::OverlappedRead:
+    case OpenMode::Read:
       access = GENERIC_READ;
       flags = FILE_FLAG_OVERLAPPED;
       break;

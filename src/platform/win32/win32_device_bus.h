@@ -12,7 +12,7 @@
 // Creates the hidden child window (child id 1, 10 x 10, not visible) of `hostParentWindow` (an
 // HWND) and the bus that owns it; without a parent, or when the child cannot be made, a
 // message-only window instead. Never null; when no window can be created at all, the bus still
-// opens and reads devices but has no timer and receives no notifications (HasWindow is false).
+// opens and reads devices but has no timer and receives no notifications (Ready is false).
 std::unique_ptr<DeviceBus> CreateWin32DeviceBus(void* hostParentWindow);
 
 // Where the bus gets its interface list and the identity of an opened interface from: the HID
