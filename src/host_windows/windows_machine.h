@@ -9,9 +9,9 @@
 #include <initializer_list>
 
 #include "core/machine.h"
+#include "jog/command_line.h"
 
 struct Core;
-struct LineArg;
 
 // Step lines: what a window keeps between polls. A new window starts afresh.
 struct StepJogState {
@@ -111,4 +111,6 @@ class WindowsMachine final : public Machine {
   void CaptureHostMode();
 
   Core& core_;
+  // The last step line: the next one is the same while the wheel turns steadily.
+  CommandLine stepLine_;
 };
