@@ -24,6 +24,9 @@ struct HostCallbacks {
 
 // Callbacks or blocks the host never set are not called or touched: an unset GetLED reads unlit,
 // an unset GetDRO reads 0, an unset DoButton, SetDRO or Code does nothing.
+// What a bridge that no module owns (a test's) reads as its muted flag.
+inline constexpr bool kNeverMuted = false;
+
 class HostBridge {
  public:
   HostCallbacks callbacks;
@@ -33,8 +36,8 @@ class HostBridge {
   void* hostParentWindow = nullptr;
   // The module's flag, set while the window that is running goes (StopPlug or InitControl from
   // inside a callback): from then on nothing reaches the host, and reads answer as if unset.
-  const bool* muted = nullptr;
-  bool Muted() const { return muted != nullptr && *muted; }
+  const bool* muted = &kNeverMuted;
+  bool Muted() const { return *muted; }
 
   // Host button codes are 16-bit; only the low 16 bits of `code` reach the host.
   void DoButton(std::int32_t code) const {

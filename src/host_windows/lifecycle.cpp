@@ -71,13 +71,13 @@ bool Module::EnterCall() {
   const bool nested = callDepth > 0;
   ++callDepth;
   // No frame of a retired window can be running now.
-  if (!nested) retired.clear();
+  if (!nested && !retired.empty()) retired.clear();
   return nested;
 }
 
 void Module::LeaveCall(bool nested) {
   // The depth stays raised meanwhile, so nothing the deferred work causes counts as outermost.
-  if (!nested) RunDeferred(*this);
+  if (!nested && pending.Any()) RunDeferred(*this);
   --callDepth;
 }
 

@@ -369,9 +369,8 @@ void WindowsMachine::SaveFeedValues() {
 // set. A line that cannot be written in full sends nothing, not even the "G90".
 void WindowsMachine::SendStepLine(bool hold, const char* format,
                                   std::initializer_list<LineArg> args) {
-  CommandLine line;
-  if (!line.Format(format, args)) return;
-  if (!hold) host_.Code(line.c_str());
+  if (!stepLine_.FormatAgain(format, args)) return;
+  if (!hold) host_.Code(stepLine_.c_str());
   if (stepJog.restoreAbsolute) host_.Code(kAbsoluteModeLine);
 }
 

@@ -9,10 +9,10 @@
 #include <initializer_list>
 
 #include "core/machine.h"
+#include "jog/command_line.h"
 
 struct Core;
 class HostBridge;
-struct LineArg;
 
 // Step lines: what a window keeps between polls. A new window starts afresh.
 struct StepJogState {
@@ -118,4 +118,6 @@ class WindowsMachine final : public Machine,
 
   Core& core_;
   HostBridge& host_;
+  // The last step line: the next one is the same while the wheel turns steadily.
+  CommandLine stepLine_;
 };

@@ -26,7 +26,11 @@ constexpr AxisKey kAxisKeys[3] = {
 bool SelectAxis(Core& core, AxisKeyState& keys, AxisSelection& axis,
                 const input_report::Words& report) {
   bool* latch = keys.axisKeyLatch;
-  for (int i = 0; i < 3; ++i) {
+  constexpr std::uint32_t kKeys =
+      input_report::kXAMask | input_report::kYBMask | input_report::kZCMask;
+  // With no key down and none latched (most polls) the keys change nothing.
+  const bool keysAtRest = (report.word0 & kKeys) == 0 && !latch[0] && !latch[1] && !latch[2];
+  for (int i = 0; i < 3 && !keysAtRest; ++i) {
     const AxisKey& key = kAxisKeys[i];
     if (!input_report::AxisKey(report.word0, i)) {
       latch[i] = false;

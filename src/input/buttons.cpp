@@ -11,12 +11,28 @@ namespace {
 // F1..F5 = 0..4, in the order the buttons are handled.
 constexpr int kButtonOrder[5] = {2, 0, 1, 3, 4};
 
+bool AtRest(const ButtonState& s) {
+  for (int button = 0; button < 5; ++button) {
+    if (s.press[button] != PressLayer::Up || s.tapHold.tap[button] != TapPhase::Idle) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void ProcessButtons(Core& core, ButtonState& s, WheelFunction& wheelFunction,
                     std::int32_t selectedAxis, const input_report::Words& report) {
   const bool enableHeld = input_report::EnablePressed(report.word0);
   ChooseWheelFunction(core, s.modeButtons, wheelFunction, selectedAxis, report);
+
+  // No button down, no press under way and no tap waiting (most polls): nothing below changes.
+  constexpr std::uint32_t kButtons = input_report::kF1Mask | input_report::kF2Mask |
+                                     input_report::kF3Mask | input_report::kF4Mask |
+                                     input_report::kF5Mask;
+  if ((report.word1 & kButtons) == 0 && AtRest(s)) {
+    s.plainPressHeld = false;
+    return;
+  }
 
   bool anyPlainDown = false;
   for (const int button : kButtonOrder) {

@@ -64,6 +64,11 @@ void ProcessChords(Core& core, ChordState& s, ScreenSelection& screens,
   using namespace input_report;
   Machine& machine = core.machine;
   const std::uint32_t word0 = report.word0;
+  // At rest with none of the keys down (most polls), nothing below changes.
+  constexpr std::uint32_t kKeys = kKey1Mask | kKey2Mask | kKey3Mask | kEnableMask;
+  if ((word0 & kKeys) == 0 && !s.chordLatch[0] && !s.chordLatch[1] && !s.chordLatch[2] &&
+      !s.screenKeyDown)
+    return;
   const bool en = EnablePressed(word0);
   const bool key3 = Key3(word0);
 

@@ -1,5 +1,6 @@
 #include "jog/command_line.h"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -35,6 +36,7 @@ bool CommandLine::AppendFixed(double value, int decimals) {
 bool CommandLine::Format(const char* format, std::initializer_list<LineArg> args) {
   length_ = 0;
   buffer_[0] = '\0';
+  ok_ = false;
   if (format == nullptr) return false;
   const LineArg* arg = args.begin();
   const char* p = format;
@@ -81,7 +83,50 @@ bool CommandLine::Format(const char* format, std::initializer_list<LineArg> args
     ++p;
   }
   if (arg != args.end()) return false;
+  ok_ = true;
   return true;
+}
+
+bool CommandLine::Holds(const char* format, std::initializer_list<LineArg> args) const {
+  if (format == nullptr || format != heldFormat_ || args.size() != heldCount_) return false;
+  const LineArg* held = heldArgs_;
+  for (const LineArg& arg : args) {
+    if (arg.kind != held->kind) return false;
+    switch (arg.kind) {
+      case LineArg::Kind::Int:
+        if (arg.i != held->i) return false;
+        break;
+      case LineArg::Kind::Real:
+        // Bit for bit: -0.0 is written with its sign.
+        if (std::bit_cast<std::uint64_t>(arg.d) != std::bit_cast<std::uint64_t>(held->d))
+          return false;
+        break;
+      case LineArg::Kind::Text:
+        if (arg.s == nullptr || std::strlen(arg.s) >= kHeldTextSize ||
+            std::strcmp(arg.s, heldText_[held - heldArgs_]) != 0)
+          return false;
+        break;
+    }
+    ++held;
+  }
+  return true;
+}
+
+bool CommandLine::FormatAgain(const char* format, std::initializer_list<LineArg> args) {
+  if (Holds(format, args)) return ok_;
+  const bool ok = Format(format, args);
+  heldFormat_ = args.size() <= kHeldArgs ? format : nullptr;
+  heldCount_ = args.size();
+  std::size_t k = 0;
+  for (const LineArg& arg : args) {
+    if (k == kHeldArgs) break;
+    heldArgs_[k] = arg;
+    heldText_[k][0] = '\0';
+    if (arg.kind == LineArg::Kind::Text && arg.s != nullptr && std::strlen(arg.s) < kHeldTextSize)
+      std::memcpy(heldText_[k], arg.s, std::strlen(arg.s) + 1);
+    ++k;
+  }
+  return ok;
 }
 
 double AsWritten(double value, int decimals) {

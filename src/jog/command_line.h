@@ -31,6 +31,10 @@ class CommandLine {
   CommandLine() { buffer_[0] = '\0'; }
 
   bool Format(const char* format, std::initializer_list<LineArg> args);
+  // Format, except that a line whose format and arguments are those of the line held now stands
+  // as it is, ready or not: a wheel turned steadily sends the same line poll after poll. Formats
+  // are the callers' constants, so the same pointer is the same format.
+  bool FormatAgain(const char* format, std::initializer_list<LineArg> args);
 
   const char* c_str() const { return buffer_; }
 
@@ -38,10 +42,21 @@ class CommandLine {
   bool Append(const char* text);
   bool AppendInt(std::int64_t value);
   bool AppendFixed(double value, int decimals);
+  bool Holds(const char* format, std::initializer_list<LineArg> args) const;
+
+  // What the line held now was formatted from; a text argument is kept as a copy, and one too long
+  // for it is never taken for the same.
+  static constexpr std::size_t kHeldArgs = 3;
+  static constexpr std::size_t kHeldTextSize = 8;
+  const char* heldFormat_ = nullptr;
+  std::size_t heldCount_ = 0;
+  LineArg heldArgs_[kHeldArgs] = {};
+  char heldText_[kHeldArgs][kHeldTextSize] = {};
 
   // Left uninitialised: zeroing a kilobyte per line would cost more than formatting it.
   char buffer_[kCapacity];
   std::size_t length_ = 0;
+  bool ok_ = false;  // the line held now is complete
 };
 
 // The value `value` reads as once written with `decimals` decimals; NaN when it cannot be written.
