@@ -54,6 +54,8 @@ struct PendantPins {
   OverridePins spindleOverride;
   bool estop = true;  // an absent pendant holds the machine in E-stop
   bool connected = false;
+  // Changes at every poll: the E-stop chain's watchdog sees the component alive.
+  bool watchdog = false;
   bool action[kActionCount] = {};
   bool hold[kFunctionButtonCount] = {};  // tap-and-hold of F1..F5, from the second press on
   double stepSize = 0.0;

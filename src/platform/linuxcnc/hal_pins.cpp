@@ -27,6 +27,7 @@ struct HalPinBlock {
   HalOverridePins spindleOverride;
   hal_bit_t* estop;
   hal_bit_t* connected;
+  hal_bit_t* watchdog;
   hal_bit_t* action[kActionCount];
   hal_bit_t* hold[kFunctionButtonCount];
   hal_float_t* stepSize;
@@ -120,6 +121,7 @@ bool HalPins::Create(int componentId, const char* prefix) {
   MakeKnob(make, b.spindleOverride, "spindle-override");
   make.Bit(&b.estop, HAL_OUT, "estop");
   make.Bit(&b.connected, HAL_OUT, "connected");
+  make.Bit(&b.watchdog, HAL_OUT, "watchdog");
   for (int i = 0; i < kActionCount; ++i) {
     std::snprintf(name, sizeof name, "action.%s", kActionNames[i]);
     make.Bit(&b.action[i], HAL_OUT, name);
@@ -182,4 +184,6 @@ void HalPins::Write(const PendantPins& pins) {
   *b.slowJogRate = pins.slowJogRate;
   *b.feedRate = pins.feedRate;
   *b.spindleSpeed = pins.spindleSpeed;
+  // Last: it says the rest is current.
+  *b.watchdog = pins.watchdog;
 }
