@@ -110,9 +110,8 @@ std::int32_t LinuxcncMachine::BoundBacklog(int axis, std::int32_t steps) {
   // Without a speed or a step size there is nothing to bound by.
   if (!(speed > 0.0) || !(stepSize_ > 0.0)) return steps;
   const double limit = speed * static_cast<double>(kWheelBacklogUs) / 1e6;
-  const double step = std::copysign(stepSize_, static_cast<double>(steps));
   // Counts against the backlog's way shorten it: they are always taken.
-  const double room = std::max(0.0, limit - backlog * (step > 0.0 ? 1.0 : -1.0));
+  const double room = std::max(0.0, limit - (steps > 0 ? backlog : -backlog));
   const auto fits = static_cast<std::int32_t>(std::floor(room / stepSize_ + 1e-9));
   const std::int32_t taken = steps > 0 ? std::min(steps, fits) : std::max(steps, -fits);
   backlog += static_cast<double>(taken) * stepSize_;
