@@ -250,6 +250,12 @@ class VirtualPendant:
             self.push(speed)
         return time.monotonic() - start
 
+    def inputs_dropped(self):
+        """Reports the device dropped because its queue was full: nobody read for 64 reports."""
+        with open(os.path.join(self.mount, "status")) as f:
+            words = f.read().split()
+        return int(words[words.index("inputs_dropped") + 1])
+
     def component_pid(self):
         """The component's process: the program named `pendant` reading this mount."""
         for entry in os.listdir("/proc"):
@@ -380,8 +386,9 @@ def plugged_in(p, timeout=2.0):
 
 
 def turn_and_release(p, pin, sign, seconds):
-    """Turns the wheel steadily for `seconds` (velocity jogging); returns the pin's speed in
-    units/min over the second half and the milliseconds it moved on after the wheel stopped."""
+    """Turns the wheel steadily for `seconds`, `sign` the way (velocity jogging); returns the
+    pin's velocity in units/min over the second half and the milliseconds it moved on after the
+    wheel stopped."""
     end = time.monotonic() + seconds
     samples = []
     while time.monotonic() < end:
@@ -392,7 +399,7 @@ def turn_and_release(p, pin, sign, seconds):
     (ta, a), (tb, b) = samples[len(samples) // 2], samples[-1]
     stopped = time.monotonic()
     p.push(0)
-    return (b - a) / (tb - ta) * 60.0 * sign, ms_until_still(pin, stopped, 0.4)
+    return (b - a) / (tb - ta) * 60.0, ms_until_still(pin, stopped, 0.4)
 
 
 def bring_up(m, p, t0):
@@ -480,6 +487,7 @@ def full_queue(m, p):
     for step, reports, move, spacing in ((0.1, 20, 10, 0.0), (0.01, 0, 1, 0.001)):
         p.step_size(step)
         before = m.settle("x")
+        dropped = p.inputs_dropped()
         start = time.monotonic()
         if spacing == 0.0:
             p.burst(reports, move)
@@ -492,10 +500,17 @@ def full_queue(m, p):
         took = time.monotonic() - start
         p.push(0)
         travel = m.settle("x") - before
+        dropped = p.inputs_dropped() - dropped
+        detail = f"{reports} reports of {move:+d} in {took * 1000:.0f} ms travelled {travel:.3f} mm"
+        if dropped:
+            # A machine too busy to run the component for 64 ms: the link rightly forgets where
+            # the wheel was. Not this check's fault to find.
+            details.append(f"{detail}, not judged: the device dropped {dropped} reports while"
+                           " the component was held up")
+            continue
         expect(near(travel, reports * move * step), f"{reports} reports of {move:+d} at {step}:"
                f" moved {travel:.6f} for {reports * move * step:.6f}")
-        details.append(f"{reports} reports of {move:+d} in {took * 1000:.0f} ms travelled"
-                       f" {travel:.3f} mm")
+        details.append(detail)
     return "; ".join(details)
 
 
@@ -577,21 +592,10 @@ def wheel_jog(m, p):
         direction = -sign if axis in p.reversed else sign
         pin = f"axis.{axis}.pos-cmd"
         start = hal.get_value(pin)
-        end = time.monotonic() + 0.6
-        samples = []
-        while time.monotonic() < end:
-            p.counter += 2 * sign
-            p.push(14)
-            time.sleep(0.01)
-            samples.append((time.monotonic(), hal.get_value(pin)))
-        (ta, a), (tb, b) = samples[len(samples) // 2], samples[-1]
-        velocity = (b - a) / (tb - ta) * 60.0
+        velocity, stop_ms = turn_and_release(p, pin, sign, 0.6)
         expect(velocity * direction > 10.0, f"{axis} jogged at {velocity:.1f} units/min,"
                f" direction {direction:+d} wanted")
         speed = p.pin("jog-speed")
-        stopped = time.monotonic()
-        p.push(0)
-        stop_ms = ms_until_still(pin, stopped, 0.4)
         expect(stop_ms < 100.0, f"{axis} still moving {stop_ms:.0f} ms after the wheel stopped")
         expect((m.settle(axis) - start) * direction > 0, f"{axis} went the wrong way")
         details.append(f"{axis} {velocity:+.0f}/min (jog-speed {speed:.0f}) stopped in"
