@@ -144,7 +144,8 @@ fi
 
 # LinuxCNC's own metric AXIS simulation with the pendant added by the README's steps: its HAL
 # files from LinuxCNC's library, pendant.hal and goto_zero.ngc beside the INI, the README's INI
-# lines. Its tool changer dialog needs an X display: Xvfb.
+# lines. Its tool changer dialog needs an X display: Xvfb. (LinuxCNC shows a failed run in a
+# dialog there, which nobody closes: a failure ends at the time limit.)
 shipped_ini=/usr/share/doc/linuxcnc/examples/sample-configs/sim/axis/axis_mm.ini
 if [ "$pendant" = virtual ] && [ -z "$demo" ] && [ "$failed" -eq 0 ]; then
   if [ ! -f "$shipped_ini" ] || ! command -v xvfb-run >/dev/null; then
