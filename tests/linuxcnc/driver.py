@@ -810,20 +810,42 @@ def shipped(m, p, t0):
     pendant found, homing, a step jog exact, the safety input putting it in E-stop."""
     m.wait("task running", lambda s: True, 5.0)
     until(lambda: p.pin("connected") and not p.pin("estop"), 2.0, "the pendant was not found")
-    m.reset_and_on()
-    m.manual()
-    m.command.home(-1)
-    m.wait("homed", lambda s: all(s.homed[:3]), 30.0)
+    # On a busy machine this configuration's homing now and then stalls ("Cannot unhome while
+    # homing"), or the watchdog stops it, as it should when the component is held up for 100 ms:
+    # homed again once, and the line says why.
+    stops = []
+    for _ in range(2):
+        if m.poll().task_state != linuxcnc.STATE_ON:
+            m.reset_and_on()
+        m.manual()
+        time.sleep(0.5)
+        m.command.home(-1)
+        try:
+            m.wait("homed or stopped", lambda s: all(s.homed[:3])
+                   or s.task_state != linuxcnc.STATE_ON, 20.0)
+        except Failed:
+            stops.append("a stalled homing")
+            m.command.abort()
+            continue
+        if all(m.poll().homed[:3]):
+            break
+        stops.append("the watchdog latch" if hal.get_value("pendant-alive-estop.fault-out")
+                     else "the pendant latch")
+    expect(all(m.poll().homed[:3]), f"not homed: {', '.join(stops)}")
     m.command.teleop_enable(1)
     m.wait("teleop", lambda s: s.motion_mode == linuxcnc.TRAJ_MODE_TELEOP)
     # Its homing ends with a move to the home position after the homed flags.
     m.wait("in position", lambda s: s.inpos, 10.0)
     time.sleep(0.3)
     before = m.settle("x")
+    counts = p.pin("axis.x.jog-counts")
     p.wheel("x", 250, 0.01)
     # Its 1 ms task cycle keeps a busy machine's servo thread late now and then, longer than a
     # settle window: wait for the end point instead, then make sure it stays there.
-    m.wait("x at 2.5 mm further", lambda s: near(s.actual_position[0] - before, 2.5), 5.0)
+    until(lambda: near(m.position("x") - before, 2.5), 5.0, lambda: f"x 250 x 0.01: at"
+          f" {m.position('x') - before:.6f} after 5 s (pos-cmd {hal.get_value('axis.x.pos-cmd')},"
+          f" from {before}; counts {p.pin('axis.x.jog-counts') - counts}, scale"
+          f" {p.pin('axis.x.jog-scale')}, dropped {p.pin('dropped-counts')})")
     time.sleep(0.3)
     travel = m.settle("x") - before
     expect(near(travel, 2.5), f"x 250 x 0.01: moved {travel:.6f}")
@@ -841,7 +863,8 @@ def shipped(m, p, t0):
         time.sleep(0.1)
         m.reset_and_on()
     times.sort()
-    return f"homed at {time.time() - t0:.1f} s after launch; X 250 x 0.01 mm travelled" \
+    again = f" (homed again after {stops[0]})" if stops else ""
+    return f"homed at {time.time() - t0:.1f} s after launch{again}; X 250 x 0.01 mm travelled" \
         f" {travel:.6f} mm; safety input to E-stop {times[0]:.0f}-{times[-1]:.0f} ms" \
         f" (median {times[2]:.0f}, [EMCIO] CYCLE_TIME 0.1 s); reset refused while held"
 

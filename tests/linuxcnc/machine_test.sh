@@ -174,6 +174,10 @@ END
       -e "s|^DISPLAY = .*|DISPLAY = $work/driver.py --vpendant $vpendant_mount --shipped --report $report.shipped --t0 $(date +%s.%N)|" \
       -e "s|^COMPONENT = .*|COMPONENT = $component_line|" "$ini"
     [ "$(id -u)" -ne 0 ] || chown -R "$user:" "$shipped" "$report.shipped"
+    # A fresh pendant: the last one still holds the reports pushed after its component was killed.
+    stop_vpendant
+    start_vpendant "$work" "$component" "$vpendant_fuse" \
+      || { echo "FAIL the virtual pendant did not mount again"; exit 1; }
     rc=0
     (cd "$shipped" && timeout -k 5 "$limit" "${run_as[@]}" env -i HOME="$work" PATH=/usr/bin:/bin \
       LANG=C.UTF-8 xvfb-run -a linuxcnc -r "$ini") >"$work/shipped.log" 2>&1 || rc=$?
