@@ -873,6 +873,19 @@ def shipped(m, p, t0):
 DEMO_CHECKS = ("wheel steps", "wheel jog", "override knob", "E-stop")
 
 
+def estop_cause(m):
+    """Which of pendant.hal's latches holds the machine in E-stop, if one does: a failure on a
+    busy machine may be the watchdog's doing (the component held up for 100 ms)."""
+    if m.poll().task_state != linuxcnc.STATE_ESTOP:
+        return ""
+    # The watchdog latch follows the pendant's: only it alone faulted is the watchdog.
+    if hal.get_value("pendant-estop.fault-out"):
+        return " (in E-stop: the pendant's latch, safety input or no pendant)"
+    if hal.get_value("pendant-alive-estop.fault-out"):
+        return " (in E-stop: the watchdog's latch, the component held up)"
+    return " (in E-stop, neither pendant latch)"
+
+
 def recover(m, p):
     """Puts the machine back as the next check expects it: on, idle, manual, in world mode."""
     p.plug()
@@ -961,7 +974,7 @@ def main():
                     + f"; feed override {m.poll().feedrate * 100:.1f} %")
         except Failed as e:
             failures += 1
-            say(f"FAIL {name}: {e}")
+            say(f"FAIL {name}: {e}{estop_cause(m)}")
             recover(m, p)
     if args.report:
         with open(args.report + ".exited", "w") as f:
