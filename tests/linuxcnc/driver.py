@@ -716,6 +716,8 @@ def estop(m, p):
     details = []
     for how, trip, release in (("safety input", lambda: p.safety(True), lambda: p.safety(False)),
                                ("unplug", p.unplug, p.plug)):
+        expect(m.poll().task_state == linuxcnc.STATE_ON,
+               f"{how}: the machine was not on before it{estop_cause(m)}")
         tripped = time.monotonic()
         trip()
         m.wait(f"E-stop on {how}", lambda s: s.task_state == linuxcnc.STATE_ESTOP, 1.0)
