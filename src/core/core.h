@@ -34,6 +34,7 @@ struct Core {
   // The host's rendering of what the behaviours ask for.
   Machine& machine;
   // What only some hosts have (core/machine.h); null where the host has none of it.
+  HostHeldSteps* heldSteps = nullptr;
   HostJogModes* jogModes = nullptr;
   HostDisplay* display = nullptr;
   HostGates* gates = nullptr;

@@ -47,14 +47,8 @@ class Machine {
   // Step jogging: `steps` increments of the step size, negative backward. `hold` asks for a
   // step that moves nothing yet (the axis has just changed under a busy machine).
   virtual void StepAxis(std::int32_t axis, std::int32_t steps, bool hold) = 0;
-  // A still poll of step jogging.
-  virtual void StepIdle(std::int32_t axis, bool hold) = 0;
   // Steps at the slow jog rate of the axis.
   virtual void SlowStepAxis(std::int32_t axis, std::int32_t steps) = 0;
-  // Steps not yet moved are dropped (a new axis, the jog inhibited).
-  virtual void DropHeldSteps() = 0;
-  // Once per poll before any input.
-  virtual void BeforeInput() = 0;
 
   // Continuous jogging.
   // `direction` 1: backward. `speed` in the host's jog speed units, finite.
@@ -88,6 +82,20 @@ class Machine {
 
 // What only some hosts have. Core points to a host's implementation of each, or to none, and the
 // behaviours then leave the call out.
+
+// A host that holds steps back while it is busy and catches up afterwards.
+class HostHeldSteps {
+ public:
+  // Once per poll before any input.
+  virtual void BeforeInput() = 0;
+  // A still poll of step jogging.
+  virtual void StepIdle(std::int32_t axis, bool hold) = 0;
+  // Steps not yet moved are dropped (a new axis, the jog inhibited).
+  virtual void DropHeldSteps() = 0;
+
+ protected:
+  ~HostHeldSteps() = default;
+};
 
 // A host that switches its own jog modes around runs of motion.
 class HostJogModes {

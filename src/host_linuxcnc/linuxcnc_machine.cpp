@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "core/axes.h"
 #include "core/saturating_add.h"
@@ -19,6 +20,9 @@ constexpr double kKnobCountsPerPercent = 10.0;
 constexpr double kKnobScale = 0.001;
 // halui shows a started MDI command as a running program within a status refresh or two.
 constexpr std::uint64_t kActionStartUs = 250000;
+// Motion travels every count it is given at the axis's speed: the wheel's counts may keep the
+// axis going at most this long after the hand stopped.
+constexpr std::uint64_t kWheelBacklogUs = 500000;
 
 bool ValidButton(int button) {
   return button >= 0 && button < kFunctionButtonCount;
@@ -41,8 +45,8 @@ void LinuxcncMachine::Start() {
 }
 
 void LinuxcncMachine::NewWindow() {
-  DropHeldSteps();
-  for (JogAxisPins& axis : pins_.axis) axis.jogPlus = axis.jogMinus = false;
+  for (JogAxisPins& axis : pins_.axis)
+    axis.jogPlus = axis.jogMinus = axis.jointPlus = axis.jointMinus = false;
 }
 
 void LinuxcncMachine::Publish(bool connected, bool safetyLatched) {
@@ -59,10 +63,9 @@ void LinuxcncMachine::Publish(bool connected, bool safetyLatched) {
     ownActionRunning_ = false;
   for (JogAxisPins& axis : pins_.axis) {
     axis.jogEnable = jogOn_ && connected;
-    if (!connected) axis.jogPlus = axis.jogMinus = false;
+    if (!connected) axis.jogPlus = axis.jogMinus = axis.jointPlus = axis.jointMinus = false;
   }
   if (!connected) {
-    DropHeldSteps();
     for (bool& held : pins_.hold) held = false;
   }
 }
@@ -83,39 +86,47 @@ void LinuxcncMachine::StepAxis(std::int32_t axis, std::int32_t steps, bool hold)
   if (hold || !ValidAxis(axis) || steps == 0) return;
   pins_.axis[axis].jogScale = stepSize_;
   pins_.axis[axis].jogEnable = jogOn_;
-  // Motion drops counts while it runs coordinated moves: keep them until it is back.
-  if (pins_.coordMode) {
-    heldSteps_[axis] = SaturatingAdd(heldSteps_[axis], steps);
-    return;
-  }
-  ReleaseHeldSteps();
-  AddCounts(axis, steps);
-}
-
-void LinuxcncMachine::ReleaseHeldSteps() {
+  // Motion drops counts while it runs coordinated moves; so does the pendant, rather than have
+  // them move the axis later, when nobody expects it.
   if (pins_.coordMode) return;
-  for (int a = 0; a < kPinAxisCount; ++a) {
-    if (heldSteps_[a] == 0) continue;
-    AddCounts(a, heldSteps_[a]);
-    heldSteps_[a] = 0;
-  }
+  AddCounts(axis, BoundBacklog(axis, steps));
 }
 
-void LinuxcncMachine::DropHeldSteps() {
-  for (std::int32_t& held : heldSteps_) held = 0;
+std::int32_t LinuxcncMachine::BoundBacklog(int axis, std::int32_t steps) {
+  const double speed = config_.maxJogSpeed[axis] / 60.0;  // units per second
+  double& backlog = backlog_[axis];
+  const double elapsed = static_cast<double>(nowUs_ - backlogAtUs_[axis]) / 1e6;
+  backlogAtUs_[axis] = nowUs_;
+  const double travelled = std::min(std::abs(backlog), speed * elapsed);
+  backlog -= std::copysign(travelled, backlog);
+  // Without a speed or a step size there is nothing to bound by.
+  if (!(speed > 0.0) || !(stepSize_ > 0.0)) return steps;
+  const double limit = speed * static_cast<double>(kWheelBacklogUs) / 1e6;
+  // Counts against the backlog's way shorten it: they are always taken.
+  const double room = std::max(0.0, limit - (steps > 0 ? backlog : -backlog));
+  const auto fits = static_cast<std::int32_t>(std::floor(room / stepSize_ + 1e-9));
+  const std::int32_t taken = steps > 0 ? std::min(steps, fits) : std::max(steps, -fits);
+  backlog += static_cast<double>(taken) * stepSize_;
+  pins_.droppedCounts = SaturatingAdd(pins_.droppedCounts, std::abs(steps - taken));
+  return taken;
 }
 
 void LinuxcncMachine::Jog(std::int32_t axis, std::int32_t direction, double speed) {
   if (!ValidAxis(axis)) return;
   pins_.jogSpeed = std::isfinite(speed) && speed > 0.0 ? speed : 0.0;
-  pins_.axis[axis].jogPlus = direction == 0;
-  pins_.axis[axis].jogMinus = direction != 0;
+  JogAxisPins& pins = pins_.axis[axis];
+  // halui jogs an axis only once the machine is homed (world mode); before that, its joint.
+  const bool world = pins_.isHomed;
+  pins.jogPlus = world && direction == 0;
+  pins.jogMinus = world && direction != 0;
+  pins.jointPlus = !world && direction == 0;
+  pins.jointMinus = !world && direction != 0;
 }
 
 void LinuxcncMachine::EndJog(std::int32_t axis) {
   if (!ValidAxis(axis)) return;
-  pins_.axis[axis].jogPlus = false;
-  pins_.axis[axis].jogMinus = false;
+  JogAxisPins& pins = pins_.axis[axis];
+  pins.jogPlus = pins.jogMinus = pins.jointPlus = pins.jointMinus = false;
 }
 
 double LinuxcncMachine::MaxJogSpeed(std::int32_t axis) {

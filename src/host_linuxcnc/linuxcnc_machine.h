@@ -1,7 +1,9 @@
 // LinuxCNC's rendering of the pendant's requests, into plain pin values (PendantPins):
-//   steps       the axis's jog-counts running total, scale = the step size; held back while motion
-//               runs coordinated moves (it drops counts made then) and released once it stops
-//   jogs        jog-plus/-minus of the axis through halui, at jog-speed (units per minute)
+//   steps       the axis's jog-counts running total, scale = the step size; dropped while motion
+//               runs coordinated moves (as motion itself drops them), and beyond what the axis can
+//               travel within kWheelBacklogUs at its speed
+//   jogs        jog-plus/-minus of the axis through halui, at jog-speed (units per minute); of the
+//               joint of the same number before homing
 //   overrides   halui's direct value: counts x scale is the fraction
 //   E-stop      true while the safety input is active or no pendant is there
 //   actions     action.NAME pins, held long enough for halui's poll to see them
@@ -55,20 +57,17 @@ class LinuxcncMachine final : public Machine, public PendantWatch {
   void SafetyStop() override;
   bool SafetyStopShown() override { return pins_.estopIsActivated; }
 
-  // A program or MDI command started elsewhere keeps the wheel off; one of the pendant's own MDI
-  // actions does not: what is turned meanwhile waits for it (see StepAxis).
+  // A program or MDI command started elsewhere keeps the wheel off. During one of the pendant's
+  // own MDI actions the wheel stays on, but StepAxis drops its counts while motion cannot jog.
   bool MotionAllowed() override { return !pins_.programIsRunning || ownActionRunning_; }
   bool JogAllowed() override { return jogOn_; }
   bool CommandsQueued() override { return pins_.coordMode; }
 
   void StepAxis(std::int32_t axis, std::int32_t steps, bool hold) override;
-  void StepIdle(std::int32_t /*axis*/, bool /*hold*/) override { ReleaseHeldSteps(); }
   // Counts move at the axis's own speed: there is no slower feed for them.
   void SlowStepAxis(std::int32_t axis, std::int32_t steps) override {
     StepAxis(axis, steps, false);
   }
-  void DropHeldSteps() override;
-  void BeforeInput() override { ReleaseHeldSteps(); }
 
   void Jog(std::int32_t axis, std::int32_t direction, double speed) override;
   void EndJog(std::int32_t axis) override;
@@ -100,7 +99,9 @@ class LinuxcncMachine final : public Machine, public PendantWatch {
   };
 
   void Pulse(PendantAction action);
-  void ReleaseHeldSteps();
+  // The steps of `steps` that the axis can travel within kWheelBacklogUs; the rest are counted
+  // as dropped.
+  std::int32_t BoundBacklog(int axis, std::int32_t steps);
   void AddCounts(int axis, std::int32_t steps);
   double KnobValue(const OverridePins& pins, KnobRequest& request) const;
   void SetKnob(OverridePins& pins, KnobRequest& request, double percent, double lo, double hi);
@@ -115,7 +116,10 @@ class LinuxcncMachine final : public Machine, public PendantWatch {
   bool safetyActive_ = false;
   double stepSize_ = 0.0;
   double slowJogRate_ = 100.0;
-  std::int32_t heldSteps_[kPinAxisCount] = {};
+  // What the axis is still travelling of the counts passed on, in units (signed), as of
+  // backlogAtUs_[axis], taking it to travel at its maximum speed.
+  double backlog_[kPinAxisCount] = {};
+  std::uint64_t backlogAtUs_[kPinAxisCount] = {};
   std::uint64_t actionEndUs_[kActionCount] = {};
   // From an MDI action's pulse until motion is back from it.
   bool ownActionRunning_ = false;

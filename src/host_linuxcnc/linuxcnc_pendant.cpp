@@ -31,6 +31,9 @@ void LinuxcncPendant::After() {
 void LinuxcncPendant::Start() {
   Before();
   link->FindPendant();
+  // The pendant's first report only sets the wheel's counter, as after a plug: the counter may
+  // stand anywhere.
+  link->AwaitReport();
   // The link listens to the bus by itself; the component's wrapper goes in between.
   if (bus_ != nullptr) bus_->SetListener(this);
   After();
@@ -47,6 +50,7 @@ void LinuxcncPendant::OnTimer() {
   Before();
   ticks.Update();
   link->OnTimer();
+  pins.watchdog = !pins.watchdog;
   After();
 }
 

@@ -37,6 +37,9 @@ struct JogAxisPins {
   bool jogEnable = false;
   bool jogPlus = false;
   bool jogMinus = false;
+  // The joint of the same number, for velocity jogging before homing (identity kinematics).
+  bool jointPlus = false;
+  bool jointMinus = false;
 };
 
 // halui's override inputs; `value` is halui's current fraction (1.0 = 100 %), an input.
@@ -56,6 +59,11 @@ struct PendantPins {
   OverridePins spindleOverride;
   bool estop = true;  // an absent pendant holds the machine in E-stop
   bool connected = false;
+  // Changes at every poll: the E-stop chain's watchdog sees the component alive.
+  bool watchdog = false;
+  // Wheel counts dropped because the axis would still be travelling them long after the wheel
+  // stopped; a running total.
+  std::int32_t droppedCounts = 0;
   bool action[kActionCount] = {};
   bool hold[kFunctionButtonCount] = {};  // tap-and-hold of F1..F5, from the second press on
   double stepSize = 0.0;

@@ -5,6 +5,7 @@
 Module::Module(Platform& platformServices) : Core(platformServices, windowsHost) {
   calls = this;
   host.muted = &muted;
+  heldSteps = &windowsHost;
   jogModes = &windowsHost;
   display = &windowsHost;
   gates = &windowsHost;

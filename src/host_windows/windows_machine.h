@@ -42,6 +42,7 @@ enum class BurstMode : std::uint8_t {
 };
 
 class WindowsMachine final : public Machine,
+                             public HostHeldSteps,
                              public HostJogModes,
                              public HostDisplay,
                              public HostGates {

@@ -17,7 +17,7 @@ void StepJog(Core& core, ContinuousJogState& continuous, const WheelTurn& turn) 
   Machine& machine = core.machine;
   // A still wheel lets the machine catch up on what it held back; no gate is asked for it.
   if (turn.steps == 0) {
-    machine.StepIdle(turn.axis, turn.axisChangeHold);
+    if (core.heldSteps != nullptr) core.heldSteps->StepIdle(turn.axis, turn.axisChangeHold);
     return;
   }
   if (!machine.MotionAllowed()) return;

@@ -38,7 +38,7 @@ void RunWheelFunction(Core& core, const WheelTargets& targets, WheelFunction fun
                       const WheelTurn& turn) {
   EndAbandonedJog(core, targets.continuousJog, function, turn.axis);
   if (core.gates != nullptr && core.gates->JogInhibited()) {
-    core.machine.DropHeldSteps();
+    if (core.heldSteps != nullptr) core.heldSteps->DropHeldSteps();
     EndBurst(core, targets.continuousJog);
     return;
   }

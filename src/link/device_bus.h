@@ -94,6 +94,9 @@ class DeviceBus {
   // is full; a read takes the oldest queued report, or stays pending until one arrives. This sets
   // the queue's length for a Read handle; where the platform cannot, it does nothing.
   virtual void SetInputBufferCount(DeviceHandle /*handle*/, std::uint32_t /*reports*/) {}
+  // How many reports the system keeps waiting for a read handle where that is its own, fixed
+  // number; 0 where it is the queue the link sets with SetInputBufferCount.
+  virtual std::uint32_t InputQueueDepth() const { return 0; }
 
   // Takes the oldest input report the system holds for a Read handle. The bus keeps at
   // most one read outstanding, into storage of its own: a call starts one when none is, and then

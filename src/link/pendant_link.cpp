@@ -14,7 +14,11 @@
 PendantLink::PendantLink(Core& core, PendantLatches& latches, std::unique_ptr<DeviceBus> deviceBus)
     : core_(core), latches_(latches), bus_(std::move(deviceBus)) {
   ForgetSafetyLatch(latches_.safety);
-  if (bus_) bus_->SetListener(this);
+  if (bus_) {
+    bus_->SetListener(this);
+    const std::uint32_t depth = bus_->InputQueueDepth();
+    if (depth != 0) queueDepth_ = std::min(depth, kMaxInputQueueDepth);
+  }
 }
 
 PendantLink::~PendantLink() {
@@ -173,7 +177,7 @@ bool PendantLink::OnDeviceChange(std::uint32_t eventType, const DeviceBroadcast*
 //   once (then Pending means the queue is empty). The wait is twice the longest recent hand-over
 //   (a fraction of a millisecond on a quiet system), so the read that finds the queue empty, and
 //   ends every poll that took a report, costs little.
-// Waits end kReadWaitMs after the poll began, and at most kMaxReportsPerPoll reads are taken, so
+// Waits end kReadWaitMs after the poll began, and at most twice the queue's depth is read, so
 // a pendant streaming faster than it can be read cannot hold the thread. A short input queue on
 // the handle (kInputBufferCount) keeps the backlog after a stalled host thread small.
 std::uint32_t PendantLink::TakeReports() {
@@ -182,7 +186,7 @@ std::uint32_t PendantLink::TakeReports() {
   constexpr std::uint64_t kBudgetUs = std::uint64_t{kReadWaitMs} * 1000;
   std::uint32_t taken = 0;
   bool handedOverAtOnce = false;
-  for (std::uint32_t reads = 0; reads < kMaxReportsPerPoll; ++reads) {
+  for (std::uint32_t reads = 0; reads < 2 * queueDepth_; ++reads) {
     // A read started now may be on its way; one left outstanding is only checked.
     std::uint64_t readStart = 0;
     std::uint32_t timeoutUs = 0;
@@ -250,13 +254,13 @@ void PendantLink::Poll() {
   StepEndJogCountdown(continuousJog);
   if (!connected_ || !bus_) return;
 
-  core_.machine.BeforeInput();
+  if (core_.heldSteps != nullptr) core_.heldSteps->BeforeInput();
 
   const std::uint32_t count = TakeReports();
   if (count > 0) awaitingReport_ = false;
   // A full queue may have dropped the oldest reports: how the wheel turned before the first one
   // taken cannot be known, and a guess could move the axis the wrong way.
-  if (count > kInputQueueDepth) ForgetWheelCounter(wheel);
+  if (count > queueDepth_) ForgetWheelCounter(wheel);
   // The newest report is decoded, as one report per poll would be. An older one is decoded
   // before it, in order, when the report after it changes its keys again (a press shorter than a
   // poll, a second mode button), and, where the wheel's function follows its course (or the keys
@@ -323,7 +327,8 @@ void PendantLink::Decode() {
   ProcessButtons(core_, latches_.buttons, wheelFunction, axis.selectedAxis, words);
   if (core_.muted) return;
   // A new axis drops the steps held back for the old one.
-  if (SelectAxis(core_, latches_.axisKeys, axis, words)) core_.machine.DropHeldSteps();
+  if (SelectAxis(core_, latches_.axisKeys, axis, words) && core_.heldSteps != nullptr)
+    core_.heldSteps->DropHeldSteps();
   if (core_.muted) return;
   ProcessWheel(core_, wheel, WheelTargets{continuousJog, presets}, wheelFunction, axis, words);
 }

@@ -29,6 +29,10 @@ inline constexpr std::uint32_t kInputBufferCount = kInputQueueDepth + 1;
 // Reads one poll takes at most: the whole queue and what arrives meanwhile, but never an endless
 // stream.
 inline constexpr std::uint32_t kMaxReportsPerPoll = 2 * kInputQueueDepth;
+// The deepest queue a bus may report (hidraw keeps 63 reports per reader), and the reports one
+// poll can hold at that depth.
+inline constexpr std::uint32_t kMaxInputQueueDepth = 64;
+inline constexpr std::uint32_t kReportStoreCount = 2 * kMaxInputQueueDepth;
 // The wait for a read that may be on its way while the queue is emptied, where the system hands
 // queued reports over asynchronously: twice the longest recent hand-over, within these bounds.
 inline constexpr std::uint32_t kHandOverWaitMaxUs = 1000;
@@ -72,6 +76,12 @@ class PendantLink final : public BusListener {
   bool Connected() const { return connected_; }
   // After a reopen nothing is decoded until a fresh report arrives.
   bool AwaitingReport() const { return awaitingReport_; }
+  // The same from now on, for an owner whose machine must not take the blank report decoded
+  // before the pendant's first one for the wheel's place.
+  void AwaitReport() {
+    awaitingReport_ = true;
+    ForgetWheelCounter(wheel);
+  }
   const std::string& DevicePath() const { return devicePath_; }
   // The report decoded last (all zero before the first).
   const std::uint8_t* DecodedReport() const { return decodedReport_; }
@@ -124,7 +134,9 @@ class PendantLink final : public BusListener {
   // The longest recent time the system took to hand a queued report over to a read started after
   // it; the hand-over wait is twice this, within its bounds.
   std::uint32_t handOverSeenUs_ = kHandOverWaitMaxUs / 2;
-  std::uint8_t takenReports_[kMaxReportsPerPoll][kInputReportSize] =
+  // The bus's queue depth: more reports at one poll may mean lost ones.
+  std::uint32_t queueDepth_ = kInputQueueDepth;
+  std::uint8_t takenReports_[kReportStoreCount][kInputReportSize] =
       {};  // this poll's, oldest first
   std::uint8_t decodedReport_[kInputReportSize] = {};
 };

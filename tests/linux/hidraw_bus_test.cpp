@@ -30,6 +30,8 @@
 #include <thread>
 #include <vector>
 
+#include "host_linuxcnc/linuxcnc_machine.h"
+#include "host_linuxcnc/linuxcnc_pendant.h"
 #include "host_windows/module.h"
 #include "input/output_report.h"
 #include "link/pendant_link.h"
@@ -420,6 +422,72 @@ TEST(PendantMonitorTest, SaysWhyItCannotOpenThePendant) {
     EXPECT_EQ(all.find("udevadm trigger") != std::string::npos, denied);
     EXPECT_EQ(all.find("adduser $USER plugdev") != std::string::npos, denied);
   }
+}
+
+// The component's wheel over hidraw, in step mode on X: every count of a full queue travels, and
+// a counter standing away from zero when the component starts moves nothing.
+TEST(HidrawBusTest, ComponentTakesEveryQueuedCountButNoneOfTheCounterItFindsAtStart) {
+  MountedPendant pendant;
+  ASSERT_TRUE(pendant.Mounted());
+  HidrawBusPaths paths{pendant.Path("/sys"), pendant.Path("/dev"), "", 500};
+  auto owned = std::make_unique<HidrawBus>(paths);
+  HidrawBus& bus = *owned;
+  FakePlatform platform;
+  LinuxcncConfig config;
+  LinuxcncPendant component(platform, PendantSettings{}, config, std::move(owned), nullptr);
+  component.Start();
+  ASSERT_TRUE(component.link->Connected());
+  const auto runFor = [&](int ms) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) bus.RunOnce(5);
+  };
+  // Polls, and then at the next one the pushes that came in one go right after it.
+  const auto afterPoll = [&] {
+    const bool watchdog = component.pins.watchdog;
+    while (component.pins.watchdog == watchdog) bus.RunOnce(5);
+  };
+  std::uint8_t counter = 93;
+  const auto push = [&](int move) {
+    counter = static_cast<std::uint8_t>(counter + move);
+    pendant.Push({0, counter, 0, 0, 0, 0, 0, 0});
+  };
+  // Polls before the pendant's first report: nothing to decode yet.
+  runFor(80);
+  struct Case {
+    const char* name;
+    int reports;
+    int move;       // counts per report
+    int spacingUs;  // 0: pushed between two polls
+  };
+  const Case cases[] = {
+      {"the first report: a standing counter", 1, 0, 0},
+      {"20 reports in one poll", 20, 10, 0},
+      {"63 reports in one poll: hidraw's whole queue", 63, 2, 0},
+      {"a report every millisecond, half a second long", 500, 2, 1000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::int32_t before = component.pins.axis[0].jogCounts;
+    if (c.spacingUs == 0) {
+      afterPoll();
+      for (int i = 0; i < c.reports; ++i) push(c.move);
+    } else {
+      std::thread pusher([&] {
+        for (int i = 0; i < c.reports; ++i) {
+          push(c.move);
+          std::this_thread::sleep_for(std::chrono::microseconds(c.spacingUs));
+        }
+      });
+      // The component's loop runs while the pendant streams.
+      const auto end = std::chrono::steady_clock::now() +
+                       std::chrono::microseconds(c.reports * c.spacingUs * 2 + 100000);
+      while (std::chrono::steady_clock::now() < end) bus.RunOnce(5);
+      pusher.join();
+    }
+    runFor(100);
+    EXPECT_EQ(component.pins.axis[0].jogCounts - before, c.reports * c.move);
+  }
+  component.Stop();
 }
 
 // FUSE needs its device and the right to mount.

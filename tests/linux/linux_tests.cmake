@@ -12,8 +12,8 @@ foreach(test_source ${PENDANT_LINUX_TESTS})
   target_compile_options(${test_name} PRIVATE ${PENDANT_WARNINGS})
   target_compile_definitions(${test_name} PRIVATE
     VPENDANT_FUSE="$<TARGET_FILE:vpendant-fuse>")
-  target_link_libraries(${test_name} PRIVATE pendant_linux_platform pendant_test_support
-    GTest::gtest)
+  target_link_libraries(${test_name} PRIVATE pendant_linux_platform pendant_linuxcnc
+    pendant_test_support GTest::gtest)
   add_dependencies(${test_name} vpendant-fuse)
   add_test(NAME linux.${test_name} COMMAND ${test_name})
   set_tests_properties(linux.${test_name} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 60)

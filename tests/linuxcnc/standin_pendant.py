@@ -4,12 +4,15 @@
 pendant.hal starts it like the real one (loadusr -Wn pendant). The test driver plays the pendant
 by setting the outputs and reading the inputs over a Unix socket beside the INI file, one request
 a line:  "set PIN VALUE" -> "ok",  "get PIN" -> the value,  anything wrong -> "error: why".
-It starts as an unplugged pendant does: not connected, E-stop asserted.
+It starts as an unplugged pendant does: not connected, E-stop asserted; its watchdog pin changes
+every 25 ms, as the component's does at each poll.
 """
 import os
 import signal
 import socket
 import sys
+import threading
+import time
 
 import hal
 
@@ -26,7 +29,12 @@ def make_component():
         c.newpin(f"axis.{a}.jog-enable", hal.HAL_BIT, hal.HAL_OUT)
         c.newpin(f"axis.{a}.jog-plus", hal.HAL_BIT, hal.HAL_OUT)
         c.newpin(f"axis.{a}.jog-minus", hal.HAL_BIT, hal.HAL_OUT)
+    for j in range(len(AXES)):
+        c.newpin(f"joint.{j}.jog-plus", hal.HAL_BIT, hal.HAL_OUT)
+        c.newpin(f"joint.{j}.jog-minus", hal.HAL_BIT, hal.HAL_OUT)
     c.newpin("jog-speed", hal.HAL_FLOAT, hal.HAL_OUT)
+    c.newpin("dropped-counts", hal.HAL_S32, hal.HAL_OUT)
+    c.newpin("watchdog", hal.HAL_BIT, hal.HAL_OUT)
     for knob in ("feed-override", "spindle-override"):
         c.newpin(f"{knob}.counts", hal.HAL_S32, hal.HAL_OUT)
         c.newpin(f"{knob}.count-enable", hal.HAL_BIT, hal.HAL_OUT)
@@ -42,6 +50,14 @@ def make_component():
         c.newpin(f"action.{action}", hal.HAL_BIT, hal.HAL_OUT)
     c["estop"] = True
     return c
+
+
+def keep_alive(c, lock):
+    """Changes the watchdog pin as the component does at each poll."""
+    while True:
+        with lock:
+            c["watchdog"] = not c["watchdog"]
+        time.sleep(0.025)
 
 
 def answer(c, line):
@@ -73,12 +89,16 @@ def main():
     # halcmd unload ends userspace components with SIGTERM: leave through hal_exit.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     c.ready()
+    lock = threading.Lock()
+    threading.Thread(target=keep_alive, args=(c, lock), daemon=True).start()
     try:
         while True:
             conn, _ = server.accept()
             with conn, conn.makefile("rw") as f:
                 for line in f:
-                    f.write(answer(c, line) + "\n")
+                    with lock:
+                        reply = answer(c, line)
+                    f.write(reply + "\n")
                     f.flush()
     finally:
         server.close()

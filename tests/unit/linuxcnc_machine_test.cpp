@@ -4,7 +4,9 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
+#include <vector>
 
 #include "host_linuxcnc/ini_settings.h"
 #include "host_linuxcnc/linuxcnc_pendant.h"
@@ -108,40 +110,63 @@ TEST(LinuxcncMachine, StepTurnMovesCountsOfTheSelectedAxisAtTheStepSize) {
   }
 }
 
-TEST(LinuxcncMachine, StepsDuringCoordinatedMotionWaitAndAreReleasedAfterIt) {
-  Rig rig;
-  rig.Poll();
-  rig.pins().coordMode = true;
-  rig.Turn(10);
-  rig.Turn(-3);
-  EXPECT_EQ(rig.pins().axis[0].jogCounts, 0);
-  rig.Still(1);
-  EXPECT_EQ(rig.pins().axis[0].jogCounts, 0);
-  rig.pins().coordMode = false;
-  rig.Still(1);
-  EXPECT_EQ(rig.pins().axis[0].jogCounts, 7);
-  // A new axis drops what the old one still held.
-  rig.pins().coordMode = true;
-  rig.Turn(4);
-  rig.Press(input_report::kYBMask);
-  rig.pins().coordMode = false;
-  rig.Still(1);
-  EXPECT_EQ(rig.pins().axis[0].jogCounts, 7);
-  EXPECT_EQ(rig.pins().axis[1].jogCounts, 0);
+TEST(LinuxcncMachine, CountsTurnedWhileMotionCannotJogAreDroppedNotReplayed) {
+  struct Case {
+    const char* name;
+    bool ownAction;  // the pendant's go-to-zero, rather than a program started elsewhere
+  };
+  for (const Case c : {Case{"a program", false}, Case{"the pendant's go-to-zero", true}}) {
+    SCOPED_TRACE(c.name);
+    Rig rig;
+    rig.Poll();
+    if (c.ownAction) rig.machine().GotoZeros();
+    rig.pins().coordMode = rig.pins().programIsRunning = true;
+    rig.Turn(10);
+    rig.Turn(-3);
+    rig.pins().coordMode = rig.pins().programIsRunning = false;
+    rig.Still(2);
+    EXPECT_EQ(rig.pins().axis[0].jogCounts, 0);
+    // The wheel works again at once, from where it stands.
+    rig.Turn(4);
+    EXPECT_EQ(rig.pins().axis[0].jogCounts, 4);
+  }
 }
 
-TEST(LinuxcncMachine, AProgramStartedElsewhereKeepsTheWheelOffThePendantsOwnActionDoesNot) {
-  Rig rig;
-  rig.Poll();
-  rig.pins().programIsRunning = true;
-  rig.Turn(5);
-  EXPECT_EQ(rig.pins().axis[0].jogCounts, 0);
-  rig.machine().GotoZeros();
-  rig.pins().coordMode = true;
-  rig.Turn(5);
-  rig.pins().coordMode = rig.pins().programIsRunning = false;
-  rig.Still(1);
-  EXPECT_EQ(rig.pins().axis[0].jogCounts, 5);
+// Motion travels every count at the axis's speed; the pendant passes on only what the axis can
+// travel within half a second of the last count, at any step size.
+TEST(LinuxcncMachine, WheelBacklogIsBoundedToHalfASecondOfTravel) {
+  struct Case {
+    const char* name;
+    double step;
+    std::vector<int> turns;  // counts per 25 ms poll
+    std::int32_t expected;   // counts passed on
+  };
+  // 3000 units/min: 25 units in half a second.
+  const Case cases[] = {
+      {"fine steps all travel", 0.01, {50, 50, 50}, 150},
+      {"coarse flick: 25 of 100", 1.0, {100}, 25},
+      {"coarse, turned on while the axis travels", 1.0, {20, 20, 20}, 20 + 6 + 1},
+      {"turned back: taken at once", 1.0, {25, -40}, 25 - 40},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig rig;
+    std::uint64_t now = 1000000;
+    rig.machine().SetTime(now);
+    rig.Poll();
+    rig.machine().SetValue(MachineValue::StepSize, c.step);
+    const std::int32_t before = rig.pins().axis[0].jogCounts;
+    const std::int32_t droppedBefore = rig.pins().droppedCounts;
+    std::int32_t turned = 0;
+    for (const int counts : c.turns) {
+      now += 25000;
+      rig.machine().SetTime(now);
+      rig.Turn(counts);
+      turned += counts;
+    }
+    EXPECT_EQ(rig.pins().axis[0].jogCounts - before, c.expected);
+    EXPECT_EQ(rig.pins().droppedCounts - droppedBefore, std::abs(turned - c.expected));
+  }
 }
 
 TEST(LinuxcncMachine, VelocityModeJogsWhileTheWheelTurnsAndEndsWhenItStops) {
@@ -149,14 +174,20 @@ TEST(LinuxcncMachine, VelocityModeJogsWhileTheWheelTurnsAndEndsWhenItStops) {
   rig.Poll();
   rig.Press(0, 1);  // mode button 1: velocity jogging
   ASSERT_EQ(rig.pendant->wheelMode, WheelMode::VelocityJog);
-  for (int i = 0; i < 4; ++i) rig.Turn(-2);
-  EXPECT_TRUE(rig.pins().axis[0].jogMinus);
-  EXPECT_FALSE(rig.pins().axis[0].jogPlus);
-  EXPECT_GT(rig.pins().jogSpeed, 0.0);
-  EXPECT_LE(rig.pins().jogSpeed, 3000.0);
-  rig.Still(3);
-  EXPECT_FALSE(rig.pins().axis[0].jogMinus);
-  EXPECT_FALSE(rig.pins().axis[0].jogPlus);
+  // Before homing halui jogs joints only; after it, axes.
+  for (const bool homed : {false, true}) {
+    SCOPED_TRACE(homed ? "homed" : "not homed");
+    rig.pins().isHomed = homed;
+    for (int i = 0; i < 4; ++i) rig.Turn(-2);
+    const JogAxisPins& x = rig.pins().axis[0];
+    EXPECT_EQ(x.jogMinus, homed);
+    EXPECT_EQ(x.jointMinus, !homed);
+    EXPECT_FALSE(x.jogPlus || x.jointPlus);
+    EXPECT_GT(rig.pins().jogSpeed, 0.0);
+    EXPECT_LE(rig.pins().jogSpeed, 3000.0);
+    rig.Still(3);
+    EXPECT_FALSE(x.jogMinus || x.jogPlus || x.jointMinus || x.jointPlus);
+  }
 }
 
 TEST(LinuxcncMachine, EstopFollowsConnectionSafetyAndAskedStops) {

@@ -53,6 +53,8 @@ class HidrawBus final : public DeviceBus {
                       std::uint32_t timeoutUs, std::uint32_t& transferred,
                       bool& handedOverAtOnce) override;
   bool ReadOutstanding(DeviceHandle handle) const override;
+  // hidraw's ring of 64 entries for each open file holds 63 reports, and drops new ones when full.
+  std::uint32_t InputQueueDepth() const override { return 63; }
   bool Write(DeviceHandle handle, const std::uint8_t* data, std::uint32_t size) override;
 
   bool RegisterNotifications() override;

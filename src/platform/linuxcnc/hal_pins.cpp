@@ -10,6 +10,8 @@ struct HalAxisPins {
   hal_bit_t* jogEnable;
   hal_bit_t* jogPlus;
   hal_bit_t* jogMinus;
+  hal_bit_t* jointPlus;
+  hal_bit_t* jointMinus;
 };
 
 struct HalOverridePins {
@@ -27,6 +29,8 @@ struct HalPinBlock {
   HalOverridePins spindleOverride;
   hal_bit_t* estop;
   hal_bit_t* connected;
+  hal_bit_t* watchdog;
+  hal_s32_t* droppedCounts;
   hal_bit_t* action[kActionCount];
   hal_bit_t* hold[kFunctionButtonCount];
   hal_float_t* stepSize;
@@ -114,12 +118,18 @@ bool HalPins::Create(int componentId, const char* prefix) {
     make.Bit(&b.axis[a].jogPlus, HAL_OUT, name);
     std::snprintf(name, sizeof name, "axis.%c.jog-minus", l);
     make.Bit(&b.axis[a].jogMinus, HAL_OUT, name);
+    std::snprintf(name, sizeof name, "joint.%d.jog-plus", a);
+    make.Bit(&b.axis[a].jointPlus, HAL_OUT, name);
+    std::snprintf(name, sizeof name, "joint.%d.jog-minus", a);
+    make.Bit(&b.axis[a].jointMinus, HAL_OUT, name);
   }
   make.Float(&b.jogSpeed, HAL_OUT, "jog-speed");
   MakeKnob(make, b.feedOverride, "feed-override");
   MakeKnob(make, b.spindleOverride, "spindle-override");
   make.Bit(&b.estop, HAL_OUT, "estop");
   make.Bit(&b.connected, HAL_OUT, "connected");
+  make.Bit(&b.watchdog, HAL_OUT, "watchdog");
+  make.S32(&b.droppedCounts, HAL_OUT, "dropped-counts");
   for (int i = 0; i < kActionCount; ++i) {
     std::snprintf(name, sizeof name, "action.%s", kActionNames[i]);
     make.Bit(&b.action[i], HAL_OUT, name);
@@ -173,7 +183,10 @@ void HalPins::Write(const PendantPins& pins) {
   for (int a = 0; a < kPinAxisCount; ++a) {
     *b.axis[a].jogPlus = pins.axis[a].jogPlus;
     *b.axis[a].jogMinus = pins.axis[a].jogMinus;
+    *b.axis[a].jointPlus = pins.axis[a].jointPlus;
+    *b.axis[a].jointMinus = pins.axis[a].jointMinus;
   }
+  *b.droppedCounts = pins.droppedCounts;
   WriteKnob(b.feedOverride, pins.feedOverride);
   WriteKnob(b.spindleOverride, pins.spindleOverride);
   for (int i = 0; i < kActionCount; ++i) *b.action[i] = pins.action[i];
@@ -182,4 +195,6 @@ void HalPins::Write(const PendantPins& pins) {
   *b.slowJogRate = pins.slowJogRate;
   *b.feedRate = pins.feedRate;
   *b.spindleSpeed = pins.spindleSpeed;
+  // Last: it says the rest is current.
+  *b.watchdog = pins.watchdog;
 }

@@ -10,7 +10,8 @@
 //                            fails with EACCES, as without the udev rule's permissions)
 //   MOUNT/outputs            reading it takes the output reports written since the last read, one
 //                            a line in hex as written (the id byte first)
-//   MOUNT/status             counters
+//   MOUNT/status             counters; inputs_peak is the longest the input queue has been
+//                            since the last read of status
 // `push` takes the 8 bytes as the application reads them, the id byte 00 first (as vpendant.exe
 // does on Windows). Unplugging removes both entries and fails reads and writes on descriptors
 // still open (ENODEV); each plug gives the entries new inodes, as a real replug does.
@@ -20,6 +21,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -62,6 +64,7 @@ struct Pendant {
   bool stopping = false;
   bool deny = false;
   unsigned reportsSent = 0, writes = 0, pushes = 0, inputsDropped = 0;
+  std::size_t inputsPeak = 0;  // how far a reader fell behind since status was last read
 
   // With the lock held.
   void Queue(const std::uint8_t* report, std::size_t size) {
@@ -70,6 +73,7 @@ struct Pendant {
       ++inputsDropped;
     }
     inputs.emplace_back(report, report + size);
+    inputsPeak = std::max(inputsPeak, inputs.size());
     Wake();
   }
   void Wake() {
@@ -184,11 +188,13 @@ std::string Snapshot(Node node) {
     char line[256];
     std::snprintf(line, sizeof line,
                   "plugged %d generation %llu period_ms %u queued_inputs %zu queued_outputs %zu\n"
-                  "reports_sent %u writes %u pushes %u inputs_dropped %u\n",
+                  "reports_sent %u writes %u pushes %u inputs_dropped %u inputs_peak %zu\n",
                   pendant.plugged ? 1 : 0, static_cast<unsigned long long>(pendant.generation),
                   pendant.periodMs, pendant.inputs.size(), pendant.outputs.size(),
-                  pendant.reportsSent, pendant.writes, pendant.pushes, pendant.inputsDropped);
+                  pendant.reportsSent, pendant.writes, pendant.pushes, pendant.inputsDropped,
+                  pendant.inputsPeak);
     text = line;
+    pendant.inputsPeak = pendant.inputs.size();
   }
   return text;
 }
