@@ -44,8 +44,8 @@ const char* SetProNameFromPath(const std::string& profilePath) {
   ModuleCall call(module);
   Guarded([&] {
     module.profilePath = profilePath;
-    { ProfileStore store(module.profilePath, module.platform.Files()); }
-    module.proName = module.platform.ModuleBaseName() + kNameSuffix;
+    { ProfileStore store(module.profilePath, module.windowsPlatform.Files()); }
+    module.proName = module.windowsPlatform.ModuleBaseName() + kNameSuffix;
   });
   return module.proName.c_str();
 }
@@ -96,7 +96,7 @@ PENDANT_EXPORT void Config() {
     Module& module = TheModule();
     ModuleCall call(module);
     if (call.Nested()) return;  // see host_windows/lifecycle.h
-    ProfileStore store(module.profilePath, module.platform.Files());
+    ProfileStore store(module.profilePath, module.windowsPlatform.Files());
     // Looked up at each refresh: the window may go while the dialog is open.
     ShowConfigDialog(module, store,
                      [&module] { return PendantStatusArea(module.pendantLink.get()); });

@@ -4,7 +4,7 @@
 #include <string>
 
 struct Module;
-class Platform;
+class WindowsPlatform;
 
 #if defined(_WIN32)
 #define PENDANT_EXPORT extern "C"
@@ -32,7 +32,7 @@ R Guarded(R onFailure, F&& f) noexcept {
 }
 
 // Provided by the platform library (win32 or sim).
-Platform& ThePlatform();
+WindowsPlatform& ThePlatform();
 
 // The single module instance of this library.
 Module& TheModule();

@@ -28,12 +28,13 @@ bool MakeWindow(Module& module, void* hostState, void* hostConfig, void* hostMot
   module.host.hostParentWindow = hostParentWindow;
   // A second InitControl replaces the window; the old one closes its handles first.
   EndWindow(module, framesMayBeRunning);
-  module.pendantLink = MakePendantLink(module, module.platform.CreateDeviceBus(hostParentWindow));
+  module.pendantLink =
+      MakePendantLink(module, module.windowsPlatform.CreateDeviceBus(hostParentWindow));
   return module.pendantLink->Ready();
 }
 
 void PostInitNow(Module& module) {
-  ProfileStore store(module.profilePath, module.platform.Files());
+  ProfileStore store(module.profilePath, module.windowsPlatform.Files());
   LoadSettings(store, module.settings, 0, [&module] {
     if (module.pendantLink) module.pendantLink->FindPendant();
   });

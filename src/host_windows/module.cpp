@@ -2,7 +2,8 @@
 
 #include <utility>
 
-Module::Module(Platform& platformServices) : Core(platformServices, windowsHost) {
+Module::Module(WindowsPlatform& platformServices)
+    : Core(platformServices, windowsHost), windowsPlatform(platformServices) {
   calls = this;
   host.muted = &muted;
   heldSteps = &windowsHost;

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "core/core.h"
-#include "core/platform.h"
 #include "host_windows/host_bridge.h"
 #include "host_windows/windows_machine.h"
+#include "host_windows/windows_platform.h"
 #include "link/device_bus.h"
 #include "link/pendant_link.h"
 
@@ -31,7 +31,7 @@ struct PendingLifecycle {
 };
 
 struct Module final : Core, CallScope {
-  explicit Module(Platform& platformServices);
+  explicit Module(WindowsPlatform& platformServices);
   ~Module();
   Module(const Module&) = delete;
   Module& operator=(const Module&) = delete;
@@ -42,7 +42,9 @@ struct Module final : Core, CallScope {
 
   // The host's callbacks and data blocks, and its rendering of the behaviours' requests.
   HostBridge host;
-  WindowsMachine windowsHost{*this, host};
+  // The same platform as Core's, with the services only this host needs.
+  WindowsPlatform& windowsPlatform;
+  WindowsMachine windowsHost{*this, host, windowsPlatform};
   std::string profilePath;
   std::string proName;  // returned by SetProName, valid until the next call
   PendantLatches latches;

@@ -3,23 +3,22 @@
 #include <string>
 #include <utility>
 
-#include "core/core.h"
-#include "core/platform.h"
+#include "host_windows/module.h"
 #include "settings/pendant_settings_io.h"
 #include "settings/profile_store.h"
 
-void ShowConfigDialog(Core& core, ProfileStore& store, DialogStatusSource statusSource) {
-  LoadSettings(store, core.settings, 2);
+void ShowConfigDialog(Module& module, ProfileStore& store, DialogStatusSource statusSource) {
+  LoadSettings(store, module.settings, 2);
   try {
-    ConfigDialog dialog(core.settings);
+    ConfigDialog dialog(module.settings);
     dialog.SetStatusSource(std::move(statusSource));
-    core.platform.RunConfigDialog(dialog);
+    module.windowsPlatform.RunConfigDialog(dialog);
   } catch (...) {
     // The profile is written back however the dialog ended.
   }
-  SaveSettings(store, core.settings);
+  SaveSettings(store, module.settings);
   // The operator pressed OK or Esc expecting the settings to be kept: a failed save must say so.
   if (!store.CloseProfile() && !store.SaveFailure().empty()) {
-    core.platform.ShowMessage(std::string(kSettingsNotSavedMessage) + store.SaveFailure());
+    module.windowsPlatform.ShowMessage(std::string(kSettingsNotSavedMessage) + store.SaveFailure());
   }
 }

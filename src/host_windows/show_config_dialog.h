@@ -3,11 +3,11 @@
 
 #include "settings/config_dialog.h"
 
-struct Core;
+struct Module;
 class ProfileStore;
 
 inline constexpr const char* kSettingsNotSavedMessage = "The pendant settings were not saved. ";
 
 // Loads the settings (Vel defaulting to 2), runs the dialog, saves every setting whatever happened.
 // `statusSource` fills the dialog's status area.
-void ShowConfigDialog(Core& core, ProfileStore& store, DialogStatusSource statusSource = {});
+void ShowConfigDialog(Module& module, ProfileStore& store, DialogStatusSource statusSource = {});

@@ -17,10 +17,10 @@
 
 #include "core/axes.h"
 #include "core/core.h"
-#include "core/platform.h"
 #include "core/saturating_add.h"
 #include "host_windows/host_blocks.h"
 #include "host_windows/host_codes.h"
+#include "host_windows/windows_platform.h"
 #include "jog/command_line.h"
 #include "settings/lists.h"
 
@@ -142,7 +142,7 @@ std::int32_t TruncatedSpeed(double speed) {
 
 void WindowsMachine::ShowStatus(const char* text) {
   if (core_.muted) return;
-  core_.platform.ShowStatus(host_, text);
+  platform_.ShowStatus(host_, text);
 }
 
 void WindowsMachine::NewWindow() {

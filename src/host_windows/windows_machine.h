@@ -13,6 +13,7 @@
 
 struct Core;
 class HostBridge;
+class WindowsPlatform;
 
 // Step lines: what a window keeps between polls. A new window starts afresh.
 struct StepJogState {
@@ -47,7 +48,8 @@ class WindowsMachine final : public Machine,
                              public HostDisplay,
                              public HostGates {
  public:
-  WindowsMachine(Core& core, HostBridge& host) : core_(core), host_(host) {}
+  WindowsMachine(Core& core, HostBridge& host, WindowsPlatform& platform)
+      : core_(core), host_(host), platform_(platform) {}
 
   void NewWindow() override;
 
@@ -119,6 +121,7 @@ class WindowsMachine final : public Machine,
 
   Core& core_;
   HostBridge& host_;
+  WindowsPlatform& platform_;
   // The last step line: the next one is the same while the wheel turns steadily.
   CommandLine stepLine_;
 };

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/platform.h"
+#include "host_windows/windows_platform.h"
 #include "link/device_bus.h"
 #include "settings/profile_files.h"
 
@@ -59,7 +59,7 @@ class NullBus final : public DeviceBus {
   bool timerStarted = false;
 };
 
-class FakePlatform final : public Platform {
+class FakePlatform final : public WindowsPlatform {
  public:
   std::unique_ptr<DeviceBus> CreateDeviceBus(void* hostParentWindow) override;
   void ShowStatus(const HostBridge& host, const char* text) override;

@@ -25,7 +25,7 @@ void NoCode(const char*) {
   ++codeLines;
 }
 
-class QuietPlatform final : public Platform {
+class QuietPlatform final : public WindowsPlatform {
  public:
   std::unique_ptr<DeviceBus> CreateDeviceBus(void*) override { return CreateVirtualBus(); }
   void ShowStatus(const HostBridge&, const char*) override {}

@@ -14,7 +14,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <exception>
 #include <memory>
 #include <string>
@@ -25,7 +24,6 @@
 #include "platform/linux/hidraw_bus.h"
 #include "platform/linux/pendant_monitor.h"
 #include "platform/linuxcnc/hal_pins.h"
-#include "settings/profile_files.h"
 
 namespace {
 
@@ -36,35 +34,10 @@ void OnStopSignal(int) {
   stopRequested.store(true);
 }
 
-// The component keeps no profile: its settings are the INI's.
-class NoProfileFiles final : public ProfileFiles {
- public:
-  ReadResult ReadAll(const std::string&, std::string&) override { return ReadResult::Missing; }
-  WriteResult ReplaceAll(const std::string&, const std::string&) override {
-    return WriteResult::Failed;
-  }
-  std::string ToDocument(const std::string& text) override { return text; }
-  std::string FromDocument(const std::string& text) override { return text; }
-};
-
-// Status texts and the link's trail go to stderr, which LinuxCNC keeps in its log.
+// The link's trail goes to stderr, which LinuxCNC keeps in its log.
 class ComponentPlatform final : public Platform {
  public:
-  std::unique_ptr<DeviceBus> CreateDeviceBus(void*) override { return nullptr; }
-  void ShowStatus(const HostBridge&, const char* text) override {
-    // Once per change: a behaviour may say the same thing at every poll.
-    if (std::strncmp(text, lastStatus_, sizeof lastStatus_ - 1) == 0) return;
-    std::snprintf(lastStatus_, sizeof lastStatus_, "%s", text);
-    std::fprintf(stderr, "pendant: %s\n", text);
-  }
-  std::string ModuleBaseName() override { return "pendant"; }
-  ProfileFiles& Files() override { return files_; }
-  void RunConfigDialog(ConfigDialog&) override {}
   void Trace(const char* line) override { std::fprintf(stderr, "pendant: %s\n", line); }
-
- private:
-  NoProfileFiles files_;
-  char lastStatus_[128] = {};
 };
 
 constexpr const char* kUsage =

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "core/platform.h"
+#include "host_windows/windows_platform.h"
 #include "platform/sim/posix_profile_files.h"
 #include "platform/sim/sim_dialog.h"
 #include "platform/sim/sim_sinks.h"
@@ -13,7 +13,7 @@
 
 namespace {
 
-class SimPlatform final : public Platform {
+class SimPlatform final : public WindowsPlatform {
  public:
   std::unique_ptr<DeviceBus> CreateDeviceBus(void*) override { return CreateVirtualBus(); }
 
@@ -39,7 +39,7 @@ class SimPlatform final : public Platform {
 
 }  // namespace
 
-Platform& ThePlatform() {
+WindowsPlatform& ThePlatform() {
   static SimPlatform platform;
   return platform;
 }

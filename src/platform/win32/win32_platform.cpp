@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "core/platform.h"
 #include "host_windows/exports.h"
+#include "host_windows/windows_platform.h"
 #include "link/device_bus.h"
 #include "platform/win32/config_dialog_win32.h"
 #include "platform/win32/host_string.h"
@@ -32,7 +32,7 @@ std::string ModuleFilePath() {
   }
 }
 
-class Win32Platform final : public Platform {
+class Win32Platform final : public WindowsPlatform {
  public:
   std::unique_ptr<DeviceBus> CreateDeviceBus(void* hostParentWindow) override {
     return CreateWin32DeviceBus(hostParentWindow);
@@ -68,7 +68,7 @@ class Win32Platform final : public Platform {
 
 }  // namespace
 
-Platform& ThePlatform() {
+WindowsPlatform& ThePlatform() {
   static Win32Platform platform;
   return platform;
 }
