@@ -46,17 +46,22 @@ void LinuxcncPendant::Stop() {
   After();
 }
 
-void LinuxcncPendant::OnTimer() {
+void LinuxcncPendant::OnTick() {
   Before();
   ticks.Update();
-  link->OnTimer();
+  link->OnTick();
   pins.watchdog = !pins.watchdog;
   After();
 }
 
-bool LinuxcncPendant::OnDeviceChange(std::uint32_t eventType, const DeviceBroadcast* broadcast) {
+void LinuxcncPendant::OnInterfaceArrived(std::string_view path) {
   Before();
-  const bool handled = link->OnDeviceChange(eventType, broadcast);
+  link->OnInterfaceArrived(path);
   After();
-  return handled;
+}
+
+void LinuxcncPendant::OnInterfaceGone(std::string_view path) {
+  Before();
+  link->OnInterfaceGone(path);
+  After();
 }

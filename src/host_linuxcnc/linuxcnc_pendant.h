@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string_view>
 
 #include "core/core.h"
 #include "host_linuxcnc/linuxcnc_machine.h"
@@ -39,8 +40,9 @@ struct LinuxcncPendant final : Core, BusListener {
   // Ends the link; the pins say: no pendant, E-stop, nothing jogging.
   void Stop();
 
-  void OnTimer() override;
-  bool OnDeviceChange(std::uint32_t eventType, const DeviceBroadcast* broadcast) override;
+  void OnTick() override;
+  void OnInterfaceArrived(std::string_view path) override;
+  void OnInterfaceGone(std::string_view path) override;
 
   LinuxcncConfig config;
   PendantPins pins;

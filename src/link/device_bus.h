@@ -1,7 +1,7 @@
 // The small device-bus interface that the pendant link is written over: HID interface enumeration,
 // opening, attributes, reads of input reports with a bounded wait (the bus keeps the one read that
-// may be outstanding), writes, device-change notifications and the poll timer of the hidden
-// window. Win32 and the simulation implement it.
+// may be outstanding), writes, and the events the link listens to (ticks, arrivals, removals,
+// waiting reports). Win32, hidraw and the simulation implement it.
 #pragma once
 
 #include <cstdint>
@@ -37,22 +37,21 @@ struct HidInterface {
   HidAttributes attributes;
 };
 
-// Device-change message types.
-inline constexpr std::uint32_t kDeviceArrival = 0x8000;
-inline constexpr std::uint32_t kDeviceRemoveComplete = 0x8004;
-
-// What the platform's broadcast header carried: device type 5 (device interface) with its name.
-struct DeviceBroadcast {
-  std::uint32_t deviceType = 0;
-  std::string_view name;
-};
-inline constexpr std::uint32_t kDeviceTypeInterface = 5;
-
-// Receives the hidden window's messages.
+// What the bus tells the link, in no system's terms. Each bus maps its system's notifications onto
+// these: the Win32 window its timer and WM_DEVICECHANGE, the hidraw bus its owner's loop and its
+// rescans, the virtual bus the simulation's calls.
 class BusListener {
  public:
-  virtual void OnTimer() = 0;
-  virtual bool OnDeviceChange(std::uint32_t eventType, const DeviceBroadcast* broadcast) = 0;
+  // The poll's tick is due.
+  virtual void OnTick() = 0;
+  // A device arrived. `path` is its interface path, or empty where the system named none; any
+  // arrival may be the pendant coming back.
+  virtual void OnInterfaceArrived(std::string_view path) = 0;
+  // The device interface at `path` went away (empty where the system named it so).
+  virtual void OnInterfaceGone(std::string_view path) = 0;
+  // Input reports are waiting on an open Read handle. Only a bus whose owner can wake on the
+  // device says so; the others leave the reports to the next tick.
+  virtual void OnReportsWaiting() {}
 
  protected:
   ~BusListener() = default;
@@ -119,15 +118,16 @@ class DeviceBus {
   virtual bool RegisterNotifications() = 0;
   virtual void UnregisterNotifications() = 0;
 
-  // Starts the poll's ticks: the listener's OnTimer every `periodMs` milliseconds.
+  // Starts the poll's ticks: the listener's OnTick every `periodMs` milliseconds.
   virtual void StartTicks(std::uint32_t periodMs) = 0;
 
   // False when the bus could not set itself up (on Windows: the hidden window that carries the
   // ticks and the notifications).
   virtual bool Ready() const = 0;
-  // Ends the window now (timer, notifications, anything still open) while the object stays valid
-  // and inert: the link calls it when the window must go while one of its own messages is still
-  // being handled. Nothing reaches the listener afterwards. Destroying the bus does the same.
+  // Ends the bus now (ticks, notifications, anything still open; on Windows its window) while the
+  // object stays valid and inert: the link calls it when the bus must go while one of its own
+  // events is still being handled. Nothing reaches the listener afterwards. Destroying the bus does
+  // the same.
   virtual void Shutdown() = 0;
   // A monotonic clock for the poll's time budget; a bus without one returns 0 throughout, and
   // the poll is then bounded by its report count alone.

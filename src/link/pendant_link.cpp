@@ -45,7 +45,7 @@ void PendantLink::WindDown() {
   EndHolds(core_, latches_.buttons.tapHold);
 }
 
-void PendantLink::OnTimer() {
+void PendantLink::OnTick() {
   CoreCall call(core_);
   if (polling_ || core_.muted) return;
   polling_ = true;
@@ -126,42 +126,39 @@ bool PendantLink::SearchPendant() {
   return connected_;
 }
 
-bool PendantLink::OnDeviceChange(std::uint32_t eventType, const DeviceBroadcast* broadcast) {
+void PendantLink::OnInterfaceArrived(std::string_view path) {
   CoreCall call(core_);
-  if (!bus_ || core_.muted) return true;
-  const std::string_view name = broadcast != nullptr ? broadcast->name : std::string_view();
-  if (eventType == kDeviceArrival) {
-    link_trail::Arrival(core_, name, devicePath_);
-    // Nothing is decoded until the pendant reports again, which a still wheel may not do soon.
-    EndRunningJog(core_, continuousJog);
-    if (core_.muted) return true;
-    // Whichever device arrived, the pendant's path is reopened; the old handles go first. With
-    // no pendant known, or when its path no longer opens (plugged into another port), search.
-    CloseLink();
-    SetConnected(true);
-    if (!devicePath_.empty()) OpenLink();
-    if (devicePath_.empty() || readHandle_ == kInvalidDeviceHandle ||
-        writeHandle_ == kInvalidDeviceHandle)
-      SearchPendant();
-    awaitingReport_ = true;
-    // The pendant may have been another one, or turned while away: its first report only sets
-    // the counter.
-    ForgetWheelCounter(wheel);
-  } else if (eventType == kDeviceRemoveComplete) {
-    if (broadcast != nullptr && broadcast->deviceType == kDeviceTypeInterface) {
-      // No pendant known: an empty name must not count as its path.
-      const bool pendant = !devicePath_.empty() && ascii::EqualIgnoringCase(name, devicePath_);
-      link_trail::Removal(core_, name, pendant);
-      if (pendant) {
-        CloseLink();
-        SetConnected(false);
-        core_.machine.SafetyStop();
-        // No poll runs while the pendant is away, so nothing else would end its jog.
-        if (!core_.muted) EndRunningJog(core_, continuousJog);
-      }
-    }
-  }
-  return true;
+  if (!bus_ || core_.muted) return;
+  link_trail::Arrival(core_, path, devicePath_);
+  // Nothing is decoded until the pendant reports again, which a still wheel may not do soon.
+  EndRunningJog(core_, continuousJog);
+  if (core_.muted) return;
+  // Whichever device arrived, the pendant's path is reopened; the old handles go first. With
+  // no pendant known, or when its path no longer opens (plugged into another port), search.
+  CloseLink();
+  SetConnected(true);
+  if (!devicePath_.empty()) OpenLink();
+  if (devicePath_.empty() || readHandle_ == kInvalidDeviceHandle ||
+      writeHandle_ == kInvalidDeviceHandle)
+    SearchPendant();
+  awaitingReport_ = true;
+  // The pendant may have been another one, or turned while away: its first report only sets
+  // the counter.
+  ForgetWheelCounter(wheel);
+}
+
+void PendantLink::OnInterfaceGone(std::string_view path) {
+  CoreCall call(core_);
+  if (!bus_ || core_.muted) return;
+  // No pendant known: an empty name must not count as its path.
+  const bool pendant = !devicePath_.empty() && ascii::EqualIgnoringCase(path, devicePath_);
+  link_trail::Removal(core_, path, pendant);
+  if (!pendant) return;
+  CloseLink();
+  SetConnected(false);
+  core_.machine.SafetyStop();
+  // No poll runs while the pendant is away, so nothing else would end its jog.
+  if (!core_.muted) EndRunningJog(core_, continuousJog);
 }
 
 // The system queues the pendant's reports for the read handle and a read returns the oldest, so

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "input/axis_select.h"
 #include "input/buttons.h"
@@ -55,11 +56,12 @@ class PendantLink final : public BusListener {
   PendantLink& operator=(const PendantLink&) = delete;
 
   bool FindPendant();
-  // The window's messages: each enters the module (host_windows/lifecycle.h). A timer message that
-  // arrives while a poll runs (a host that pumps messages inside a callback) is dropped, and a
-  // window that is going handles nothing more.
-  bool OnDeviceChange(std::uint32_t eventType, const DeviceBroadcast* broadcast) override;
-  void OnTimer() override;
+  // The bus's events: each enters the core (CoreCall). A tick that arrives while a poll runs (a
+  // host that pumps messages inside a callback) is dropped, and a link that is going handles
+  // nothing more.
+  void OnTick() override;
+  void OnInterfaceArrived(std::string_view path) override;
+  void OnInterfaceGone(std::string_view path) override;
   void Poll();
   // Runs the input chain on one report, which becomes the decoded report.
   void DecodeInput(const std::uint8_t* report);

@@ -42,19 +42,18 @@ struct CountingListener final : BusListener {
   long polls = 0;
   long allocations = 0;
   double lastPollUs = 0;
-  void OnTimer() override {
+  void OnTick() override {
     const long before = allocationCount;
     const Clock::time_point start = Clock::now();
     countingAllocations = true;
-    inner->OnTimer();
+    inner->OnTick();
     countingAllocations = false;
     lastPollUs = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
     allocations += allocationCount - before;
     ++polls;
   }
-  bool OnDeviceChange(std::uint32_t eventType, const DeviceBroadcast* broadcast) override {
-    return inner->OnDeviceChange(eventType, broadcast);
-  }
+  void OnInterfaceArrived(std::string_view path) override { inner->OnInterfaceArrived(path); }
+  void OnInterfaceGone(std::string_view path) override { inner->OnInterfaceGone(path); }
 };
 
 bool Push(const std::string& control, std::uint8_t wheel) {

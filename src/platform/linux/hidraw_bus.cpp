@@ -349,10 +349,13 @@ const char* HidrawBus::NodePath(const SeenNode& node) {
   return eventName_.data();
 }
 
-void HidrawBus::Announce(std::uint32_t eventType, const char* name) {
+void HidrawBus::Announce(Change change, const char* name) {
   if (!notify_ || listener_ == nullptr) return;
-  const DeviceBroadcast broadcast{kDeviceTypeInterface, std::string_view(name)};
-  listener_->OnDeviceChange(eventType, &broadcast);
+  if (change == Change::Arrived) {
+    listener_->OnInterfaceArrived(name);
+  } else {
+    listener_->OnInterfaceGone(name);
+  }
 }
 
 // No heap here: it runs from the timer path. The directory is read with getdents64 into a buffer
@@ -412,8 +415,7 @@ void HidrawBus::Rescan(bool announce) {
     if (!before.present) continue;
     const bool still =
         std::any_of(seen_.begin(), seen_.end(), [&](const SeenNode& n) { return same(n, before); });
-    if (!still && !before.announcedGone && announce)
-      Announce(kDeviceRemoveComplete, NodePath(before));
+    if (!still && !before.announcedGone && announce) Announce(Change::Gone, NodePath(before));
   }
   for (SeenNode& now : seen_) {
     if (!now.present) continue;
@@ -422,7 +424,7 @@ void HidrawBus::Rescan(bool announce) {
     if (before != scan_.end()) {
       now.announcedGone = before->announcedGone;
     } else if (announce) {
-      Announce(kDeviceArrival, NodePath(now));
+      Announce(Change::Arrived, NodePath(now));
     }
   }
 }
@@ -444,7 +446,7 @@ void HidrawBus::RunOnce(std::uint32_t maxWaitMs) {
       if (std::strcmp(nodePath, gone->path.c_str()) == 0) node.announcedGone = true;
     }
     std::snprintf(eventName_.data(), eventName_.size(), "%s", gone->path.c_str());
-    Announce(kDeviceRemoveComplete, eventName_.data());
+    Announce(Change::Gone, eventName_.data());
     if (shutDown_) return;
   }
 
@@ -472,7 +474,7 @@ void HidrawBus::RunOnce(std::uint32_t maxWaitMs) {
     const std::uint64_t periodUs = std::uint64_t{timerPeriodMs_} * 1000;
     timerDueUs_ += periodUs;
     if (timerDueUs_ <= now) timerDueUs_ = now + periodUs;
-    if (listener_ != nullptr) listener_->OnTimer();
+    if (listener_ != nullptr) listener_->OnTick();
   }
 }
 

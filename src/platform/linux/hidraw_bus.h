@@ -93,7 +93,8 @@ class HidrawBus final : public DeviceBus {
   void MarkGone(OpenDevice& device);
   // Compares the nodes present now with those seen before; with `announce`, tells the listener.
   void Rescan(bool announce);
-  void Announce(std::uint32_t eventType, const char* name);
+  enum class Change { Arrived, Gone };
+  void Announce(Change change, const char* name);
   // Writes the device-node path of a seen node into eventName_.
   const char* NodePath(const SeenNode& node);
   void OpenMonitor();

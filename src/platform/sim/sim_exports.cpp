@@ -9,6 +9,9 @@
 #include "platform/sim/sim_sinks.h"
 #include "platform/sim/virtual_bus.h"
 
+static_assert(PENDANT_SIM_DEVICE_ARRIVAL == kDeviceArrival &&
+              PENDANT_SIM_DEVICE_REMOVE_COMPLETE == kDeviceRemoveComplete);
+
 extern "C" {
 
 const char* SetProName(const char* profilePath) {

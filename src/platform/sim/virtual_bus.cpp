@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "text/ascii.h"
@@ -447,11 +448,11 @@ int VirtualBusDeviceChange(std::uint32_t eventType, const char* path) {
   if (hub.notificationOwner == nullptr || hub.listener == nullptr ||
       hub.listenerOwner != hub.notificationOwner)
     return 0;
-  if (path == nullptr) {
-    hub.listener->OnDeviceChange(eventType, nullptr);
-  } else {
-    DeviceBroadcast broadcast{kDeviceTypeInterface, path};
-    hub.listener->OnDeviceChange(eventType, &broadcast);
+  const std::string_view name = path != nullptr ? std::string_view(path) : std::string_view();
+  if (eventType == kDeviceArrival) {
+    hub.listener->OnInterfaceArrived(name);
+  } else if (eventType == kDeviceRemoveComplete && path != nullptr) {
+    hub.listener->OnInterfaceGone(name);
   }
   return 1;
 }
@@ -500,7 +501,7 @@ int VirtualBusTimerTick() {
   Hub& hub = TheHub();
   if (hub.timerOwner == nullptr || hub.listener == nullptr || hub.listenerOwner != hub.timerOwner)
     return 0;
-  hub.listener->OnTimer();
+  hub.listener->OnTick();
   return 1;
 }
 

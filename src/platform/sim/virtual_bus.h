@@ -33,9 +33,14 @@ void VirtualBusSetDevicePresent(int index, int present);
 void VirtualBusSetOpenFails(int index, int fails);
 // Open handles of the device; with index -1, of all devices.
 int VirtualBusOpenHandleCount(int index);
-// Delivers a device-change message (eventType 0x8000 arrival, 0x8004 removal complete, ...) with a
-// device-interface broadcast carrying `path`, or with no broadcast when `path` is nullptr. Returns
-// 1 when delivered, 0 when no listener has registered for notifications.
+// The simulation's device-change event types, those of the Windows host's notifications.
+inline constexpr std::uint32_t kDeviceArrival = 0x8000;
+inline constexpr std::uint32_t kDeviceRemoveComplete = 0x8004;
+// Delivers a device-change event as the Windows host's window would see it: an arrival (with the
+// device interface `path`, or with none when `path` is nullptr) reaches the listener as an
+// arrival; a removal complete reaches it as a removal only with a path (a removal that names no
+// interface is not one the link can match); other types reach it as nothing. Returns 1 when
+// delivered, 0 when no listener has registered for notifications.
 int VirtualBusDeviceChange(std::uint32_t eventType, const char* path);
 // One complete 8-byte input report arrives now: a pending read takes it, else it is queued.
 void VirtualBusQueueInputReport(const std::uint8_t report[8]);

@@ -155,7 +155,7 @@ LRESULT BusWindow::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARA
       if (listener_ != nullptr && !inTimer_) {
         inTimer_ = true;
         try {
-          listener_->OnTimer();
+          listener_->OnTick();
         } catch (...) {
           inTimer_ = false;
           throw;
@@ -165,23 +165,30 @@ LRESULT BusWindow::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARA
       return 0;
     case WM_DEVICECHANGE: {
       const auto eventType = static_cast<std::uint32_t>(wParam);
-      DeviceBroadcast decoded;
-      const DeviceBroadcast* broadcast = nullptr;
-      // Only these events carry a broadcast header; the name is read within the size it states.
-      if (lParam != 0 && eventType >= DBT_DEVICEARRIVAL && eventType <= DBT_CUSTOMEVENT) {
+      // An arrival of any kind may be the pendant back; only a device interface's removal
+      // names a path. Only these events carry a broadcast header; the name is read within the
+      // size it states.
+      if (eventType != DBT_DEVICEARRIVAL && eventType != DBT_DEVICEREMOVECOMPLETE) return TRUE;
+      bool isInterface = false;
+      std::string_view name;
+      if (lParam != 0) {
         const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
-        if (header->dbch_size >= sizeof(DEV_BROADCAST_HDR)) {
-          decoded.deviceType = header->dbch_devicetype;
+        if (header->dbch_size >= sizeof(DEV_BROADCAST_HDR) &&
+            header->dbch_devicetype == DBT_DEVTYP_DEVICEINTERFACE) {
+          isInterface = true;
           constexpr DWORD kNameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name);
-          if (decoded.deviceType == DBT_DEVTYP_DEVICEINTERFACE && header->dbch_size > kNameOffset) {
-            decoded.name =
-                InterfaceName(reinterpret_cast<const std::uint8_t*>(lParam) + kNameOffset,
-                              header->dbch_size - kNameOffset, broadcastName_);
+          if (header->dbch_size > kNameOffset) {
+            name = InterfaceName(reinterpret_cast<const std::uint8_t*>(lParam) + kNameOffset,
+                                 header->dbch_size - kNameOffset, broadcastName_);
           }
-          broadcast = &decoded;
         }
       }
-      if (listener_ != nullptr) listener_->OnDeviceChange(eventType, broadcast);
+      if (listener_ == nullptr) return TRUE;
+      if (eventType == DBT_DEVICEARRIVAL) {
+        listener_->OnInterfaceArrived(name);
+      } else if (isInterface) {
+        listener_->OnInterfaceGone(name);
+      }
       return TRUE;
     }
     case WM_NCDESTROY:
