@@ -54,6 +54,12 @@ void LinuxcncPendant::OnTick() {
   After();
 }
 
+void LinuxcncPendant::OnReportsWaiting() {
+  Before();
+  link->OnReportsWaiting();
+  After();
+}
+
 void LinuxcncPendant::OnInterfaceArrived(std::string_view path) {
   Before();
   link->OnInterfaceArrived(path);

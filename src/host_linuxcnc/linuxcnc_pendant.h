@@ -1,7 +1,7 @@
 // The pendant as a LinuxCNC component: the Core the behaviours work on, LinuxCNC's rendering of
 // them into pin values, the latches, and the one link. The program's loop drives the bus; each
-// poll and each device event is wrapped so that the pins are read just before it and written
-// just after it.
+// tick, each wake for waiting reports and each device event is wrapped so that the pins are read
+// just before it and written just after it.
 #pragma once
 
 #include <cstdint>
@@ -41,6 +41,7 @@ struct LinuxcncPendant final : Core, BusListener {
   void Stop();
 
   void OnTick() override;
+  void OnReportsWaiting() override;
   void OnInterfaceArrived(std::string_view path) override;
   void OnInterfaceGone(std::string_view path) override;
 

@@ -46,6 +46,14 @@ void PendantLink::WindDown() {
 }
 
 void PendantLink::OnTick() {
+  GuardedPoll(PollCause::Tick);
+}
+
+void PendantLink::OnReportsWaiting() {
+  GuardedPoll(PollCause::Reports);
+}
+
+void PendantLink::GuardedPoll(PollCause cause) {
   CoreCall call(core_);
   if (polling_ || core_.muted) return;
   polling_ = true;
@@ -53,7 +61,7 @@ void PendantLink::OnTick() {
     bool& flag;
     ~PollEnd() { flag = false; }
   } pollEnd{polling_};
-  Poll();
+  Poll(cause);
 }
 
 void PendantLink::SetConnected(bool connected) {
@@ -72,6 +80,7 @@ void PendantLink::CloseLink() {
 }
 
 void PendantLink::OpenLink() {
+  wroteReport_ = false;
   readErrorReported_ = false;
   reportSizeReported_ = false;
   readHandle_ = OpenTraced(devicePath_, OpenMode::Read);
@@ -177,13 +186,16 @@ void PendantLink::OnInterfaceGone(std::string_view path) {
 // Waits end kReadWaitMs after the poll began, and at most twice the queue's depth is read, so
 // a pendant streaming faster than it can be read cannot hold the thread. A short input queue on
 // the handle (kInputBufferCount) keeps the backlog after a stalled host thread small.
-std::uint32_t PendantLink::TakeReports() {
+std::uint32_t PendantLink::TakeReports(bool woken) {
   if (readHandle_ == kInvalidDeviceHandle) return 0;
   const std::uint64_t start = bus_->NowMicroseconds();
   constexpr std::uint64_t kBudgetUs = std::uint64_t{kReadWaitMs} * 1000;
   std::uint32_t taken = 0;
-  bool handedOverAtOnce = false;
-  for (std::uint32_t reads = 0; reads < 2 * queueDepth_; ++reads) {
+  // Woken by a report, one read takes it without waiting; the bus wakes the owner again at once
+  // while more are queued.
+  bool handedOverAtOnce = woken;
+  const std::uint32_t maxReads = woken ? 1 : 2 * queueDepth_;
+  for (std::uint32_t reads = 0; reads < maxReads; ++reads) {
     // A read started now may be on its way; one left outstanding is only checked.
     std::uint64_t readStart = 0;
     std::uint32_t timeoutUs = 0;
@@ -247,13 +259,15 @@ std::uint8_t Counter(const std::uint8_t* report) {
 
 }  // namespace
 
-void PendantLink::Poll() {
-  StepEndJogCountdown(continuousJog);
+void PendantLink::Poll(PollCause cause) {
+  const bool tick = cause == PollCause::Tick;
+  if (tick) StepEndJogCountdown(continuousJog);
   if (!connected_ || !bus_) return;
 
   if (core_.heldSteps != nullptr) core_.heldSteps->BeforeInput();
 
-  const std::uint32_t count = TakeReports();
+  const std::uint32_t count = TakeReports(!tick);
+  if (!tick && count == 0) return;
   if (count > 0) awaitingReport_ = false;
   // A full queue may have dropped the oldest reports: how the wheel turned before the first one
   // taken cannot be known, and a guess could move the axis the wrong way.
@@ -301,8 +315,13 @@ void PendantLink::Poll() {
   if (core_.muted) return;
   std::uint8_t outputReport[kOutputReportSize];
   FillOutputReport(core_, axis.selectedAxis, outputReport);
-  if (writeHandle_ != kInvalidDeviceHandle)
-    bus_->Write(writeHandle_, outputReport, kOutputReportSize);
+  if (writeHandle_ == kInvalidDeviceHandle) return;
+  // A pendant reporting every millisecond would otherwise get as many writes.
+  if (!tick && wroteReport_ && std::memcmp(outputReport, writtenReport_, kOutputReportSize) == 0)
+    return;
+  bus_->Write(writeHandle_, outputReport, kOutputReportSize);
+  std::memcpy(writtenReport_, outputReport, kOutputReportSize);
+  wroteReport_ = true;
 }
 
 void PendantLink::DecodeInput(const std::uint8_t* report) {

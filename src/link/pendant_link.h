@@ -10,6 +10,7 @@
 #include "input/axis_select.h"
 #include "input/buttons.h"
 #include "input/chords.h"
+#include "input/output_report.h"
 #include "input/safety_input.h"
 #include "input/wheel_function.h"
 #include "jog/continuous_jog.h"
@@ -62,7 +63,12 @@ class PendantLink final : public BusListener {
   void OnTick() override;
   void OnInterfaceArrived(std::string_view path) override;
   void OnInterfaceGone(std::string_view path) override;
-  void Poll();
+  // Acts on the reports that woke the owner's loop at once, without a tick: what the behaviours
+  // time stays counted in ticks, and the output report goes out only when it changed.
+  void OnReportsWaiting() override;
+  // A tick's poll, or (Reports) one between ticks for the reports waiting.
+  enum class PollCause { Tick, Reports };
+  void Poll(PollCause cause = PollCause::Tick);
   // Runs the input chain on one report, which becomes the decoded report.
   void DecodeInput(const std::uint8_t* report);
 
@@ -108,10 +114,14 @@ class PendantLink final : public BusListener {
   void CloseHandle(DeviceHandle& handle);
   // A host that watches the pendant hears of each change.
   void SetConnected(bool connected);
-  // Takes every report that has arrived into takenReports_; returns how many.
-  std::uint32_t TakeReports();
+  // Takes every report that has arrived into takenReports_, or when the bus woke the owner for
+  // them, the oldest; returns how many.
+  std::uint32_t TakeReports(bool woken);
   // The input chain on decodedReport_.
   void Decode();
+  // A poll, unless one runs already (a host that pumps messages inside a callback) or the core
+  // is muted.
+  void GuardedPoll(PollCause cause);
 
   Core& core_;
   PendantLatches& latches_;
@@ -141,4 +151,6 @@ class PendantLink final : public BusListener {
   std::uint8_t takenReports_[kReportStoreCount][kInputReportSize] =
       {};  // this poll's, oldest first
   std::uint8_t decodedReport_[kInputReportSize] = {};
+  std::uint8_t writtenReport_[kOutputReportSize] = {};
+  bool wroteReport_ = false;
 };

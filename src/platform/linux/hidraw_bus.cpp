@@ -211,6 +211,7 @@ DeviceHandle HidrawBus::Open(const std::string& path, OpenMode mode) {
   } else {
     const int flags = (mode == OpenMode::Read ? O_RDONLY : O_WRONLY) | O_NONBLOCK | O_CLOEXEC;
     device.fd = open(path.c_str(), flags);
+    device.reads = mode == OpenMode::Read;
     if (device.fd < 0) {
       lastError_ = static_cast<std::uint32_t>(errno);
       return kInvalidDeviceHandle;
@@ -283,6 +284,7 @@ IoStatus HidrawBus::ReadReport(DeviceHandle handle, std::uint8_t* buffer, std::u
       transferred = framed;
       handedOverAtOnce = !waited;
       device->pending = false;
+      device->watched = true;
       return IoStatus::Done;
     }
     const int error = count == 0 ? ENODEV : errno;
@@ -290,6 +292,7 @@ IoStatus HidrawBus::ReadReport(DeviceHandle handle, std::uint8_t* buffer, std::u
     if (error != EAGAIN) {
       lastError_ = static_cast<std::uint32_t>(error);
       device->pending = false;
+      device->watched = false;
       MarkGone(*device);
       return IoStatus::Failed;
     }
@@ -301,6 +304,7 @@ IoStatus HidrawBus::ReadReport(DeviceHandle handle, std::uint8_t* buffer, std::u
     waited = true;  // whatever woke it, one more read tells
   }
   device->pending = true;
+  device->watched = true;
   return IoStatus::Pending;
 }
 
@@ -454,19 +458,39 @@ void HidrawBus::RunOnce(std::uint32_t maxWaitMs) {
   std::uint64_t due = now + std::uint64_t{maxWaitMs} * 1000;
   if (timerPeriodMs_ != 0) due = std::min(due, timerDueUs_);
   if (notify_) due = std::min(due, rescanDueUs_);
+  bool reportsWaiting = false;
   if (due > now) {
-    pollfd watched{monitor_ ? monitor_->Fd() : -1, POLLIN, 0};
+    // A negative descriptor is ignored: without a monitor and a read handle to watch this is a
+    // plain sleep that a signal ends.
+    std::array<pollfd, 1 + kMaxWatchedReads> watched{};
+    watched[0] = {monitor_ ? monitor_->Fd() : -1, POLLIN, 0};
+    std::size_t count = 1;
+    for (const OpenDevice& device : devices_) {
+      if (device.reads && device.watched && !device.gone && count < watched.size())
+        watched[count++] = {device.fd, POLLIN, 0};
+    }
     const std::uint64_t waitUs = due - now;
     const timespec timeout{static_cast<time_t>(waitUs / 1000000),
                            static_cast<long>(waitUs % 1000000) * 1000};
-    // A negative descriptor is ignored: then this is a plain sleep that a signal ends.
-    const int ready = ppoll(&watched, 1, &timeout, nullptr);
-    if (ready > 0 && DrainMonitor()) rescanDueUs_ = 0;
+    const int ready = ppoll(watched.data(), count, &timeout, nullptr);
+    if (ready > 0) {
+      if (watched[0].revents != 0 && DrainMonitor()) rescanDueUs_ = 0;
+      for (std::size_t i = 1; i < count; ++i) {
+        if (watched[i].revents == 0) continue;
+        reportsWaiting = true;  // or an error, which the read tells
+        for (OpenDevice& device : devices_)
+          if (device.fd == watched[i].fd) device.watched = false;
+      }
+    }
     now = MonotonicUs();
   }
   if (notify_ && now >= rescanDueUs_) {
     Rescan(listener_ != nullptr);
     rescanDueUs_ = now + std::uint64_t{paths_.rescanPeriodMs} * 1000;
+    if (shutDown_) return;
+  }
+  if (reportsWaiting && listener_ != nullptr) {
+    listener_->OnReportsWaiting();
     if (shutDown_) return;
   }
   if (timerPeriodMs_ != 0 && now >= timerDueUs_) {

@@ -32,9 +32,11 @@ class HidrawBus final : public DeviceBus {
   HidrawBus(const HidrawBus&) = delete;
   HidrawBus& operator=(const HidrawBus&) = delete;
 
-  // Waits until the poll timer is due, a device comes or goes, a signal arrives or `maxWaitMs`
-  // pass, whichever is first, then hands the listener what is due: removals first, then arrivals,
-  // then the timer. A component's main loop is `while (running) bus.RunOnce();`.
+  // Waits until the poll timer is due, a device comes or goes, a report arrives, a signal arrives
+  // or `maxWaitMs` pass, whichever is first, then hands the listener what is due: removals first,
+  // then arrivals, then waiting reports, then the tick. A component's main loop is
+  // `while (running) bus.RunOnce();`. A read handle is watched for reports once it has been read
+  // since the last wake for it: one that is not read meanwhile cannot keep waking the loop.
   void RunOnce(std::uint32_t maxWaitMs = 1000);
 
   void SetListener(BusListener* listener) override { listener_ = listener; }
@@ -73,7 +75,9 @@ class HidrawBus final : public DeviceBus {
     std::string path;
     HidAttributes attributes;
     bool identified = false;
+    bool reads = false;      // opened for reading
     bool pending = false;    // the last read found nothing: the next one only checks
+    bool watched = false;    // read since the last wake for its reports: the wait watches it
     bool gone = false;       // a read or write failed: its removal is due
     bool announced = false;  // and the listener has had it
   };
@@ -114,6 +118,7 @@ class HidrawBus final : public DeviceBus {
   std::uint64_t rescanDueUs_ = 0;
 
   static constexpr std::size_t kMaxNodes = 64;
+  static constexpr std::size_t kMaxWatchedReads = 8;
   static constexpr std::size_t kMaxReportBytes = 64;  // a full-speed USB packet
   std::array<SeenNode, kMaxNodes> seen_{};
   std::array<SeenNode, kMaxNodes> scan_{};  // the rescan's working copy
