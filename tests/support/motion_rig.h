@@ -103,6 +103,8 @@ class MotionRig {
   void StopPlug();
   // From now on each "Code DOJOG" names the jog records then running (RecordingHost).
   void TraceJogRecords();
+  // From now on every decode runs the whole input chain, also on a report that changes nothing.
+  void DecodeInFull();
 
   // Every host call so far ("Code G90", "DoButton 1021", "SetDRO 821 100", ...).
   const std::vector<std::string>& Calls() const;
@@ -124,3 +126,4 @@ std::string CheckNothingWithoutTheOperator(Choices& choices);
 std::string CheckNoJogLeftRunning(Choices& choices);
 std::string CheckGrouping(Choices& choices);
 std::string CheckStopEndsIt(Choices& choices);
+std::string CheckRestingDecodes(Choices& choices);
