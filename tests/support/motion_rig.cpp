@@ -161,6 +161,7 @@ void MotionRig::Start(const MotionSetup& u) {
   Parts& p = *parts_;
   p.host.calls.clear();
   p.host.traceJogRecords = false;
+  p.host.recordReads = false;
   p.host.leds.clear();
   p.host.dros.clear();
   for (auto* block : {&p.host.hostState, &p.host.hostConfig, &p.host.hostMotion})
@@ -233,6 +234,12 @@ void MotionRig::Play(const MotionOp& op) {
       counter_ = static_cast<std::uint8_t>(op.counts);
       break;
     }
+    case MotionOp::Kind::Queued:
+      hostblock::Write<std::int32_t>(p.host.hostState.data(), hostblock::kCommandQueueIn, op.count);
+      break;
+    case MotionOp::Kind::Led15:
+      p.host.leds[15] = op.count == 1;
+      break;
   }
 }
 
@@ -249,6 +256,10 @@ void MotionRig::StopPlug() {
 
 void MotionRig::TraceJogRecords() {
   parts_->host.traceJogRecords = true;
+}
+
+void MotionRig::RecordReads() {
+  parts_->host.recordReads = true;
 }
 
 void MotionRig::DecodeInFull() {
@@ -811,9 +822,10 @@ std::string CheckStopEndsIt(Choices& c) {
   return "";
 }
 
-// The decodes cut short for an idle pendant change nothing: the same host calls and jog records
-// as with the whole input chain at every decode, through presses, taps, bursts, held steps, an
-// inhibited wheel, half-turn jumps and long still stretches of host ticks, up to StopPlug.
+// The decodes cut short for an idle pendant change nothing: the same host calls, reads among them,
+// and jog records as with the whole input chain at every decode, through presses, taps, bursts,
+// held steps, a busy command queue, an inhibited wheel, the host's jog mode changing, half-turn
+// jumps and long still stretches of host ticks, up to StopPlug.
 std::string CheckRestingDecodes(Choices& c) {
   MotionScript script;
   MotionSetup& u = script.setup;
@@ -827,7 +839,7 @@ std::string CheckRestingDecodes(Choices& c) {
   std::uint8_t byte3 = 0, byte4 = 0;
   const std::uint32_t steps = 10 + c.Below(200);
   for (std::uint32_t step = 0; step < steps; ++step) {
-    const std::uint32_t which = c.Below(24);
+    const std::uint32_t which = c.Below(26);
     if (which < 4) {
       byte3 ^= static_cast<std::uint8_t>(1u << c.Below(8));
     } else if (which < 7) {
@@ -840,7 +852,11 @@ std::string CheckRestingDecodes(Choices& c) {
       script.ops.push_back(Op(MotionOp::Kind::Inhibit, static_cast<std::int32_t>(c.Below(2))));
     } else if (which == 10 && c.OneIn(4)) {
       script.ops.push_back(Op(MotionOp::Kind::Replug, static_cast<std::int32_t>(c.Below(256))));
-    } else if (which < 14) {
+    } else if (which == 11) {
+      script.ops.push_back(Op(MotionOp::Kind::Queued, static_cast<std::int32_t>(c.Below(2))));
+    } else if (which == 12) {
+      script.ops.push_back(Op(MotionOp::Kind::Led15, static_cast<std::int32_t>(c.Below(2))));
+    } else if (which < 16) {
       byte3 = 0;
       byte4 = 0;
     }
@@ -858,6 +874,7 @@ std::string CheckRestingDecodes(Choices& c) {
     MotionRig rig;
     rig.Start(script.setup);
     rig.TraceJogRecords();
+    rig.RecordReads();
     if (inFull) rig.DecodeInFull();
     for (const MotionOp& op : script.ops) rig.Play(op);
     rig.StopPlug();
