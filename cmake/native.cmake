@@ -133,9 +133,7 @@ foreach(bench_source ${PENDANT_BENCHMARKS})
 endforeach()
 
 # The plug-in's own instructions per poll, counted by callgrind (tests/bench/poll_cost.sh). The
-# test holds the poll to these limits: for now today's cost (idle 926, turning 2086) plus 10 %,
-# so that it only catches a poll that got dearer; the aims are 600 and 1500, to be set here once
-# the poll is that cheap.
+# test holds the poll to its aims: 600 idle, 1500 turning.
 include(CheckIncludeFileCXX)
 check_include_file_cxx(valgrind/callgrind.h PENDANT_HAVE_CALLGRIND_H)
 if(PENDANT_HAVE_CALLGRIND_H AND NOT CMAKE_CXX_FLAGS MATCHES "sanitize")
@@ -144,10 +142,9 @@ if(PENDANT_HAVE_CALLGRIND_H AND NOT CMAKE_CXX_FLAGS MATCHES "sanitize")
   target_compile_options(poll_cost PRIVATE ${PENDANT_WARNINGS})
   target_link_libraries(poll_cost PRIVATE ${CMAKE_DL_LIBS})
   add_dependencies(poll_cost pendant_sim)
-  # Most instructions a poll may cost (-D to try others). Turning meets its target of 1,500; idle
-  # is held where it stands until it reaches 600.
+  # Most instructions a poll may cost (-D to try others).
   if(NOT DEFINED PENDANT_POLL_COST_MAX_IDLE)
-    set(PENDANT_POLL_COST_MAX_IDLE 820)
+    set(PENDANT_POLL_COST_MAX_IDLE 600)
   endif()
   if(NOT DEFINED PENDANT_POLL_COST_MAX_TURNING)
     set(PENDANT_POLL_COST_MAX_TURNING 1500)

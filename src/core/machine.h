@@ -92,6 +92,8 @@ class HostHeldSteps {
   virtual void StepIdle(std::int32_t axis, bool hold) = 0;
   // Steps not yet moved are dropped (a new axis, the jog inhibited).
   virtual void DropHeldSteps() = 0;
+  // Whether any steps are held back now.
+  virtual bool HoldsSteps() = 0;
 
  protected:
   ~HostHeldSteps() = default;
@@ -111,6 +113,8 @@ class HostJogModes {
   virtual void WheelFunctionChanged(std::int32_t axis) = 0;
   // Once per poll, after the wheel.
   virtual void AfterWheel() = 0;
+  // Whether AfterWheel and EndJogBurst would ask nothing of the host now.
+  virtual bool AtRest() = 0;
 
  protected:
   ~HostJogModes() = default;

@@ -66,8 +66,11 @@ class WindowsMachine final : public Machine,
   void StepIdle(std::int32_t axis, bool hold) override;
   void SlowStepAxis(std::int32_t axis, std::int32_t steps) override;
   void DropHeldSteps() override;
+  bool HoldsSteps() override { return stepJog.pendingSteps != 0; }
   void BeforeInput() override;
   void AfterWheel() override;
+  // No feed values wait to go back, no jog mode to switch back.
+  bool AtRest() override { return !stepJog.savedValid && !hostJogModeSwitched; }
 
   void BeginJogBurst() override;
   void EndJogBurst() override;

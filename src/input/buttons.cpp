@@ -11,13 +11,6 @@ namespace {
 // F1..F5 = 0..4, in the order the buttons are handled.
 constexpr int kButtonOrder[5] = {2, 0, 1, 3, 4};
 
-bool AtRest(const ButtonState& s) {
-  for (int button = 0; button < 5; ++button) {
-    if (s.press[button] != PressLayer::Up || s.tapHold.tap[button] != TapPhase::Idle) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 void ProcessButtons(Core& core, ButtonState& s, WheelFunction& wheelFunction,
@@ -29,7 +22,7 @@ void ProcessButtons(Core& core, ButtonState& s, WheelFunction& wheelFunction,
   constexpr std::uint32_t kButtons = input_report::kF1Mask | input_report::kF2Mask |
                                      input_report::kF3Mask | input_report::kF4Mask |
                                      input_report::kF5Mask;
-  if ((report.word1 & kButtons) == 0 && AtRest(s)) {
+  if ((report.word1 & kButtons) == 0 && PressesAtRest(s)) {
     s.plainPressHeld = false;
     return;
   }

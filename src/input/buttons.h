@@ -26,6 +26,14 @@ struct ButtonState {
   bool plainPressHeld = false;  // at the last report: a press begun with EN up was held
 };
 
+// No function button in a press and none waiting for a tap's second press.
+inline bool PressesAtRest(const ButtonState& s) {
+  for (int button = 0; button < 5; ++button) {
+    if (s.press[button] != PressLayer::Up || s.tapHold.tap[button] != TapPhase::Idle) return false;
+  }
+  return true;
+}
+
 // First in the input chain, before this report's keys: a tap-and-hold burst whose buttons have
 // been idle long enough ends. The idle time is the host's ticks, so the end comes before whatever
 // this report brings, however the reports were grouped into polls.

@@ -6,18 +6,6 @@
 
 #include "core/core.h"
 
-namespace {
-
-// Wheel function by wheel mode 1..6, without and with EN.
-using enum WheelFunction;
-constexpr WheelFunction kWheelFunctions[6][2] = {
-    {StepJog, StepSizePresets},      {VelocityJog, VelocityJog},
-    {CModeJog, SlowRateStepJog},     {SlowJogRateKnob, SlowJogRatePresets},
-    {FeedOverrideKnob, FeedPresets}, {SpindleOverrideKnob, SpindlePresets},
-};
-
-}  // namespace
-
 void ChooseWheelFunction(Core& core, ModeButtonState& s, WheelFunction& wheelFunction,
                          std::int32_t selectedAxis, const input_report::Words& report) {
   const std::int32_t button = input_report::ModeButtons(report.word1);
@@ -29,7 +17,7 @@ void ChooseWheelFunction(Core& core, ModeButtonState& s, WheelFunction& wheelFun
                                                                         : WheelMode{first};
   }
   const WheelFunction previous = wheelFunction;
-  wheelFunction = kWheelFunctions[WheelModeIndex(core.wheelMode)][enableHeld ? 1 : 0];
+  wheelFunction = WheelFunctionFor(core.wheelMode, enableHeld);
   for (int k = 1; k <= 3; ++k) {
     if (k != button) s.modeLatch[k - 1] = false;
   }

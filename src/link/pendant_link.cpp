@@ -8,6 +8,7 @@
 #include "input/input_report.h"
 #include "input/output_report.h"
 #include "input/safety_input.h"
+#include "input/wheel_function_choice.h"
 #include "link/link_trail.h"
 #include "text/ascii.h"
 
@@ -334,6 +335,11 @@ void PendantLink::Decode() {
   const input_report::Words words = input_report::Words::Of(decodedReport_);
   // Each step may call the host; once the host has stopped the plug-in the rest is skipped.
   if (core_.muted) return;
+  // Most polls decode an idle pendant's report again: then only the safety level is told.
+  if (skipRestingDecodes && ChainAtRest(words)) {
+    if (core_.watch != nullptr) core_.watch->SafetyInputLevel(false);
+    return;
+  }
   EndIdleButtons(core_, latches_.buttons);
   if (core_.muted) return;
   CheckSafetyInput(core_, latches_.safety, words);
@@ -347,4 +353,52 @@ void PendantLink::Decode() {
     core_.heldSteps->DropHeldSteps();
   if (core_.muted) return;
   ProcessWheel(core_, wheel, WheelTargets{continuousJog, presets}, wheelFunction, axis, words);
+}
+
+// Step by step, what keeps each one from changing anything or calling the host with nothing
+// pressed and the wheel still, whatever the ticks and the host's state say meanwhile.
+bool PendantLink::ChainAtRest(const input_report::Words& report) const {
+  using namespace input_report;
+  constexpr std::uint32_t kWord1Keys =
+      kModeButtonsMask | kF1Mask | kF2Mask | kF3Mask | kF4Mask | kF5Mask;
+  // No key, button or safety input, and a wheel speed of 0.
+  if ((report.word0 >> kWheelSpeedShift) != 0 || (report.word1 & kWord1Keys) != 0) return false;
+  // Buttons: no idle burst to end, no press to let go, no tap window to close.
+  const ButtonState& buttons = latches_.buttons;
+  if (buttons.plainPressHeld || buttons.tapHold.burstRunning || !PressesAtRest(buttons))
+    return false;
+  // Safety: an input let go presses the stop only from Latched.
+  if (latches_.safety.phase == SafetyPhase::Latched) return false;
+  // Chords, screen key, mode buttons and axis keys: no latch to drop, no release to act on.
+  const ChordState& chords = latches_.chords;
+  const bool* modes = buttons.modeButtons.modeLatch;
+  const bool* axisKeys = latches_.axisKeys.axisKeyLatch;
+  if (chords.chordLatch[0] || chords.chordLatch[1] || chords.chordLatch[2] ||
+      chords.screenKeyDown || modes[0] || modes[1] || modes[2] || axisKeys[0] || axisKeys[1] ||
+      axisKeys[2])
+    return false;
+  // The axis: no change to tell, no hold waiting for the host's queue.
+  if (axis.selectedAxis != axis.previousAxis || axis.axisChangeHold) return false;
+  // The wheel's function stays, and is one that a turn of no steps leaves alone.
+  if (wheelFunction != WheelFunctionFor(core_.wheelMode, false)) return false;
+  switch (wheelFunction) {
+    case WheelFunction::StepJog:
+    case WheelFunction::SlowJogRateKnob:
+    case WheelFunction::FeedOverrideKnob:
+    case WheelFunction::SpindleOverrideKnob:
+      break;
+    default:
+      return false;
+  }
+  // The wheel: the counter taken already, no move of its own and none folded in.
+  if (WheelCounter(report.word0) != wheel.lastWheelCount || wheel.reportSteps != 0 ||
+      wheel.foldedCounts != 0)
+    return false;
+  // No jog or burst to end (also when the host inhibits the wheel), no hand-over under way.
+  if (continuousJog.runningAxis != kNoRunningJog || continuousJog.jogStarted ||
+      continuousJog.leavingContinuous)
+    return false;
+  // The host's own: no held steps to send or drop, no feed values or jog mode to restore.
+  if (core_.heldSteps != nullptr && core_.heldSteps->HoldsSteps()) return false;
+  return core_.jogModes == nullptr || core_.jogModes->AtRest();
 }

@@ -10,6 +10,7 @@
 #include "input/axis_select.h"
 #include "input/buttons.h"
 #include "input/chords.h"
+#include "input/input_report.h"
 #include "input/output_report.h"
 #include "input/safety_input.h"
 #include "input/wheel_function.h"
@@ -102,6 +103,9 @@ class PendantLink final : public BusListener {
   WheelState wheel;
   ContinuousJogState continuousJog;
   PresetState presets;
+  // Off: every decode runs the whole input chain, also where it can change nothing (tests compare
+  // the two).
+  bool skipRestingDecodes = true;
 
  private:
   // Cancels a pending read, then closes the read and write handles.
@@ -122,6 +126,9 @@ class PendantLink final : public BusListener {
   // A poll, unless one runs already (a host that pumps messages inside a callback) or the core
   // is muted.
   void GuardedPoll(PollCause cause);
+  // Whether the input chain would change nothing on `report` and ask the host nothing but the
+  // safety input's level.
+  bool ChainAtRest(const input_report::Words& report) const;
 
   Core& core_;
   PendantLatches& latches_;

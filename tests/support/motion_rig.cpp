@@ -161,6 +161,7 @@ void MotionRig::Start(const MotionSetup& u) {
   Parts& p = *parts_;
   p.host.calls.clear();
   p.host.traceJogRecords = false;
+  p.host.recordReads = false;
   p.host.leds.clear();
   p.host.dros.clear();
   for (auto* block : {&p.host.hostState, &p.host.hostConfig, &p.host.hostMotion})
@@ -233,6 +234,12 @@ void MotionRig::Play(const MotionOp& op) {
       counter_ = static_cast<std::uint8_t>(op.counts);
       break;
     }
+    case MotionOp::Kind::Queued:
+      hostblock::Write<std::int32_t>(p.host.hostState.data(), hostblock::kCommandQueueIn, op.count);
+      break;
+    case MotionOp::Kind::Led15:
+      p.host.leds[15] = op.count == 1;
+      break;
   }
 }
 
@@ -249,6 +256,14 @@ void MotionRig::StopPlug() {
 
 void MotionRig::TraceJogRecords() {
   parts_->host.traceJogRecords = true;
+}
+
+void MotionRig::RecordReads() {
+  parts_->host.recordReads = true;
+}
+
+void MotionRig::DecodeInFull() {
+  parts_->module.pendantLink->skipRestingDecodes = false;
 }
 
 const std::vector<std::string>& MotionRig::Calls() const {
@@ -805,4 +820,72 @@ std::string CheckStopEndsIt(Choices& c) {
   rig.Play(Op(MotionOp::Kind::Poll));
   if (rig.Calls().size() != stopped) return what + "\"" + rig.Calls()[stopped] + "\" after it";
   return "";
+}
+
+// The decodes cut short for an idle pendant change nothing: the same host calls, reads among them,
+// and jog records as with the whole input chain at every decode, through presses, taps, bursts,
+// held steps, a busy command queue, an inhibited wheel, the host's jog mode changing, half-turn
+// jumps and long still stretches of host ticks, up to StopPlug.
+std::string CheckRestingDecodes(Choices& c) {
+  MotionScript script;
+  MotionSetup& u = script.setup;
+  u.wheelMode = 1 + static_cast<std::int32_t>(c.Below(6));
+  u.axis = static_cast<std::int32_t>(c.Below(6));
+  u.stepJogRate = c.Pick(kStepJogRates);
+  u.vel = static_cast<std::int32_t>(c.Below(10));
+  u.delaySteps = static_cast<std::int32_t>(c.Below(30));
+  u.firstCounter = static_cast<std::uint8_t>(c.Below(256));
+  u.led15 = c.OneIn(2);
+  std::uint8_t byte3 = 0, byte4 = 0;
+  const std::uint32_t steps = 10 + c.Below(200);
+  for (std::uint32_t step = 0; step < steps; ++step) {
+    const std::uint32_t which = c.Below(26);
+    if (which < 4) {
+      byte3 ^= static_cast<std::uint8_t>(1u << c.Below(8));
+    } else if (which < 7) {
+      byte4 ^= kF[c.Below(5)];
+    } else if (which == 7) {
+      byte4 = static_cast<std::uint8_t>((byte4 & ~3u) | c.Below(4));
+    } else if (which == 8) {
+      script.ops.push_back(Op(MotionOp::Kind::Busy, static_cast<std::int32_t>(c.Below(2))));
+    } else if (which == 9) {
+      script.ops.push_back(Op(MotionOp::Kind::Inhibit, static_cast<std::int32_t>(c.Below(2))));
+    } else if (which == 10 && c.OneIn(4)) {
+      script.ops.push_back(Op(MotionOp::Kind::Replug, static_cast<std::int32_t>(c.Below(256))));
+    } else if (which == 11) {
+      script.ops.push_back(Op(MotionOp::Kind::Queued, static_cast<std::int32_t>(c.Below(2))));
+    } else if (which == 12) {
+      script.ops.push_back(Op(MotionOp::Kind::Led15, static_cast<std::int32_t>(c.Below(2))));
+    } else if (which < 16) {
+      byte3 = 0;
+      byte4 = 0;
+    }
+    // Mostly a still wheel, now and then a turn or a jump of half a turn.
+    const std::int32_t n = c.OneIn(3) ? (c.OneIn(8) ? 128 : Counts(c)) : 0;
+    if (!c.OneIn(3)) script.ops.push_back(Report(n, SpeedFor(c, n), byte3, byte4));
+    // Several polls with no report between them, across the ticks' windows and countdowns.
+    for (std::uint32_t k = c.OneIn(2) ? 1 : 1 + c.Below(6); k > 0; --k) {
+      script.ops.push_back(Op(MotionOp::Kind::Poll));
+      if (!c.OneIn(3))
+        script.ops.push_back(Op(MotionOp::Kind::Update, c.Below(c.OneIn(4) ? 20 : 3)));
+    }
+  }
+  const auto play = [&script](bool inFull) {
+    MotionRig rig;
+    rig.Start(script.setup);
+    rig.TraceJogRecords();
+    rig.RecordReads();
+    if (inFull) rig.DecodeInFull();
+    for (const MotionOp& op : script.ops) rig.Play(op);
+    rig.StopPlug();
+    std::vector<std::string> calls = rig.Calls();
+    for (int axis = 0; axis < 6; ++axis)
+      calls.push_back("record " + std::to_string(axis) + " " + std::to_string(rig.JogActive(axis)) +
+                      std::to_string(rig.JogStopRequest(axis)));
+    return calls;
+  };
+  const std::vector<std::string> full = play(true);
+  const std::vector<std::string> cut = play(false);
+  if (full == cut) return "";
+  return Describe(script) + ": " + FirstDifference(full, cut, "in full", "cut short");
 }

@@ -55,6 +55,8 @@ struct MotionOp {
     Busy,     // host read-out 22: 20 (busy) when `count` is 1, else 0
     Inhibit,  // HostState jogInhibit = `count`
     Replug,   // the pendant is unplugged, and plugged in again with its counter at `counts`
+    Queued,   // `count` commands wait in the host's command queue
+    Led15,    // the host's LED 15 lit when `count` is 1
   };
   Kind kind;
   std::int32_t counts = 0;
@@ -103,6 +105,10 @@ class MotionRig {
   void StopPlug();
   // From now on each "Code DOJOG" names the jog records then running (RecordingHost).
   void TraceJogRecords();
+  // From now on every GetLED and GetDRO is recorded too.
+  void RecordReads();
+  // From now on every decode runs the whole input chain, also on a report that changes nothing.
+  void DecodeInFull();
 
   // Every host call so far ("Code G90", "DoButton 1021", "SetDRO 821 100", ...).
   const std::vector<std::string>& Calls() const;
@@ -124,3 +130,4 @@ std::string CheckNothingWithoutTheOperator(Choices& choices);
 std::string CheckNoJogLeftRunning(Choices& choices);
 std::string CheckGrouping(Choices& choices);
 std::string CheckStopEndsIt(Choices& choices);
+std::string CheckRestingDecodes(Choices& choices);

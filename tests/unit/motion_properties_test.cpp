@@ -35,5 +35,8 @@ TEST(MotionProperties, JogsAndPresetsFollowTheWheelWhateverTheGrouping) {
 TEST(MotionProperties, StopPlugEndsWhatThePendantStarted) {
   Holds(CheckStopEndsIt, 1000);
 }
+TEST(MotionProperties, RestingDecodesChangeNothing) {
+  Holds(CheckRestingDecodes, 1000);
+}
 
 }  // namespace
