@@ -119,7 +119,7 @@ class FuseSource final : public Source {
   std::string Node() const override { return mount_ + "/dev/hidraw0"; }
   bool Push(const std::uint8_t (&report)[7]) override {
     char line[32] = "push 00";
-    for (int i = 0; i < 7; ++i) std::snprintf(line + 7 + 2 * i, 3, "%02x", report[i]);
+    for (std::size_t i = 0; i < 7; ++i) std::snprintf(line + 7 + 2 * i, 3, "%02x", report[i]);
     return Command(line);
   }
   void Stream(bool on) override { Command(on ? "period 1" : "period 0"); }
