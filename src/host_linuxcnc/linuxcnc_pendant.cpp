@@ -31,8 +31,8 @@ void LinuxcncPendant::After() {
 void LinuxcncPendant::Start() {
   Before();
   link->FindPendant();
-  // The pendant's first report only sets the wheel's counter, as after a plug: the counter may
-  // stand anywhere.
+  // Nothing is acted on before the pendant's first report, as after a plug; that report only sets
+  // the wheel's counter, which may stand anywhere.
   link->AwaitReport();
   // The link listens to the bus by itself; the component's wrapper goes in between.
   if (bus_ != nullptr) bus_->SetListener(this);

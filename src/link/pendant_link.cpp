@@ -269,7 +269,10 @@ void PendantLink::Poll(PollCause cause) {
 
   const std::uint32_t count = TakeReports(!tick);
   if (!tick && count == 0) return;
-  if (count > 0) awaitingReport_ = false;
+  if (count > 0) {
+    awaitingReport_ = false;
+    reportTaken_ = true;
+  }
   // A full queue may have dropped the oldest reports: how the wheel turned before the first one
   // taken cannot be known, and a guess could move the axis the wrong way.
   if (count > queueDepth_) ForgetWheelCounter(wheel);
@@ -312,6 +315,9 @@ void PendantLink::Poll(PollCause cause) {
   }
   if (count > 0) std::memcpy(decodedReport_, takenReports_[count - 1], kInputReportSize);
   if (!awaitingReport_) Decode();
+  // Until the pendant's first report the blank one stands in for it; its counter of 0 is no
+  // place of the wheel's, so the first report only sets the counter.
+  if (!reportTaken_) ForgetWheelCounter(wheel);
   // The host may have stopped the plug-in from inside a callback: this window is going.
   if (core_.muted) return;
   std::uint8_t outputReport[kOutputReportSize];

@@ -85,8 +85,8 @@ class PendantLink final : public BusListener {
   bool Connected() const { return connected_; }
   // After a reopen nothing is decoded until a fresh report arrives.
   bool AwaitingReport() const { return awaitingReport_; }
-  // The same from now on, for an owner whose machine must not take the blank report decoded
-  // before the pendant's first one for the wheel's place.
+  // The same from now on, for an owner whose machine must not act on the blank report at all
+  // before the pendant's first one (the wheel's counter never takes it, whatever the owner).
   void AwaitReport() {
     awaitingReport_ = true;
     ForgetWheelCounter(wheel);
@@ -144,6 +144,7 @@ class PendantLink final : public BusListener {
   // unplug may hold a turning wheel, which must not keep driving the machine.
   bool awaitingReport_ = false;
   bool decodedAny_ = false;
+  bool reportTaken_ = false;  // the pendant has reported since this link began
   bool polling_ = false;
   bool shutDown_ = false;
   // A failed read was written to the trail; cleared by a good read or a reopen.
