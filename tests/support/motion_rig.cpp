@@ -105,6 +105,28 @@ std::vector<std::string> Since(const MotionRig& rig, std::size_t from) {
   return {calls.begin() + static_cast<std::ptrdiff_t>(std::min(from, calls.size())), calls.end()};
 }
 
+// How often the host's button `code` was pressed.
+std::ptrdiff_t Presses(const std::vector<std::string>& calls, const char* code) {
+  return std::count(calls.begin(), calls.end(), std::string("DoButton ") + code);
+}
+
+// The last call that begins with `prefix`, or `none`.
+std::string LastCall(const std::vector<std::string>& calls, std::string_view prefix,
+                     std::string none) {
+  for (auto it = calls.rbegin(); it != calls.rend(); ++it)
+    if (it->rfind(prefix, 0) == 0) return *it;
+  return none;
+}
+
+// "axis N left jogging" for the first jog record running without a stop request, else "".
+std::string AxisLeftJogging(const MotionRig& rig) {
+  for (int axis = 0; axis < 6; ++axis) {
+    if (rig.JogActive(axis) != 0 && rig.JogStopRequest(axis) == 0)
+      return "axis " + std::to_string(axis) + " left jogging";
+  }
+  return "";
+}
+
 }  // namespace
 
 bool StepLineDistances(const std::string& line, std::array<double, 6>& d) {
@@ -551,10 +573,7 @@ std::string CheckNothingWithoutTheOperator(Choices& c) {
     }
     // F1's and F2's tap-and-hold (311/336 and 309/335) are over whenever the button is up; the
     // selected axis stays X, so 335 and 336 are not a wheel function's end code.
-    const auto& calls = rig.Calls();
-    const auto n = [&calls](const char* code) {
-      return std::count(calls.begin(), calls.end(), std::string("DoButton ") + code);
-    };
+    const auto n = [&rig](const char* code) { return Presses(rig.Calls(), code); };
     if ((byte4 & kF[0]) == 0 && n("311") != n("336"))
       return "F1's tap-and-hold did not end when F1 was let go";
     if ((byte4 & (kF[1] | kF[4])) == 0 && n("309") + n("310") != n("335"))
@@ -606,12 +625,8 @@ std::string CheckNoJogLeftRunning(Choices& c) {
     if (*it == "Code DOJOG") return "mode " + std::to_string(u.wheelMode) + ": DOJOG last";
     if (*it == "Code ENDJOG") break;
   }
-  for (int axis = 0; axis < 6; ++axis) {
-    if (rig.JogActive(axis) != 0 && rig.JogStopRequest(axis) == 0)
-      return "mode " + std::to_string(u.wheelMode) + ": axis " + std::to_string(axis) +
-             " left jogging";
-  }
-  return "";
+  const std::string left = AxisLeftJogging(rig);
+  return left.empty() ? "" : "mode " + std::to_string(u.wheelMode) + ": " + left;
 }
 
 namespace {
@@ -792,25 +807,16 @@ std::string CheckStopEndsIt(Choices& c) {
   rig.StopPlug();
   const std::string what = "mode " + std::to_string(u.wheelMode) + ", " + std::to_string(steps) +
                            " steps, then StopPlug: ";
-  for (int axis = 0; axis < 6; ++axis) {
-    if (rig.JogActive(axis) != 0 && rig.JogStopRequest(axis) == 0)
-      return what + "axis " + std::to_string(axis) + " left jogging";
-  }
+  if (const std::string left = AxisLeftJogging(rig); !left.empty()) return what + left;
   // F1's and F2's/F5's hold codes; the axis stays X, so 335 and 336 are no wheel function's code.
   const auto& calls = rig.Calls();
-  const auto n = [&calls](const char* code) {
-    return std::count(calls.begin(), calls.end(), std::string("DoButton ") + code);
-  };
+  const auto n = [&calls](const char* code) { return Presses(calls, code); };
   if (n("311") != n("336")) return what + "F1's held action did not end";
   if (n("309") + n("310") != n("335")) return what + "F2's or F5's held action did not end";
   const std::string feed = "SetDRO 821 " + FormatDouble(u.feedOverride);
-  std::string lastFeed = feed;
-  for (const std::string& call : calls)
-    if (call.rfind("SetDRO 821 ", 0) == 0) lastFeed = call;
+  const std::string lastFeed = LastCall(calls, "SetDRO 821 ", feed);
   if (lastFeed != feed) return what + "the feed override is left at \"" + lastFeed + "\"";
-  std::string lastRate = "SetDRO 818 25";
-  for (const std::string& call : calls)
-    if (call.rfind("SetDRO 818 ", 0) == 0) lastRate = call;
+  const std::string lastRate = LastCall(calls, "SetDRO 818 ", "SetDRO 818 25");
   if (lastRate != "SetDRO 818 25") return what + "the feed rate is left at \"" + lastRate + "\"";
   const std::size_t stopped = calls.size();
   rig.Play(Report(5, 40, byte3, byte4));
